@@ -1,0 +1,69 @@
+// relictor-cli drives: the volumes the program would show.
+
+#include <cstdio>
+
+#include "cli/cli.h"
+#include "cli/json.h"
+#include "cli/sources.h"
+#include "volume/drive_list.h"
+
+namespace relictor::cli {
+namespace {
+
+int RunDrives(Context& context, const Args& args) {
+  std::vector<SourceReport> sources;
+  if (args.Positionals().empty()) {
+    sources = ExamineSystemVolumes();
+  } else {
+    for (const auto& path : args.Positionals()) sources.push_back(ExamineSource(path));
+  }
+  DriveList list;
+  list.Build(sources, MakeReaderFactory(), &context.host);
+
+  bool json = args.Has("--json");
+  std::vector<JsonObject> rows;
+  int index = 0;
+  for (const auto& d : list.Drives()) {
+    ++index;
+    CVolumeDriver& v = *d.reader;
+    std::string letter = v.Letter() >= 'A' && v.Letter() <= 'Z' ? std::string(1, static_cast<char>(v.Letter())) : "";
+    std::string spec = d.sourcePath + "@" + std::to_string(d.indexInSource);
+    if (json) {
+      JsonObject o;
+      o.Add("index", index)
+          .Add("letter", letter)
+          .Add("name", v.GetDisplayName())
+          .Add("fs", v.FileSystemName())
+          .Add("bytes_per_sector", v.BytesPerSector())
+          .Add("bytes_per_cluster", v.BytesPerCluster())
+          .Add("cluster_count", v.ClusterCount())
+          .Add("source", d.sourcePath)
+          .Add("start_sector", d.startSector)
+          .Add("volume", spec);
+      rows.push_back(std::move(o));
+    } else {
+      std::printf("%2d  %-1s  %-28s %-5s  %5u B/sector  %6u B/cluster  %10llu clusters  %s  start %llu\n", index,
+                  letter.c_str(), v.GetDisplayName().c_str(), v.FileSystemName().c_str(), v.BytesPerSector(),
+                  v.BytesPerCluster(), static_cast<unsigned long long>(v.ClusterCount()), spec.c_str(),
+                  static_cast<unsigned long long>(d.startSector));
+    }
+  }
+  if (json) PrintJsonArray(rows);
+  for (const auto& p : list.Problems()) PrintError(p);
+  for (const auto& f : list.Failures()) PrintError(f.error);
+  if (!json && list.Drives().empty() && args.Positionals().empty() && list.Problems().empty()) {
+    std::fprintf(stderr, "relictor-cli: no readable FAT or NTFS volume on this system's block devices\n");
+  }
+  return list.Problems().empty() && list.Failures().empty() ? kExitOk : kExitError;
+}
+
+const CommandRegistrar registrar({
+    "drives",
+    "drives [SOURCE...] [--json]",
+    "List the FAT and NTFS volumes of the named images and devices, or of the system's block devices.",
+    {{"--json", 0}},
+    RunDrives,
+});
+
+}  // namespace
+}  // namespace relictor::cli

@@ -1,0 +1,74 @@
+#pragma once
+// Long work on the command line: the task runs on the worker thread while
+// the main thread draws one progress line on standard error (when that is a
+// terminal) and turns Ctrl-C into a stop request.
+
+#include <chrono>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include "volume/host.h"
+#include "worker/frontend.h"
+
+namespace relictor::cli {
+
+// Installs the Ctrl-C handler; a second Ctrl-C ends the program at once.
+void InstallInterruptHandler();
+bool InterruptRequested();
+
+// Progress reports of the worker, kept for the main thread to draw.
+class LineProgress final : public ProgressSink {
+ public:
+  void SetText(ProgressText which, const std::string& text) override;
+  void SetRange(ProgressBar which, std::uint64_t low, std::uint64_t high) override;
+  void SetPos(ProgressBar which, std::uint64_t pos) override;
+  bool HasWindow() const override { return false; }
+
+  struct Snapshot {
+    std::string status, counter, item;
+    std::uint64_t overallLow = 0, overallHigh = 0, overallPos = 0;
+    std::uint64_t fileHigh = 0, filePos = 0;
+    std::uint64_t fileBytesDone = 0;  // bytes of files finished so far
+  };
+  Snapshot Get() const;
+  void Reset();
+
+ private:
+  mutable std::mutex mutex_;
+  Snapshot s_;
+};
+
+class CliJobRunner final : public JobRunner {
+ public:
+  explicit CliJobRunner(bool drawProgress) : draw_(drawProgress) {}
+  bool Run(WorkerTask& task, const JobInfo& info) override;
+  // Whether a job was stopped since the program started.
+  bool WasStopped() const { return stopped_; }
+
+ private:
+  void Draw(const JobInfo& info, const LineProgress::Snapshot& s, double seconds, bool final);
+  bool draw_;
+  bool stopped_ = false;
+  std::size_t lastWidth_ = 0;
+};
+
+// The cluster range of a deep scan: the whole offered range unless the
+// command gave a start or an end.
+class CliRangeChooser final : public ClusterRangeChooser {
+ public:
+  bool Choose(std::uint64_t minimum, std::uint64_t maximum, std::uint32_t bytesPerCluster, std::uint64_t& start,
+              std::uint64_t& end) override;
+  void Preset(bool hasStart, std::uint64_t start, bool hasEnd, std::uint64_t end) {
+    hasStart_ = hasStart, start_ = start, hasEnd_ = hasEnd, end_ = end;
+  }
+  // Why the last Choose refused the range, empty when it did not.
+  const std::string& Refusal() const { return refusal_; }
+
+ private:
+  bool hasStart_ = false, hasEnd_ = false;
+  std::uint64_t start_ = 0, end_ = 0;
+  std::string refusal_;
+};
+
+}  // namespace relictor::cli

@@ -1,0 +1,93 @@
+// relictor-cli: the recovery engine without a window, for scripts,
+// servers, tests and benchmarks.
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "cli/cli.h"
+#include "cli/jobs.h"
+
+using namespace relictor::cli;
+
+namespace {
+
+void PrintHelp() {
+  std::printf(
+      "relictor-cli %s: find and recover deleted files on FAT12, FAT16, FAT32 and NTFS volumes.\n"
+      "It only ever reads the images and devices it is given.\n\n"
+      "usage: relictor-cli COMMAND [ARGUMENTS]\n\n"
+      "A SOURCE is a disk image, volume image or block device. SOURCE@N names its N-th\n"
+      "volume as `drives` numbers them; a source with one volume needs no @N.\n\n"
+      "commands:\n",
+      RELICTOR_VERSION);
+  for (const auto& c : Commands()) std::printf("  %s\n      %s\n", c.usage.c_str(), c.summary.c_str());
+  std::printf(
+      "\noptions of every command:\n"
+      "  --replace-char C   character that stands in for the lost first letter of deleted\n"
+      "                     FAT short names (default _)\n"
+      "\nexit codes: 0 done, 1 error, 2 bad usage, 130 stopped (Ctrl-C)\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.empty()) {
+    PrintHelp();
+    return kExitUsage;
+  }
+  if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
+    PrintHelp();
+    return kExitOk;
+  }
+  if (args[0] == "--version" || args[0] == "-V") {
+    std::printf("relictor-cli %s\n", RELICTOR_VERSION);
+    return kExitOk;
+  }
+  const Command* command = nullptr;
+  for (const auto& c : Commands()) {
+    if (c.name == args[0]) command = &c;
+  }
+  if (!command) {
+    PrintError("unknown command '" + args[0] + "' (see relictor-cli --help)");
+    return kExitUsage;
+  }
+  std::vector<std::string> rest(args.begin() + 1, args.end());
+  for (const auto& a : rest) {
+    if (a == "--help" || a == "-h") {
+      std::printf("usage: relictor-cli %s\n%s\n", command->usage.c_str(), command->summary.c_str());
+      return kExitOk;
+    }
+  }
+  auto spec = command->options;
+  spec.push_back({"--replace-char", 1});
+  Args parsed;
+  std::string error;
+  if (!parsed.Parse(rest, spec, error)) return UsageError(*command, error);
+
+  Context context;
+  context.stderrIsTerminal = ::isatty(STDERR_FILENO) == 1;
+  context.stdinIsTerminal = ::isatty(STDIN_FILENO) == 1;
+  if (parsed.Has("--replace-char")) {
+    std::string c = parsed.Value("--replace-char");
+    if (c.size() != 1 || c[0] < 0x21 || c[0] > 0x7E) {
+      return UsageError(*command, "--replace-char takes one printable ASCII character");
+    }
+    context.host.settings.replaceChar = c[0];
+  }
+  CliJobRunner jobs(context.stderrIsTerminal);
+  CliRangeChooser ranges;
+  context.jobs = &jobs;
+  context.ranges = &ranges;
+  context.host.jobs = &jobs;
+  context.host.rangeChooser = &ranges;
+  InstallInterruptHandler();
+  int rc = command->run(context, parsed);
+  std::fflush(stdout);
+  if (rc == kExitOk && jobs.WasStopped()) rc = kExitStopped;
+  return rc;
+}

@@ -1,0 +1,71 @@
+#include "cli/sources.h"
+
+#include <sys/stat.h>
+
+#include "cli/cli.h"
+
+namespace relictor::cli {
+
+bool ParseVolumeSpec(const std::string& text, VolumeSpec& out, std::string& error) {
+  out = VolumeSpec{};
+  struct stat st {};
+  auto at = text.rfind('@');
+  if (at == std::string::npos || ::stat(text.c_str(), &st) == 0) {
+    out.path = text;
+    return true;
+  }
+  std::uint64_t n = 0;
+  std::string tail = text.substr(at + 1);
+  if (!ParseUnsigned(tail, n) || n == 0 || n > 1000000) {
+    error = "bad volume number '" + tail + "' in " + text + " (use SOURCE@N with N from 1)";
+    return false;
+  }
+  out.path = text.substr(0, at);
+  out.index = static_cast<int>(n);
+  return true;
+}
+
+bool OpenVolumeSpec(const std::string& text, Host& host, OpenedVolume& out, std::string& error) {
+  VolumeSpec spec;
+  if (!ParseVolumeSpec(text, spec, error)) return false;
+  auto opened = std::make_unique<OpenedSource>();
+  opened->report = ExamineSource(spec.path);
+  if (!opened->report.source) {
+    error = opened->report.problems.empty() ? spec.path + ": cannot open" : opened->report.problems.front();
+    return false;
+  }
+  const auto& volumes = opened->report.volumes;
+  if (volumes.empty()) {
+    error = opened->report.problems.empty() ? spec.path + ": no FAT or NTFS volume found"
+                                            : opened->report.problems.front();
+    return false;
+  }
+  if (spec.index == 0 && volumes.size() > 1) {
+    error = spec.path + " holds " + std::to_string(volumes.size()) + " volumes: name one as " + spec.path +
+            "@N (see `relictor-cli drives " + spec.path + "`)";
+    return false;
+  }
+  int index = spec.index == 0 ? 1 : spec.index;
+  if (index > static_cast<int>(volumes.size())) {
+    error = spec.path + " holds " + std::to_string(volumes.size()) + " volume" + (volumes.size() > 1 ? "s" : "") +
+            ", not " + std::to_string(index);
+    return false;
+  }
+  opened->drives.Build({opened->report}, MakeReaderFactory(), &host);
+  for (auto& d : opened->drives.Drives()) {
+    if (d.indexInSource == index) out.volume = d.reader.get();
+  }
+  if (!out.volume) {
+    // The volume was found but its reader refused it: say why.
+    error = spec.path + ": volume " + std::to_string(index) + " cannot be read";
+    for (const auto& f : opened->drives.Failures()) {
+      if (f.indexInSource == index) error = f.error;
+    }
+    return false;
+  }
+  for (const auto& p : opened->drives.Problems()) out.warnings.push_back(p);
+  out.source = std::move(opened);
+  return true;
+}
+
+}  // namespace relictor::cli

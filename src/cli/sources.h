@@ -1,0 +1,40 @@
+#pragma once
+// Naming volumes on the command line. A SOURCE is an image or device path;
+// "SOURCE@N" names its N-th volume (1-based, in the order `drives` lists
+// them); a source with a single volume needs no "@N".
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "volume/drive_list.h"
+
+namespace relictor::cli {
+
+// The readers this front end can make: FAT and NTFS.
+ReaderFactory MakeReaderFactory();
+
+struct OpenedSource {
+  SourceReport report;
+  DriveList drives;
+};
+
+struct VolumeSpec {
+  std::string path;
+  int index = 0;  // 0 when not given
+};
+
+// Splits "PATH@N". A path that exists as given is taken whole, so file
+// names that contain "@" still work.
+bool ParseVolumeSpec(const std::string& text, VolumeSpec& out, std::string& error);
+
+// Opens the volume a spec names. Problems of the source that do not stop
+// the open (a damaged second partition) go to `warnings`.
+struct OpenedVolume {
+  std::unique_ptr<OpenedSource> source;
+  CVolumeDriver* volume = nullptr;
+  std::vector<std::string> warnings;
+};
+bool OpenVolumeSpec(const std::string& text, Host& host, OpenedVolume& out, std::string& error);
+
+}  // namespace relictor::cli

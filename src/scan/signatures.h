@@ -1,0 +1,77 @@
+#pragma once
+// Recognition of files by the bytes at the start of a cluster, and the
+// length of a file that starts there, worked out by walking its structure
+// or by searching for its end marker in the clusters that follow. Files are
+// taken to be contiguous. The same detector rates deleted files.
+
+#include <cstdint>
+#include <string>
+
+#include "volume/endian.h"
+
+namespace relictor {
+
+class CDriver;
+class CDirEntry;
+
+// Type codes index this table of 25 names.
+inline constexpr int kTypeNameCount = 25;
+extern const char* const kTypeNames[kTypeNameCount];
+inline constexpr std::uint16_t kNoType = 0xFFFF;
+
+enum TypeCode : std::uint16_t {
+  kTypeBmp = 0, kTypeJpg = 1, kTypeGif = 2, kTypeTga = 3, kTypeTiff = 4, kTypePcx = 5, kTypePng = 6,
+  kTypeOffice = 7, kTypeDoc = 8, kTypeXls = 9, kTypePpt = 10, kTypeVsd = 11, kTypeMdb = 12, kTypePdf = 13,
+  kTypeDbf = 14, kTypeHtm = 15, kTypeHtml = 16, kTypeAvi = 17, kTypeWav = 18, kTypeCdr = 19, kTypeMid = 20,
+  kTypeMov = 21, kTypeZip = 22, kTypeRar = 23, kTypeTar = 24,
+};
+
+// The type whose signature starts `cluster` (only its first 263 bytes are
+// looked at), or kNoType.
+std::uint16_t IdentifySignature(ByteSpan cluster);
+
+struct LostFileGuess {
+  bool found = false;    // a length rule succeeded
+  std::string typeName;  // set as soon as a type is recognised
+  std::uint64_t length = 0;
+};
+
+// Runs the length rule of the type that starts at `cluster`, whose bytes
+// are already in the volume's cluster buffer.
+LostFileGuess DetectLostFile(CDriver& volume, std::uint64_t cluster);
+// Reads `cluster` into the volume's cluster buffer, then DetectLostFile.
+LostFileGuess ScanForLostFile(CDriver& volume, std::uint64_t cluster);
+
+// How likely a deleted file that starts at `firstCluster` is to come back
+// whole: 1 "Excellent", 2 "Good" or 3 "Poor"; 2 without a file.
+std::uint32_t RateDeletedFile(CDriver& volume, std::uint64_t firstCluster, CDirEntry* file);
+
+// Bytes of consecutive clusters, read one cluster at a time through the
+// volume's cluster buffer (so only clusters inside the volume's scan range
+// can be read).
+class ClusterStream {
+ public:
+  explicit ClusterStream(CDriver& volume) : volume_(volume) {}
+  // Starts at offset 0 of cluster k; false if it cannot be loaded.
+  bool Begin(std::uint64_t cluster);
+  // Advances n bytes, loading the cluster reached; -1 on failure, else n.
+  std::int64_t Skip(std::uint64_t n);
+  // Copies n bytes and advances; 0 on failure, else n.
+  std::uint64_t Read(void* buffer, std::uint64_t n);
+  // Searches the pattern from the current position to the end of the
+  // cluster, then in the following clusters; a match must lie inside one
+  // cluster. Returns the bytes from the starting point to the end of the
+  // match, or -1 when a cluster cannot be loaded or the next cluster starts
+  // with a recognised signature.
+  std::int64_t FindPattern(const std::uint8_t* pattern, std::size_t length, bool ignoreCase);
+
+  std::uint64_t Cluster() const { return cluster_; }
+  std::uint64_t Offset() const { return offset_; }
+
+ private:
+  CDriver& volume_;
+  std::uint64_t cluster_ = 0;
+  std::uint64_t offset_ = 0;
+};
+
+}  // namespace relictor
