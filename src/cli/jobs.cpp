@@ -163,8 +163,11 @@ bool CliJobRunner::Run(WorkerTask& task, const JobInfo& info) {
          true);
   }
   task.SetProgress(nullptr);
-  if (!wrapper.Finished()) stopped_ = true;
-  return wrapper.Finished();
+  // Tasks that do all their work in one step report finished even when a
+  // stop request cut them short, so an interrupt counts as a stop either way.
+  bool finished = wrapper.Finished() && !InterruptRequested();
+  if (!finished) stopped_ = true;
+  return finished;
 }
 
 bool CliRangeChooser::Choose(std::uint64_t minimum, std::uint64_t maximum, std::uint32_t, std::uint64_t& start,

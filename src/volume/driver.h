@@ -154,8 +154,10 @@ class CVolumeDriver : public CDriver {
   // for, before a deep scan examines the rest; false when stopped. Readers
   // whose scan examines every cluster mark nothing.
   virtual bool MarkKnownClusters(ClusterBitmap& bitmap, ProgressSink* progress);
-  // The smallest cluster number the range dialog offers.
+  // The range of cluster numbers that hold data, which the range dialog of
+  // the deep scan offers.
   virtual std::uint64_t FirstDataCluster() const { return 2; }
+  virtual std::uint64_t LastDataCluster() const { return clusterCount_ + 1; }
 
   // Renames the volume (display name and root folder), for example once
   // its label is known.

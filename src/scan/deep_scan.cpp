@@ -1,0 +1,92 @@
+#include "scan/deep_scan.h"
+
+#include "model/entry.h"
+#include "volume/cluster_bitmap.h"
+#include "volume/driver.h"
+#include "worker/frontend.h"
+#include "worker/worker.h"
+
+namespace relictor {
+namespace {
+
+// The scan as one step on the worker.
+class DeepScanTask final : public WorkerTask {
+ public:
+  explicit DeepScanTask(CVolumeDriver& volume) : volume_(volume) {}
+  bool Step() override {
+    completed_ = DeepScan(volume_, Progress(), &found_);
+    return true;
+  }
+  bool Completed() const { return completed_; }
+
+ private:
+  CVolumeDriver& volume_;
+  std::uint32_t found_ = 0;
+  bool completed_ = false;
+};
+
+}  // namespace
+
+bool DeepScan(CVolumeDriver& volume, ProgressSink* progress, std::uint32_t* found) {
+  std::uint32_t count = 0;
+  if (found) *found = 0;
+  const std::uint64_t first = volume.FirstCluster();
+  const std::uint64_t last = volume.LastCluster();
+  volume.BeginCountProgress(progress);
+  if (first > last) return true;
+  ClusterBitmap bitmap(first, last);
+  if (!volume.MarkKnownClusters(bitmap, progress)) return false;
+  volume.BeginScanProgress(progress);
+  for (std::uint64_t c = first;; ++c) {
+    if (IsStopRequested()) return false;
+    if (!bitmap.Test(c)) {
+      bitmap.Set(c);
+      if (volume.ScanCluster(c, bitmap, progress)) {
+        ++count;
+        if (found) *found = count;
+      }
+    }
+    if (IsStopRequested()) return false;
+    if (c % 32 == 0 || c + 1 >= last) volume.ReportScanProgress(progress, c);
+    if (c == last) break;
+  }
+  return true;
+}
+
+std::uint64_t ScanRangeMinimum(const CVolumeDriver& volume) { return volume.FirstDataCluster(); }
+
+std::uint64_t ScanRangeMaximum(const CVolumeDriver& volume) { return volume.LastDataCluster(); }
+
+std::string CheckClusterRange(std::uint64_t start, std::uint64_t end) {
+  if (end > start) return {};
+  return "The end cluster can not less start cluster.";
+}
+
+std::string ClusterRangeSummary(std::uint64_t start, std::uint64_t end, std::uint32_t bytesPerCluster) {
+  std::uint64_t mb = end >= start ? (((end - start + 1) >> 10) * bytesPerCluster) >> 10 : 0;
+  return std::to_string(start) + "-" + std::to_string(end) + "(" + std::to_string(mb) + "Mb)";
+}
+
+bool ExpandLostFiles(CVolumeDriver& volume) {
+  CDirectory* lost = volume.GetLostFiles();
+  if (!lost) return false;
+  Host& host = volume.GetHost();
+  std::uint64_t minimum = ScanRangeMinimum(volume), maximum = ScanRangeMaximum(volume);
+  std::uint64_t start = minimum, end = maximum;
+  if (host.rangeChooser) {
+    if (!host.rangeChooser->Choose(minimum, maximum, volume.BytesPerCluster(), start, end)) return false;
+    if (!CheckClusterRange(start, end).empty()) return false;
+  }
+  volume.SetScanRange(start, end);
+  lost->ClearChildren();
+  lost->populated = false;
+  DeepScanTask task(volume);
+  JobInfo info{JobKind::DeepScan, "Find Lost Files...", volume.GetDisplayName(), volume.BytesPerCluster()};
+  InlineJobRunner inlineRunner;
+  JobRunner& runner = host.jobs ? *host.jobs : inlineRunner;
+  bool finished = runner.Run(task, info);
+  lost->populated = finished && task.Completed();
+  return true;
+}
+
+}  // namespace relictor
