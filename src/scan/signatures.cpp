@@ -1,6 +1,13 @@
 #include "scan/signatures.h"
 
+#include <algorithm>
+#include <array>
 #include <cstring>
+#include <limits>
+#include <vector>
+
+#include "model/entry.h"
+#include "volume/driver.h"
 
 namespace relictor {
 
@@ -77,6 +84,560 @@ std::uint16_t IdentifySignature(ByteSpan cluster) {
   if (Bytes(b, 0, "Rar!\x1A\x07\0", 7)) return kTypeRar;
   if (Bytes(b, 257, "ustar\0", 6)) return kTypeTar;
   return kNoType;
+}
+
+
+// ---------------------------------------------------------------------------
+// Cluster stream
+
+std::uint64_t ClusterStream::ClusterSize(const CDriver& volume) {
+  std::uint64_t size = volume.BytesPerCluster();
+  std::uint64_t geometry = static_cast<std::uint64_t>(volume.BytesPerSector()) * volume.SectorsPerCluster();
+  if (size == 0 || size != geometry || volume.ClusterBuffer().size() < size) return 0;
+  return size;
+}
+
+bool ClusterStream::Load() {
+  if (loaded_) return true;
+  if (!volume_.ReadCluster(cluster_)) {
+    valid_ = false;
+    return false;
+  }
+  loaded_ = true;
+  return true;
+}
+
+// At the end of a cluster the stream moves to the start of the next one,
+// which is read only when one of its bytes is wanted.
+bool ClusterStream::StepOverBoundary() {
+  if (offset_ < ClusterSize(volume_)) return true;
+  if (cluster_ == std::numeric_limits<std::uint64_t>::max()) {
+    valid_ = false;
+    return false;
+  }
+  ++cluster_;
+  offset_ = 0;
+  loaded_ = false;
+  return true;
+}
+
+bool ClusterStream::Begin(std::uint64_t cluster) {
+  valid_ = false;
+  loaded_ = false;
+  cluster_ = cluster;
+  offset_ = 0;
+  if (ClusterSize(volume_) == 0 || !Load()) return false;
+  valid_ = true;
+  return true;
+}
+
+std::int64_t ClusterStream::Skip(std::uint64_t n) {
+  const std::uint64_t size = ClusterSize(volume_);
+  if (!valid_ || size == 0) return -1;
+  if (n > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) return -1;
+  std::uint64_t advance = n / size;
+  std::uint64_t offset = offset_ + n % size;
+  if (offset >= size) {
+    offset -= size;
+    ++advance;
+  }
+  if (advance > std::numeric_limits<std::uint64_t>::max() - cluster_) return -1;
+  const std::uint64_t target = cluster_ + advance;
+  if (advance > 0) {
+    // Clusters past the scan range can never be loaded; the start of the
+    // cluster just behind it is still a valid end position.
+    if (target - 1 > volume_.LastCluster() || (offset != 0 && target > volume_.LastCluster())) {
+      valid_ = false;
+      return -1;
+    }
+    cluster_ = target;
+    loaded_ = false;
+  }
+  offset_ = offset;
+  if (offset_ != 0 && !Load()) return -1;
+  return static_cast<std::int64_t>(n);
+}
+
+std::uint64_t ClusterStream::Read(void* buffer, std::uint64_t n) {
+  const std::uint64_t size = ClusterSize(volume_);
+  if (!valid_ || size == 0 || n == 0) return 0;
+  auto* out = static_cast<std::uint8_t*>(buffer);
+  std::uint64_t left = n;
+  while (left > 0) {
+    if (!Load()) return 0;
+    std::uint64_t chunk = std::min(left, size - offset_);
+    std::memcpy(out, volume_.ClusterBuffer().data() + offset_, static_cast<std::size_t>(chunk));
+    out += chunk;
+    left -= chunk;
+    offset_ += chunk;
+    if (!StepOverBoundary()) return 0;
+  }
+  return n;
+}
+
+namespace {
+
+bool TailMatches(const std::uint8_t* data, const std::uint8_t* pattern, std::size_t length, bool ignoreCase) {
+  for (std::size_t i = 1; i < length; ++i) {
+    std::uint8_t c = data[i];
+    if (ignoreCase && c >= 'A' && c <= 'Z') c = static_cast<std::uint8_t>(c - 'A' + 'a');
+    if (c != pattern[i]) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::int64_t ClusterStream::FindPattern(const std::uint8_t* pattern, std::size_t length, bool ignoreCase) {
+  const std::uint64_t size = ClusterSize(volume_);
+  if (!valid_ || size == 0 || pattern == nullptr || length == 0 || length > size) return -1;
+  std::uint64_t passed = 0;
+  for (;;) {
+    if (!Load()) return -1;
+    const std::uint8_t* data = volume_.ClusterBuffer().data();
+    if (size - offset_ >= length) {
+      const std::uint64_t lastStart = size - length;
+      std::uint64_t pos = offset_;
+      while (pos <= lastStart) {
+        const void* hit = std::memchr(data + pos, pattern[0], static_cast<std::size_t>(lastStart - pos + 1));
+        if (hit == nullptr) break;
+        pos = static_cast<std::uint64_t>(static_cast<const std::uint8_t*>(hit) - data);
+        if (TailMatches(data + pos, pattern, length, ignoreCase)) {
+          std::uint64_t result = passed + (pos - offset_) + length;
+          offset_ = pos + length;
+          if (!StepOverBoundary()) return -1;
+          if (result > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) return -1;
+          return static_cast<std::int64_t>(result);
+        }
+        ++pos;
+      }
+    }
+    passed += size - offset_;
+    offset_ = size;
+    if (!StepOverBoundary() || !Load()) return -1;
+    // Another file starts here, so the one being measured cannot go on.
+    if (IdentifySignature(ByteSpan(volume_.ClusterBuffer().data(), static_cast<std::size_t>(size))) != kNoType) {
+      valid_ = false;
+      return -1;
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Length rules
+
+namespace {
+
+// Sane maxima for walks that real files never come near; they only keep a
+// hostile cluster from costing more than the scan range already allows.
+constexpr std::uint64_t kMaxJpegSegments = 65536;
+constexpr std::uint64_t kMaxHuffmanTablesPerSegment = 64;
+constexpr std::size_t kMaxDirectorySectors = 4096;
+constexpr std::uint32_t kFreeSector = 0xFFFFFFFF;
+constexpr std::uint32_t kEndOfChain = 0xFFFFFFFE;
+
+// Bytes from the start of cluster k to the end of the scan range (saturated).
+std::uint64_t BytesToRangeEnd(const CDriver& volume, std::uint64_t k) {
+  const std::uint64_t size = ClusterStream::ClusterSize(volume);
+  if (size == 0 || k < volume.FirstCluster() || k > volume.LastCluster()) return 0;
+  const std::uint64_t clusters = volume.LastCluster() - k;  // one less than the count
+  const std::uint64_t max = std::numeric_limits<std::uint64_t>::max();
+  if (clusters >= max / size) return max;
+  return (clusters + 1) * size;
+}
+
+// A small reader over the stream for the rules: every step fails the rule
+// once one read or skip has failed.
+class RuleInput {
+ public:
+  explicit RuleInput(ClusterStream& stream) : s_(stream) {}
+  bool Skip(std::uint64_t n) { return ok_ && (ok_ = s_.Skip(n) >= 0); }
+  bool Byte(std::uint8_t& v) { return ok_ && (ok_ = s_.Read(&v, 1) == 1); }
+  bool Bytes(void* out, std::uint64_t n) { return ok_ && (ok_ = s_.Read(out, n) == n); }
+  bool BigEndian16(std::uint16_t& v) {
+    std::uint8_t b[2];
+    if (!Bytes(b, 2)) return false;
+    v = static_cast<std::uint16_t>((b[0] << 8) | b[1]);
+    return true;
+  }
+  bool Le32(std::uint32_t& v) {
+    std::uint8_t b[4];
+    if (!Bytes(b, 4)) return false;
+    v = le32(ByteSpan(b, 4), 0);
+    return true;
+  }
+  // Searches and adds the bytes up to the end of the match to `length`.
+  bool Find(const char* pattern, std::size_t n, bool ignoreCase, std::uint64_t& length) {
+    if (!ok_) return false;
+    std::int64_t r = s_.FindPattern(reinterpret_cast<const std::uint8_t*>(pattern), n, ignoreCase);
+    if (r < 0) return ok_ = false;
+    length += static_cast<std::uint64_t>(r);
+    return true;
+  }
+
+ private:
+  ClusterStream& s_;
+  bool ok_ = true;
+};
+
+ByteSpan FirstCluster(const CDriver& volume) {
+  return ByteSpan(volume.ClusterBuffer().data(), static_cast<std::size_t>(ClusterStream::ClusterSize(volume)));
+}
+
+// Searches for an end marker behind a fixed-size head that is skipped.
+bool SearchRule(ClusterStream& s, std::uint64_t k, std::uint64_t head, const char* pattern, std::size_t n,
+                bool ignoreCase, std::uint64_t& length) {
+  if (!s.Begin(k)) return false;
+  RuleInput in(s);
+  length = head;
+  return in.Skip(head) && in.Find(pattern, n, ignoreCase, length);
+}
+
+bool JpegRule(ClusterStream& s, std::uint64_t k, std::uint64_t& length) {
+  if (!s.Begin(k)) return false;
+  RuleInput in(s);
+  length = 2;
+  if (!in.Skip(2)) return false;
+  bool prefixConsumed = false;
+  for (std::uint64_t segment = 0; segment < kMaxJpegSegments; ++segment) {
+    if (!prefixConsumed && !in.Skip(1)) return false;
+    prefixConsumed = false;
+    std::uint8_t marker = 0;
+    if (!in.Byte(marker)) return false;
+    length += 2;
+    if (marker == 0xD9) return false;  // an image without any scan
+    if (marker == 0xDA) return in.Find("\xFF\xD9", 2, false, length);
+    std::uint16_t size = 0;
+    if (!in.BigEndian16(size)) return false;
+    if (marker == 0xC4 && size >= 208) {
+      // A segment that holds several Huffman tables is walked table by
+      // table up to the FF of the next marker, which is then consumed.
+      std::uint8_t tableId = 0;
+      if (!in.Byte(tableId)) return false;
+      length += 3;
+      for (std::uint64_t tables = 0; tableId < 0xFF; ++tables) {
+        if (tables >= kMaxHuffmanTablesPerSegment) return false;
+        std::uint8_t counts[16];
+        if (!in.Bytes(counts, sizeof counts)) return false;
+        std::uint64_t symbols = 0;
+        for (std::uint8_t c : counts) symbols += c;
+        if (!in.Skip(symbols) || !in.Byte(tableId)) return false;
+        length += symbols + 17;
+      }
+      length -= 1;
+      prefixConsumed = true;
+      continue;
+    }
+    // A segment length below 2 cannot even cover its own length field.
+    if (size < 2 || !in.Skip(size - 2u)) return false;
+    length += size;
+  }
+  return false;
+}
+
+// Walks GIF data sub-blocks (a size byte, then that many bytes) up to the
+// closing 0, counting every byte.
+bool GifSubBlocks(RuleInput& in, std::uint64_t& length) {
+  for (;;) {
+    std::uint8_t size = 0;
+    if (!in.Byte(size)) return false;
+    length += 1;
+    if (size == 0) return true;
+    if (!in.Skip(size)) return false;
+    length += size;
+  }
+}
+
+std::uint64_t GifColourTableBytes(std::uint8_t packed) {
+  return (packed & 0x80) ? 3u * (1u << ((packed & 7) + 1)) : 0;
+}
+
+bool GifRule(CDriver& volume, ClusterStream& s, std::uint64_t k, std::uint64_t& length) {
+  if (!s.Begin(k)) return false;
+  RuleInput in(s);
+  length = 13 + GifColourTableBytes(le8(FirstCluster(volume), 10));
+  if (!in.Skip(length)) return false;
+  for (;;) {
+    std::uint8_t x = 0;
+    if (!in.Byte(x)) return false;
+    if (x == 0x21) {
+      std::uint8_t label = 0;
+      if (!in.Byte(label)) return false;
+      if (label == 0xF9) {
+        std::uint8_t terminator = 0xFF;
+        if (!in.Skip(5) || !in.Byte(terminator) || terminator != 0) return false;
+        length += 8;
+      } else {
+        length += 2;
+        if (!GifSubBlocks(in, length)) return false;
+      }
+    } else if (x == 0x2C) {
+      std::uint8_t packed = 0;
+      if (!in.Skip(8) || !in.Byte(packed)) return false;
+      const std::uint64_t localTable = GifColourTableBytes(packed);
+      if (!in.Skip(localTable) || !in.Skip(1)) return false;
+      length += 1 + 8 + 1 + localTable + 1;
+      if (!GifSubBlocks(in, length)) return false;
+    } else if (x == 0x3B) {
+      length += 1;
+      return true;
+    } else {
+      length += 1;
+    }
+  }
+}
+
+bool PcxRule(CDriver& volume, ClusterStream& s, std::uint64_t k, std::uint64_t& length) {
+  if (!s.Begin(k)) return false;
+  const ByteSpan head = FirstCluster(volume);
+  const std::int64_t rows = static_cast<std::int64_t>(le16(head, 10)) - le16(head, 6) + 1;
+  const auto planes = static_cast<std::int8_t>(le8(head, 65));
+  std::int64_t left = rows * le16(head, 66) * planes;
+  // A negative count (rows or planes below zero) could never be decoded to
+  // its end; the image is taken as broken rather than read to the end of
+  // the scan range.
+  if (left < 0) return false;
+  const bool paletteImage = le8(head, 1) == 5 && le8(head, 3) == 8 && planes == 1;
+  RuleInput in(s);
+  length = 128;
+  if (!in.Skip(128)) return false;
+  while (left > 0) {
+    std::uint8_t c = 0;
+    if (!in.Byte(c)) return false;
+    length += 1;
+    if (c >= 0xC0) {
+      std::uint8_t data = 0;
+      if (!in.Byte(data)) return false;
+      length += 1;
+      const std::int64_t count = c & 0x3F;
+      if (count > left) return false;
+      left -= count;
+    } else {
+      left -= 1;
+    }
+  }
+  // A 256-colour image keeps its palette behind the pixel data: a 0x0C
+  // byte and 768 colour bytes. Without them the recovered image would lose
+  // its colours, so they belong to the file when they are there.
+  if (paletteImage) {
+    ClusterStream probe = s;
+    RuleInput tail(probe);
+    std::uint8_t mark = 0;
+    if (tail.Byte(mark) && mark == 0x0C && tail.Skip(768)) length += 769;
+  }
+  return true;
+}
+
+// Compound documents: the length comes from the sector allocation table,
+// the kind of document from the names in its directory.
+class CompoundDocument {
+ public:
+  CompoundDocument(CDriver& volume, ClusterStream& s, std::uint64_t k) : volume_(volume), s_(s), k_(k) {}
+
+  bool Measure(std::uint64_t& length, std::string& name) {
+    if (!s_.Begin(k_)) return false;
+    if (s_.Read(header_.data(), header_.size()) != header_.size()) return false;
+    // Sector sizes outside 128 bytes to 64 KiB are refused: the shift is
+    // not trusted to stay within what a sector buffer may hold.
+    const std::uint16_t shift = le16(header_, 30);
+    if (shift < 7 || shift > 16) return false;
+    sectorSize_ = std::uint64_t{1} << shift;
+    entriesPerSector_ = sectorSize_ / 4;
+    // The header takes a whole sector when sectors are larger than it.
+    length_ = std::max<std::uint64_t>(512, sectorSize_);
+    // A document cannot have more allocation sectors than the sectors of
+    // the scan range would need.
+    maxFatSectors_ = BytesToRangeEnd(volume_, k_) / sectorSize_ / entriesPerSector_ + 1;
+    directoryNow_ = le32(header_, 48);
+    directories_.push_back(directoryNow_);
+
+    for (std::size_t i = 0; i < 109; ++i) {
+      const std::uint32_t f = le32(header_, 76 + 4 * i);
+      if (f == kFreeSector) break;
+      if (!VisitFatSector(f)) return false;
+    }
+    if (!WalkIndexSectors()) return false;
+
+    name = "MSCOMP";
+    if (!FindStreamName(name)) return false;
+    length = length_;
+    return true;
+  }
+
+ private:
+  bool SeekSector(std::uint64_t sector) {
+    return s_.Begin(k_) && s_.Skip((sector + 1) * sectorSize_) >= 0;
+  }
+
+  bool VisitFatSector(std::uint32_t f) {
+    if (++fatSectorsVisited_ > maxFatSectors_) return false;
+    if (!SeekSector(f)) return false;
+    RuleInput in(s_);
+    std::uint64_t lastUsed = 0;
+    for (std::uint64_t i = 0; i < entriesPerSector_; ++i) {
+      std::uint32_t v = 0;
+      if (!in.Le32(v)) return false;
+      if (v == kFreeSector) continue;
+      if (base_ + i == directoryNow_) {
+        directoryNow_ = v;
+        if (directories_.size() < kMaxDirectorySectors) directories_.push_back(v);
+      }
+      lastUsed = i;
+    }
+    length_ += (lastUsed + 1) * sectorSize_;
+    base_ += lastUsed + 1;
+    return true;
+  }
+
+  // The allocation sectors beyond the 109 of the header are listed in
+  // chained index sectors. Unused slots hold the free value, which ends the
+  // list; the chain is followed at most as often as the header says and
+  // never for more allocation sectors than the range allows.
+  bool WalkIndexSectors() {
+    const std::uint32_t count = le32(header_, 72);
+    if (count == 0) return true;
+    std::vector<std::uint8_t> index(static_cast<std::size_t>(sectorSize_));
+    std::uint32_t next = le32(header_, 68);
+    for (std::uint32_t n = 0; n < count; ++n) {
+      if (next == kFreeSector || next == kEndOfChain) return true;
+      if (!SeekSector(next) || s_.Read(index.data(), index.size()) != index.size()) return false;
+      const ByteSpan sector(index);
+      for (std::uint64_t e = 0; e + 1 < entriesPerSector_; ++e) {
+        const std::uint32_t f = le32(sector, static_cast<std::size_t>(4 * e));
+        if (f == kFreeSector) return true;
+        if (!VisitFatSector(f)) return false;
+      }
+      next = le32(sector, static_cast<std::size_t>(sectorSize_ - 4));
+    }
+    return true;
+  }
+
+  bool FindStreamName(std::string& name) {
+    struct Known {
+      const char* stream;
+      const char* type;
+    };
+    static constexpr Known kKnown[] = {
+        {"Workbook", "XLS"}, {"WordDocument", "DOC"}, {"PowerPoint Document", "PPT"}, {"VisioDocument", "VSD"}};
+    for (std::uint32_t sector : directories_) {
+      if (sector == kEndOfChain) break;
+      if (!SeekSector(sector)) return false;
+      for (std::uint64_t e = 0; e < sectorSize_ / 128; ++e) {
+        std::uint8_t entry[128];
+        if (s_.Read(entry, sizeof entry) != sizeof entry) return false;
+        const ByteSpan bytes(entry, sizeof entry);
+        if (le16(bytes, 64) == 0) continue;
+        for (const Known& known : kKnown) {
+          if (NameFieldIs(bytes, known.stream)) {
+            name = known.type;
+            return true;
+          }
+        }
+      }
+    }
+    return true;
+  }
+
+  // The 64-byte UTF-16 name field, zero-padded, and the name size in bytes
+  // with the terminating zero.
+  static bool NameFieldIs(ByteSpan entry, const char* stream) {
+    std::uint8_t expected[66] = {};
+    std::size_t n = std::strlen(stream);
+    for (std::size_t i = 0; i < n; ++i) expected[2 * i] = static_cast<std::uint8_t>(stream[i]);
+    const auto size = static_cast<std::uint16_t>((n + 1) * 2);
+    expected[64] = static_cast<std::uint8_t>(size & 0xFF);
+    expected[65] = static_cast<std::uint8_t>(size >> 8);
+    return std::memcmp(entry.data(), expected, sizeof expected) == 0;
+  }
+
+  CDriver& volume_;
+  ClusterStream& s_;
+  std::uint64_t k_;
+  std::array<std::uint8_t, 512> header_{};
+  std::uint64_t sectorSize_ = 0;
+  std::uint64_t entriesPerSector_ = 0;
+  std::uint64_t length_ = 0;
+  std::uint64_t maxFatSectors_ = 0;
+  std::uint64_t fatSectorsVisited_ = 0;
+  std::uint64_t base_ = 0;
+  std::uint32_t directoryNow_ = 0;
+  std::vector<std::uint32_t> directories_;
+};
+
+bool RiffRule(CDriver& volume, ClusterStream& s, std::uint64_t k, std::uint64_t& length) {
+  if (!s.Begin(k)) return false;
+  length = std::uint64_t{le32(FirstCluster(volume), 4)} + 8;
+  return true;
+}
+
+bool BmpRule(CDriver& volume, ClusterStream& s, std::uint64_t k, std::uint64_t& length) {
+  if (!s.Begin(k) || !IsBmpHeader(FirstCluster(volume))) return false;
+  length = le32(FirstCluster(volume), 2);
+  return true;
+}
+
+std::string Upper(std::string text) {
+  for (char& c : text) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return text;
+}
+
+}  // namespace
+
+LostFileGuess DetectLostFile(CDriver& volume, std::uint64_t cluster) {
+  LostFileGuess guess;
+  if (ClusterStream::ClusterSize(volume) == 0) return guess;
+  const std::uint16_t code = IdentifySignature(FirstCluster(volume));
+  if (code >= kTypeNameCount) return guess;
+  guess.typeName = kTypeNames[code];
+  ClusterStream s(volume);
+  std::uint64_t length = 0;
+  bool measured = false;
+  switch (code) {
+    case kTypeBmp: measured = BmpRule(volume, s, cluster, length); break;
+    case kTypeJpg: measured = JpegRule(s, cluster, length); break;
+    case kTypeGif: measured = GifRule(volume, s, cluster, length); break;
+    case kTypeTga: measured = SearchRule(s, cluster, 3, "UEVISION-XFILE.\0", 16, false, length); break;
+    case kTypePcx: measured = PcxRule(volume, s, cluster, length); break;
+    case kTypePng: measured = SearchRule(s, cluster, 8, "\0\0\0\0IEND\xAE\x42\x60\x82", 12, false, length); break;
+    case kTypeOffice: measured = CompoundDocument(volume, s, cluster).Measure(length, guess.typeName); break;
+    case kTypeHtm: measured = SearchRule(s, cluster, 6, "</html>", 7, true, length); break;
+    case kTypeAvi:
+    case kTypeWav:
+    case kTypeCdr: measured = RiffRule(volume, s, cluster, length); break;
+    case kTypeZip:
+      // The end record counts without its comment.
+      measured = SearchRule(s, cluster, 4, "PK\x05\x06", 4, false, length);
+      if (measured) length += 18;
+      break;
+    case kTypeRar: measured = SearchRule(s, cluster, 7, "\xC4\x3D\x7B\x00\x40\x07\x00", 7, false, length); break;
+    default: break;  // recognised, but there is no way to tell its length
+  }
+  // A length that reaches past the scan range belongs to a damaged header
+  // or to a file that is not all there; either way it is not a find.
+  if (!measured || length > BytesToRangeEnd(volume, cluster)) return guess;
+  guess.found = true;
+  guess.length = length;
+  return guess;
+}
+
+LostFileGuess ScanForLostFile(CDriver& volume, std::uint64_t cluster) {
+  if (!volume.ReadCluster(cluster)) return {};
+  return DetectLostFile(volume, cluster);
+}
+
+std::uint32_t RateDeletedFile(CDriver& volume, std::uint64_t firstCluster, CDirEntry* file) {
+  if (file == nullptr) return kStatusGood;
+  const std::string type = Upper(file->GetTypeText());
+  const LostFileGuess guess = ScanForLostFile(volume, firstCluster);
+  if (guess.found) {
+    return Upper(guess.typeName) == type && guess.length == file->GetSize() ? kStatusExcellent : kStatusGood;
+  }
+  for (const char* name : kTypeNames) {
+    if (type == name) return kStatusPoor;
+  }
+  return kStatusGood;
 }
 
 }  // namespace relictor

@@ -4,6 +4,7 @@
 // or by searching for its end marker in the clusters that follow. Files are
 // taken to be contiguous. The same detector rates deleted files.
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -49,6 +50,11 @@ std::uint32_t RateDeletedFile(CDriver& volume, std::uint64_t firstCluster, CDirE
 // Bytes of consecutive clusters, read one cluster at a time through the
 // volume's cluster buffer (so only clusters inside the volume's scan range
 // can be read).
+//
+// A cluster is loaded only when one of its bytes is needed: an operation
+// that ends exactly at a cluster boundary leaves the stream at offset 0 of
+// the next cluster without reading it, so a file that ends at the last
+// cluster of the scan range can still be measured.
 class ClusterStream {
  public:
   explicit ClusterStream(CDriver& volume) : volume_(volume) {}
@@ -62,16 +68,28 @@ class ClusterStream {
   // cluster, then in the following clusters; a match must lie inside one
   // cluster. Returns the bytes from the starting point to the end of the
   // match, or -1 when a cluster cannot be loaded or the next cluster starts
-  // with a recognised signature.
+  // with a recognised signature. With `ignoreCase` every pattern byte but
+  // the first is compared with the data byte lowered (A to Z only), so the
+  // pattern must be written in lower case.
   std::int64_t FindPattern(const std::uint8_t* pattern, std::size_t length, bool ignoreCase);
 
   std::uint64_t Cluster() const { return cluster_; }
   std::uint64_t Offset() const { return offset_; }
 
+  // The size of a cluster as the stream sees it: the volume's bytes per
+  // cluster when its geometry and buffer agree, else 0 (nothing can be
+  // read).
+  static std::uint64_t ClusterSize(const CDriver& volume);
+
  private:
+  bool Load();
+  bool StepOverBoundary();
+
   CDriver& volume_;
   std::uint64_t cluster_ = 0;
   std::uint64_t offset_ = 0;
+  bool loaded_ = false;  // the cluster buffer holds cluster_
+  bool valid_ = false;   // Begin succeeded and no load has failed since
 };
 
 }  // namespace relictor
