@@ -51,7 +51,7 @@ int RunDrives(Context& context, const Args& args) {
   if (json) PrintJsonArray(rows);
   for (const auto& p : list.Problems()) PrintError(p);
   for (const auto& f : list.Failures()) PrintError(f.error);
-  if (!json && list.Drives().empty() && args.Positionals().empty() && list.Problems().empty()) {
+  if (!json && list.Drives().empty() && args.Positionals().empty() && list.Problems().empty() && list.Failures().empty()) {
     std::fprintf(stderr, "relictor-cli: no readable FAT or NTFS volume on this system's block devices\n");
   }
   return list.Problems().empty() && list.Failures().empty() ? kExitOk : kExitError;
