@@ -1,6 +1,7 @@
 #include "cli/cli.h"
 
 #include <cstdio>
+#include <cstdlib>
 
 namespace relictor::cli {
 namespace {
@@ -13,6 +14,13 @@ std::vector<Command>& Registry() {
 CommandRegistrar::CommandRegistrar(Command command) { Registry().push_back(std::move(command)); }
 
 const std::vector<Command>& Commands() { return Registry(); }
+
+const Command& CommandNamed(const std::string& name) {
+  for (const auto& c : Registry()) {
+    if (c.name == name) return c;
+  }
+  std::abort();  // a command asked for itself under a name it never registered
+}
 
 bool Args::Parse(const std::vector<std::string>& argv, const std::vector<OptionSpec>& spec, std::string& error) {
   bool optionsEnded = false;

@@ -65,6 +65,8 @@ struct CommandRegistrar {
   explicit CommandRegistrar(Command command);
 };
 const std::vector<Command>& Commands();
+// The registered command of that name (which must exist).
+const Command& CommandNamed(const std::string& name);
 
 // One line on standard error: "relictor-cli: <text>".
 void PrintError(const std::string& text);
