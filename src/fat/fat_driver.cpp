@@ -49,6 +49,9 @@ bool CFATDriver::Open(unsigned char letter, std::uint32_t driveType, std::string
   if (!ParseFatBootSector(ByteSpan(bootSector_), geometry_, reason)) return Fail(reason);
 
   const FatGeometry& g = geometry_;
+  // FAT32 table entries hold 28 bits, and the values from 0x0FFFFFF7 up
+  // are markers: a volume with more clusters than that cannot exist.
+  if (g.fatType == kFat32 && g.clusterCount > 0x0FFFFFF5) return Fail("more clusters than FAT32 can number");
   bytesPerSector_ = g.bytesPerSector;
   sectorsPerCluster_ = g.sectorsPerCluster;
   bytesPerCluster_ = g.bytesPerSector * g.sectorsPerCluster;

@@ -1,0 +1,107 @@
+#include "cli/paths.h"
+
+#include <vector>
+
+#include "cli/cli.h"
+#include "cli/entries.h"
+
+namespace relictor::cli {
+namespace {
+
+std::vector<std::string> SplitPath(const std::string& path) {
+  std::vector<std::string> parts;
+  std::string part;
+  for (char c : path) {
+    if (c == '/' || c == '\\') {
+      if (!part.empty()) parts.push_back(part);
+      part.clear();
+    } else {
+      part += c;
+    }
+  }
+  if (!part.empty()) parts.push_back(part);
+  return parts;
+}
+
+bool EqualsIgnoringAsciiCase(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+std::vector<CDirEntry*> Matches(CDirectory& folder, const std::string& name, bool exact) {
+  std::vector<CDirEntry*> out;
+  for (auto& child : folder.children) {
+    if (!child) continue;
+    if (exact ? child->name == name : EqualsIgnoringAsciiCase(child->name, name)) out.push_back(child.get());
+  }
+  return out;
+}
+
+// Looks a name up among the children of a folder: exact matches first,
+// then ones that differ in ASCII case, then "NAME#K".
+CDirEntry* FindChild(CDirectory& folder, const std::string& name, std::string& error) {
+  const std::string where = TerminalSafe(FolderPathText(folder));
+  for (bool exact : {true, false}) {
+    auto found = Matches(folder, name, exact);
+    if (found.size() == 1) return found.front();
+    if (found.size() > 1) {
+      error = std::to_string(found.size()) + " entries are named '" + TerminalSafe(name) + "' in " + where +
+              ": name one of them as '" + TerminalSafe(name) + "#K' with K from 1 to " + std::to_string(found.size());
+      return nullptr;
+    }
+  }
+  auto hash = name.rfind('#');
+  std::uint64_t k = 0;
+  if (hash != std::string::npos && hash > 0 && ParseUnsigned(name.substr(hash + 1), k) && k > 0) {
+    const std::string base = name.substr(0, hash);
+    for (bool exact : {true, false}) {
+      auto found = Matches(folder, base, exact);
+      if (found.empty()) continue;
+      if (k <= found.size()) return found[k - 1];
+      error = "only " + std::to_string(found.size()) + " entr" + (found.size() == 1 ? "y is" : "ies are") +
+              " named '" + TerminalSafe(base) + "' in " + where;
+      return nullptr;
+    }
+  }
+  error = "no entry named '" + TerminalSafe(name) + "' in " + where;
+  return nullptr;
+}
+
+}  // namespace
+
+std::string FolderPathText(const CDirEntry& folder) {
+  if (folder.parent == nullptr) return folder.volume ? folder.volume->RootPath() : folder.name + "\\";
+  return folder.GetLocation() + folder.name + "\\";
+}
+
+CDirEntry* FindEntryByPath(CVolumeDriver& volume, const std::string& path, std::string& error) {
+  CDirEntry* current = volume.GetRoot();
+  if (!current) {
+    error = "the volume has no folder tree";
+    return nullptr;
+  }
+  for (const std::string& part : SplitPath(path)) {
+    if (part == ".") continue;
+    if (part == "..") {
+      if (current->parent) current = current->parent;
+      continue;
+    }
+    auto* folder = dynamic_cast<CDirectory*>(current);
+    if (!folder) {
+      error = "'" + TerminalSafe(current->GetLocation() + current->name) + "' is a file, not a folder";
+      return nullptr;
+    }
+    if (!folder->populated) folder->Populate(true, true, false);
+    current = FindChild(*folder, part, error);
+    if (!current) return nullptr;
+  }
+  return current;
+}
+
+}  // namespace relictor::cli
