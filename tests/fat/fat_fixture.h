@@ -182,4 +182,84 @@ inline std::size_t FindShortEntry(const std::vector<std::uint8_t>& img, const ch
   return SIZE_MAX;
 }
 
+// A short directory entry.
+inline std::vector<std::uint8_t> ShortEntry(const char* name11, std::uint8_t attr, std::uint32_t cluster,
+                                            std::uint32_t size, std::uint16_t date = 0x5A21,
+                                            std::uint16_t time = 0x6000) {
+  std::vector<std::uint8_t> e(32, 0);
+  std::memcpy(e.data(), name11, 11);
+  e[11] = attr;
+  Put16(e, 14, time);
+  Put16(e, 16, date);
+  Put16(e, 18, date);
+  Put16(e, 20, cluster >> 16);
+  Put16(e, 22, time);
+  Put16(e, 24, date);
+  Put16(e, 26, cluster & 0xFFFF);
+  Put32(e, 28, size);
+  return e;
+}
+
+// A long-name entry holding 13 characters (padded as the format pads).
+inline std::vector<std::uint8_t> LongEntry(std::uint8_t ordinal, const std::u16string& part, std::uint8_t checksum) {
+  static const std::size_t offsets[13] = {1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30};
+  std::vector<std::uint8_t> e(32, 0);
+  e[0] = ordinal;
+  e[11] = 0x0F;
+  e[13] = checksum;
+  for (std::size_t i = 0; i < 13; ++i) {
+    char16_t c = i < part.size() ? part[i] : (i == part.size() ? u'\0' : u'\xFFFF');
+    Put16(e, offsets[i], c);
+  }
+  return e;
+}
+
+// A small FAT12 volume made byte by byte: 512-byte sectors and clusters,
+// two FATs of 2 sectors, a fixed root of 32 entries, `clusters` data
+// clusters. The caller fills the FAT and the regions.
+struct CraftedFat12 {
+  static constexpr std::uint32_t kBps = 512;
+  std::uint32_t clusters = 200;
+  std::vector<std::uint8_t> bytes;
+  BootFields fields;
+
+  explicit CraftedFat12(std::uint32_t count = 200) : clusters(count) {
+    fields.rootEntries = 32;
+    fields.fatSize = 2;
+    fields.totalSectors = TotalForClusters(fields, clusters);
+    bytes = MakeBootSector(fields);
+    bytes.resize(static_cast<std::size_t>(fields.totalSectors) * kBps, 0);
+    SetFat(0, 0xFF8);
+    SetFat(1, 0xFFF);
+  }
+  std::size_t FatOffset(int copy) const { return (1 + static_cast<std::size_t>(copy) * 2) * kBps; }
+  std::size_t RootOffset() const { return 5 * kBps; }
+  std::size_t ClusterOffset(std::uint32_t c) const { return (7 + static_cast<std::size_t>(c) - 2) * kBps; }
+  void SetFat(std::uint32_t cluster, std::uint32_t value, int copies = 2) {
+    for (int copy = 0; copy < copies; ++copy) {
+      std::size_t at = FatOffset(copy) + cluster + cluster / 2;
+      std::uint16_t old = static_cast<std::uint16_t>(bytes[at] | (bytes[at + 1] << 8));
+      std::uint16_t v = (cluster & 1) ? static_cast<std::uint16_t>((old & 0x000F) | (value << 4))
+                                      : static_cast<std::uint16_t>((old & 0xF000) | (value & 0x0FFF));
+      bytes[at] = static_cast<std::uint8_t>(v);
+      bytes[at + 1] = static_cast<std::uint8_t>(v >> 8);
+    }
+  }
+  void Put(std::size_t at, const std::vector<std::uint8_t>& data) {
+    std::memcpy(bytes.data() + at, data.data(), data.size());
+  }
+  // Writes entries one after another from `at`.
+  void PutEntries(std::size_t at, const std::vector<std::vector<std::uint8_t>>& entries) {
+    for (const auto& e : entries) {
+      Put(at, e);
+      at += e.size();
+    }
+  }
+  // A subdirectory's "." and ".." at the start of a cluster.
+  void PutDotEntries(std::uint32_t cluster, std::uint32_t parent) {
+    PutEntries(ClusterOffset(cluster), {ShortEntry(".          ", 0x10, cluster, 0),
+                                        ShortEntry("..         ", 0x10, parent, 0)});
+  }
+};
+
 }  // namespace relictor::test
