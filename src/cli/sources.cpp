@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include "cli/cli.h"
+#include "scan/physical_driver.h"
 
 namespace relictor::cli {
 
@@ -16,6 +17,15 @@ bool ParseVolumeSpec(const std::string& text, VolumeSpec& out, std::string& erro
   }
   std::uint64_t n = 0;
   std::string tail = text.substr(at + 1);
+  if (tail.rfind("lost:", 0) == 0) {
+    if (!ParseUnsigned(tail.substr(5), out.lostStart)) {
+      error = "bad start sector in " + text + " (use DISK@lost:S with S the start sector `lost` printed)";
+      return false;
+    }
+    out.path = text.substr(0, at);
+    out.lost = true;
+    return true;
+  }
   if (!ParseUnsigned(tail, n) || n == 0 || n > 1000000) {
     error = "bad volume number '" + tail + "' in " + text + " (use SOURCE@N with N from 1)";
     return false;
@@ -28,6 +38,21 @@ bool ParseVolumeSpec(const std::string& text, VolumeSpec& out, std::string& erro
 bool OpenVolumeSpec(const std::string& text, Host& host, OpenedVolume& out, std::string& error) {
   VolumeSpec spec;
   if (!ParseVolumeSpec(text, spec, error)) return false;
+  if (spec.lost) {
+    PhysicalDriveList disks;
+    EnumPhysicalDrives(disks, {spec.path}, false);
+    if (disks.disks.empty()) {
+      error = disks.problems.empty() ? spec.path + ": cannot open" : disks.problems.front();
+      return false;
+    }
+    std::shared_ptr<CPhysicalDriver> disk(std::move(disks.disks.front()));
+    auto volume = OpenLostVolume(*disk, spec.lostStart, MakeReaderFactory(), &host, error);
+    if (!volume) return false;
+    out.disk = disk;
+    out.volume = volume.get();
+    out.lostVolume = std::move(volume);
+    return true;
+  }
   auto opened = std::make_unique<OpenedSource>();
   opened->report = ExamineSource(spec.path);
   if (!opened->report.source) {

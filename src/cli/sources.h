@@ -22,16 +22,20 @@ struct OpenedSource {
 struct VolumeSpec {
   std::string path;
   int index = 0;  // 0 when not given
+  bool lost = false;  // "PATH@lost:S": the volume whose boot sector is at sector S
+  std::uint64_t lostStart = 0;
 };
 
-// Splits "PATH@N". A path that exists as given is taken whole, so file
-// names that contain "@" still work.
+// Splits "PATH@N" and "PATH@lost:S". A path that exists as given is taken
+// whole, so file names that contain "@" still work.
 bool ParseVolumeSpec(const std::string& text, VolumeSpec& out, std::string& error);
 
 // Opens the volume a spec names. Problems of the source that do not stop
 // the open (a damaged second partition) go to `warnings`.
 struct OpenedVolume {
   std::unique_ptr<OpenedSource> source;
+  std::shared_ptr<CDriver> disk;             // the disk a lost volume is read through
+  std::unique_ptr<CVolumeDriver> lostVolume;  // a volume named by "@lost:S"
   CVolumeDriver* volume = nullptr;
   std::vector<std::string> warnings;
 };

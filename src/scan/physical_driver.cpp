@@ -1,0 +1,228 @@
+#include "scan/physical_driver.h"
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#include "worker/frontend.h"
+#include "worker/worker.h"
+
+namespace relictor {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadLine(const fs::path& p) {
+  std::ifstream in(p);
+  std::string s;
+  std::getline(in, s);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\n' || s.back() == '\r' || s.back() == '\t')) s.pop_back();
+  std::size_t start = s.find_first_not_of(" \t");
+  return start == std::string::npos ? std::string() : s.substr(start);
+}
+
+bool IsWholeDiskName(const std::string& n) {
+  auto starts = [&](const char* p) { return n.rfind(p, 0) == 0; };
+  return starts("sd") || starts("nvme") || starts("mmcblk") || starts("vd") || starts("hd") || starts("xvd") ||
+         starts("loop");
+}
+
+std::string LostName(std::uint64_t start) { return "LostDriver_" + std::to_string(start + 1); }
+
+}  // namespace
+
+CPhysicalDriver::CPhysicalDriver(int number, std::string path) : number_(number) {
+  sourcePath_ = std::move(path);
+  letter_ = static_cast<unsigned char>(number);
+}
+
+void CPhysicalDriver::AddToDriveCombo(DriveListSink& sink) { sink.AddDrive(displayName_, this, nullptr); }
+
+std::string DiskModelName(const std::string& sysBlock, const std::string& disk) {
+  fs::path dir = fs::path(sysBlock) / disk;
+  std::string model = ReadLine(dir / "device" / "model");
+  if (model.empty()) model = ReadLine(dir / "device" / "name");  // SD and MMC cards
+  if (model.empty()) {
+    std::string backing = ReadLine(dir / "loop" / "backing_file");
+    if (!backing.empty()) model = "Loop device of " + fs::path(backing).filename().string();
+  }
+  return model.empty() ? disk : model + " (" + disk + ")";
+}
+
+bool CPhysicalDriver::ProbeDisk() {
+  if (!OpenDevice()) return false;
+  std::uint32_t sectorSize = device_->SectorSize();
+  if (sectorSize == 0) return Fail("the disk reports no sector size");
+  std::uint64_t total = device_->Size() / sectorSize;
+  if (total == 0) return Fail("the disk is empty");
+  std::uint32_t type = kDriveFixed;
+  std::string name;
+  if (device_->IsBlockDevice()) {
+    type = DriveTypeOf(sourcePath_);
+    std::string base = fs::path(sourcePath_).filename().string();
+    std::error_code ec;
+    fs::path real = fs::canonical(sourcePath_, ec);
+    if (!ec) base = real.filename().string();
+    name = DiskModelName("/sys/block", base);
+  } else {
+    name = fs::path(sourcePath_).filename().string();
+  }
+  if (name.empty()) name = sourcePath_;
+  bytesPerSector_ = sectorSize;
+  sectorsPerCluster_ = 1;
+  bytesPerCluster_ = sectorSize;
+  clusterCount_ = total;
+  firstCluster_ = 0;
+  lastCluster_ = total;
+  return Open(number_, type, name);
+}
+
+bool CPhysicalDriver::Open(int number, std::uint32_t driveType, const std::string& displayName) {
+  number_ = number;
+  letter_ = static_cast<unsigned char>(number);
+  SetIdentity(driveType, displayName);
+  clusterBuffer_.assign(bytesPerSector_ ? bytesPerSector_ : 512, 0);
+  return true;
+}
+
+void EnumPhysicalDrives(PhysicalDriveList& list, const std::vector<std::string>& named, bool includeSystem,
+                        const std::string& sysBlock) {
+  if (!list.disks.empty()) return;
+  int number = 0;
+  if (includeSystem) {
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(sysBlock, ec)) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    for (const auto& n : names) {
+      if (number >= 128 || !IsWholeDiskName(n)) continue;
+      if (n.rfind("loop", 0) == 0 && ReadLine(fs::path(sysBlock) / n / "loop" / "backing_file").empty()) continue;
+      if (ReadLine(fs::path(sysBlock) / n / "size") == "0") continue;
+      auto disk = std::make_unique<CPhysicalDriver>(number, "/dev/" + n);
+      if (disk->ProbeDisk()) {
+        list.disks.push_back(std::move(disk));
+        ++number;
+      }
+    }
+  }
+  for (const auto& path : named) {
+    if (number >= 128) {
+      list.problems.push_back(path + ": more than 128 disks");
+      break;
+    }
+    auto disk = std::make_unique<CPhysicalDriver>(number, path);
+    if (!disk->ProbeDisk()) {
+      list.problems.push_back(disk->OpenError().empty() ? path + ": cannot open" : disk->OpenError());
+      continue;
+    }
+    list.disks.push_back(std::move(disk));
+    ++number;
+  }
+}
+
+bool LooksLikeLostNtfs(ByteSpan b) {
+  if (b.size() < 512 || le8(b, 0) != 0xEB) return false;
+  if (std::memcmp(b.data() + 3, "NTFS    ", 8) != 0) return false;
+  std::uint16_t bps = le16(b, 11);
+  if (bps != 512 && bps != 1024) return false;
+  if (!IsPowerOfTwo(le8(b, 13))) return false;
+  if (le8(b, 16) != 0 || le8(b, 17) != 0 || le8(b, 18) != 0) return false;
+  if (le32(b, 36) != 0x00800080) return false;
+  return le16(b, 510) == 0xAA55;
+}
+
+bool LooksLikeLostFat(ByteSpan b) {
+  if (b.size() < 512 || le8(b, 0) != 0xEB) return false;
+  std::uint16_t bps = le16(b, 11);
+  if (bps != 512 && bps != 1024 && bps != 2048 && bps != 4096) return false;
+  return le8(b, 510) == 0x55 && le8(b, 511) == 0xAA;
+}
+
+std::unique_ptr<CVolumeDriver> OpenLostVolume(CPhysicalDriver& disk, std::uint64_t start, const ReaderFactory& factory,
+                                              Host* host, std::string& error) {
+  std::vector<std::uint8_t> sector(std::max<std::uint32_t>(512, disk.BytesPerSector()));
+  if (!disk.ReadSectors(start, sector.data(), disk.BytesPerSector(), 1)) {
+    error = disk.GetSourcePath() + ": sector " + std::to_string(start) + " cannot be read";
+    return nullptr;
+  }
+  ByteSpan boot(sector.data(), 512);
+  FsKind kind = LooksLikeLostNtfs(boot) ? FsKind::Ntfs : LooksLikeLostFat(boot) ? FsKind::Fat : FsKind::None;
+  if (kind == FsKind::None) {
+    error = disk.GetSourcePath() + ": no FAT or NTFS boot sector at sector " + std::to_string(start);
+    return nullptr;
+  }
+  auto reader = factory ? factory(kind) : nullptr;
+  if (!reader) {
+    error = disk.GetSourcePath() + ": no reader for the volume at sector " + std::to_string(start);
+    return nullptr;
+  }
+  reader->SetHost(host);
+  reader->Attach(disk.GetDevice(), boot, start);
+  if (!reader->Open(static_cast<unsigned char>(disk.Number()), disk.GetDriveType(), LostName(start), true)) {
+    error = disk.GetSourcePath() + ": the volume at sector " + std::to_string(start) + " cannot be opened" +
+            (reader->OpenError().empty() ? std::string() : ": " + reader->OpenError());
+    return nullptr;
+  }
+  return reader;
+}
+
+bool FindLostDrivers(CPhysicalDriver& disk, std::vector<std::unique_ptr<CVolumeDriver>>* volumes,
+                     const ReaderFactory& factory, ProgressSink* progress, std::vector<LostVolume>* found,
+                     FolderTreeSink* tree, FolderTreeSink::Item treeParent, Host* host) {
+  disk.BeginCountProgress(progress);
+  if (!volumes) return false;
+  disk.BeginScanProgress(progress);
+  const std::uint64_t last = std::min(disk.LastCluster(), disk.TotalSectors());
+  const std::uint32_t bps = disk.BytesPerSector();
+  std::vector<std::uint8_t> sector(std::max<std::uint32_t>(512, bps));
+  for (std::uint64_t s = disk.FirstCluster(); s < last;) {
+    if (IsStopRequested()) return false;
+    disk.ReportScanProgress(progress, s);
+    if (!disk.ReadSectors(s, sector.data(), bps, 1)) {
+      ++s;
+      continue;
+    }
+    ByteSpan b(sector.data(), 512);
+    LostVolume v;
+    std::uint64_t next = s;
+    // The walk jumps over a volume it found by the volume's own size, so
+    // that it does not read the whole volume. The size counts from the
+    // boot sector: adding the reserved or hidden sectors as well would
+    // step past the start of a volume that follows right behind.
+    if (LooksLikeLostNtfs(b)) {
+      v.kind = FsKind::Ntfs;
+      v.sectors = le32(b, 40);
+      v.fsName = "NTFS";
+      next = s + v.sectors;  // lands on the backup boot sector, which is passed
+    } else if (LooksLikeLostFat(b)) {
+      v.kind = FsKind::Fat;
+      std::uint32_t total32 = le32(b, 32);
+      v.sectors = total32 != 0 ? total32 : le16(b, 19);
+      v.fsName = "FAT";
+      // A FAT12/16 boot sector without a 32-bit total only steps over its
+      // reserved sectors and the walk goes on inside the volume.
+      next = total32 != 0 ? s + total32 - 1 : s + le16(b, 14);
+    }
+    if (v.kind != FsKind::None) {
+      v.startSector = s;
+      v.name = LostName(s);
+      auto reader = factory ? factory(v.kind) : nullptr;
+      if (reader) {
+        reader->SetHost(host);
+        reader->Attach(disk.GetDevice(), b, s);
+        v.opened = reader->Open(static_cast<unsigned char>(disk.Number()), disk.GetDriveType(), v.name, true);
+        if (v.opened) v.fsName = reader->FileSystemName();
+        if (tree) reader->AddToFolderTree(*tree, treeParent);
+        v.reader = reader.get();
+        volumes->push_back(std::move(reader));
+      }
+      if (found) found->push_back(v);
+    }
+    s = next + 1;
+  }
+  if (progress && last > disk.FirstCluster()) disk.ReportScanProgress(progress, last);
+  return true;
+}
+
+}  // namespace relictor
