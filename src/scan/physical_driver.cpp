@@ -175,11 +175,29 @@ bool FindLostDrivers(CPhysicalDriver& disk, std::vector<std::unique_ptr<CVolumeD
   disk.BeginScanProgress(progress);
   const std::uint64_t last = std::min(disk.LastCluster(), disk.TotalSectors());
   const std::uint32_t bps = disk.BytesPerSector();
+  // The walk looks at one sector per step, but reads the disk a block of
+  // sectors at a time; a block that fails to read is read again sector by
+  // sector, so that only the unreadable sectors themselves are passed over.
+  const std::uint32_t blockSectors = std::max<std::uint32_t>(1, (1u << 20) / std::max<std::uint32_t>(bps, 1));
+  std::vector<std::uint8_t> block(static_cast<std::size_t>(blockSectors) * bps);
+  std::uint64_t blockStart = 0, blockCount = 0;
   std::vector<std::uint8_t> sector(std::max<std::uint32_t>(512, bps));
+  auto readSector = [&](std::uint64_t s) -> bool {
+    if (s < blockStart || s >= blockStart + blockCount) {
+      blockStart = s;
+      blockCount = std::min<std::uint64_t>(blockSectors, last - s);
+      if (!disk.ReadSectors(s, block.data(), bps, static_cast<std::uint32_t>(blockCount))) {
+        blockCount = 0;
+        return disk.ReadSectors(s, sector.data(), bps, 1);
+      }
+    }
+    std::memcpy(sector.data(), block.data() + (s - blockStart) * bps, bps);
+    return true;
+  };
   for (std::uint64_t s = disk.FirstCluster(); s < last;) {
     if (IsStopRequested()) return false;
     disk.ReportScanProgress(progress, s);
-    if (!disk.ReadSectors(s, sector.data(), bps, 1)) {
+    if (!readSector(s)) {
       ++s;
       continue;
     }
