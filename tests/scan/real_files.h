@@ -1,0 +1,19 @@
+#pragma once
+// Files of each recognised type made by real tools (ImageMagick, sox, zip).
+// Each is made once and kept in a cache folder of the build tree, because
+// every test runs in its own process.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace relictor::test {
+
+// The bytes of a named fixture file: "photo.jpg", "standard.jpg" (the
+// encoder's standard Huffman tables), "progressive.jpg",
+// "picture.bmp", "picture.png", "picture.tga", "truecolor.pcx",
+// "palette.pcx", "picture.tif", "anim.gif", "still.gif", "sound.wav",
+// "archive.zip". Fails the current test when the tool fails.
+const std::vector<std::uint8_t>& RealFile(const std::string& name);
+
+}  // namespace relictor::test
