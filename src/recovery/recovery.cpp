@@ -1,0 +1,436 @@
+#include "recovery/recovery.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <limits>
+#include <set>
+#include <utility>
+
+#include "model/output_file.h"
+
+namespace relictor {
+namespace {
+
+// The display of a run that was given none. It shows nothing, but the
+// readers' SaveData only polls the stop event and counts files when it has
+// a display, and a run must stop when asked with or without one.
+class SilentProgress final : public ProgressSink {
+ public:
+  bool HasText(ProgressText) const override { return false; }
+  bool HasBar(ProgressBar) const override { return false; }
+  bool HasWindow() const override { return false; }
+  void SetText(ProgressText, const std::string&) override {}
+  void SetRange(ProgressBar, std::uint64_t, std::uint64_t) override {}
+  void SetPos(ProgressBar, std::uint64_t) override {}
+};
+
+void ShowText(ProgressSink* progress, ProgressText which, const std::string& text) {
+  if (progress && progress->HasText(which)) progress->SetText(which, text);
+}
+
+std::string EntryPath(const CDirEntry& entry) { return entry.GetLocation() + entry.name; }
+
+// The system's text for an error, cut to the 512 characters a notice holds.
+std::string SystemText(int error) {
+  std::string text = std::strerror(error);
+  if (text.size() > 512) text.resize(512);
+  return text;
+}
+
+std::string KeyOf(const struct stat& st) {
+  return std::to_string(static_cast<std::uint64_t>(st.st_dev)) + ":" +
+         std::to_string(static_cast<std::uint64_t>(st.st_ino));
+}
+
+// What stands at `name` in the folder, without following a link; 0 when
+// nothing does.
+mode_t ModeAt(int folder, const std::string& name) {
+  struct stat st {};
+  if (::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return 0;
+  return st.st_mode;
+}
+
+std::string InTheWay(mode_t mode) {
+  if (S_ISLNK(mode)) return "a symbolic link is in the way";
+  if (S_ISDIR(mode)) return "a folder of that name is in the way";
+  return "something that is not a regular file is in the way";
+}
+
+using FolderKey = std::pair<const void*, std::uint64_t>;
+
+bool FolderKeyOf(const CDirectory& folder, FolderKey& key) {
+  std::uint64_t cluster = 0;
+  if (!folder.GetFirstCluster(cluster)) return false;
+  key = {folder.volume, cluster};
+  return true;
+}
+
+struct CountWalk {
+  ProgressSink* progress = nullptr;
+  std::set<FolderKey> seen;
+};
+
+std::int64_t CountBelow(CDirectory& folder, CountWalk& walk, int depth) {
+  if (!folder.populated) folder.Populate(true, true, true);
+  std::int64_t count = 0;
+  for (std::size_t i = 0; i < folder.children.size(); ++i) {
+    if (walk.progress && IsStopRequested()) return -1;
+    CDirEntry* child = folder.children[i].get();
+    if (!child) continue;
+    if (auto* sub = dynamic_cast<CDirectory*>(child)) {
+      ShowText(walk.progress, ProgressText::CurrentItem, folder.name);
+      if (depth + 1 >= kMaxSaveDepth) continue;
+      FolderKey key;
+      if (FolderKeyOf(*sub, key) && !walk.seen.insert(key).second) continue;
+      std::int64_t n = CountBelow(*sub, walk, depth + 1);
+      if (n < 0) return -1;
+      count += n;
+    } else {
+      ++count;
+    }
+  }
+  return count;
+}
+
+}  // namespace
+
+std::string FolderExistsQuestion(const std::string& name) {
+  return "This folder already contains a folder called '" + name +
+         "' \nIf the files in the existing folder have the same name as files you are saving, \ndo you want to "
+         "replace the existing files?";
+}
+
+std::string FileExistsQuestion(const std::string& name) {
+  return "This folder already contains a file called '" + name + "' \nWould you like to replace the existing file?";
+}
+
+void AdvanceFileCounter(ProgressSink* progress) {
+  if (progress) progress->AdvanceFileCounter();
+}
+
+std::int64_t CountFiles(CDirectory& folder, ProgressSink* progress) {
+  CountWalk walk;
+  walk.progress = progress;
+  FolderKey key;
+  if (FolderKeyOf(folder, key)) walk.seen.insert(key);
+  return CountBelow(folder, walk, 0);
+}
+
+std::size_t SavingReport::ShortCount() const {
+  std::size_t n = 0;
+  for (const auto& s : saved) n += s.problems.empty() ? 0 : 1;
+  return n;
+}
+
+// ---------------------------------------------------------------------------
+// Output folders
+
+OutputFolder::~OutputFolder() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+OutputFolder::OutputFolder(OutputFolder&& other) noexcept
+    : path_(std::move(other.path_)), fd_(std::exchange(other.fd_, -1)), problem_(std::move(other.problem_)),
+      key_(std::move(other.key_)) {}
+
+OutputFolder& OutputFolder::operator=(OutputFolder&& other) noexcept {
+  if (this != &other) {
+    if (fd_ >= 0) ::close(fd_);
+    path_ = std::move(other.path_);
+    fd_ = std::exchange(other.fd_, -1);
+    problem_ = std::move(other.problem_);
+    key_ = std::move(other.key_);
+  }
+  return *this;
+}
+
+// ---------------------------------------------------------------------------
+// The run
+
+SavingRun::SavingRun(std::string outputFolder, ProgressSink* progress, Prompter* prompter)
+    : output_(std::move(outputFolder)), prompter_(prompter), silent_(std::make_unique<SilentProgress>()) {
+  // An empty folder text is the current folder; it must not become "/".
+  if (output_.empty()) output_ = "./";
+  if (output_.back() != '/') output_ += '/';
+  progress_ = progress ? progress : silent_.get();
+}
+
+SavingRun::~SavingRun() = default;
+
+bool SavingRun::Stopped() {
+  if (!IsStopRequested()) return false;
+  if (report_.outcome == SavingOutcome::Finished) report_.outcome = SavingOutcome::Stopped;
+  return true;
+}
+
+int SavingRun::Ask(const std::string& text) {
+  return prompter_->Ask(text, msgbox::kCaption, msgbox::kOverwriteQuestion);
+}
+
+bool SavingRun::Fail(const std::string& text) {
+  report_.outcome = SavingOutcome::Failed;
+  report_.failure = text;
+  if (prompter_) {
+    prompter_->Ask(text, msgbox::kCaption, msgbox::kNotice);
+    report_.failureShown = true;
+  }
+  return false;
+}
+
+OutputNameSet& SavingRun::NamesOf(OutputFolder& folder) {
+  if (folder.key_.empty()) folder.key_ = "path:" + folder.path_;
+  return names_[folder.key_];
+}
+
+OutputFolder SavingRun::OpenOutputFolder() {
+  OutputFolder f;
+  f.path_ = output_;
+  int fd = ::open(output_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  struct stat st {};
+  if (fd < 0) {
+    f.problem_ = "the output folder " + output_ + " cannot be opened: " + SystemText(errno);
+  } else if (::fstat(fd, &st) != 0) {
+    f.problem_ = "the output folder " + output_ + " cannot be examined: " + SystemText(errno);
+    ::close(fd);
+  } else {
+    f.fd_ = fd;
+    f.key_ = KeyOf(st);
+  }
+  return f;
+}
+
+OutputFolder SavingRun::OpenChildFolder(OutputFolder& parent, const std::string& name) {
+  OutputFolder f;
+  f.path_ = parent.path_ + name + "/";
+  if (!parent.IsOpen()) {
+    f.problem_ = parent.problem_;
+    return f;
+  }
+  // A folder that already exists is written into; what stands there must
+  // really be a folder, never a link to one somewhere else.
+  if (::mkdirat(parent.fd_, name.c_str(), 0777) != 0 && errno != EEXIST) {
+    f.problem_ = "the folder " + f.path_ + " cannot be created: " + SystemText(errno);
+    return f;
+  }
+  int fd = ::openat(parent.fd_, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  struct stat st {};
+  if (fd < 0) {
+    int error = errno;
+    mode_t mode = ModeAt(parent.fd_, name);
+    f.problem_ = "the folder " + f.path_ + " cannot be created: " +
+                 (mode != 0 && !S_ISDIR(mode) ? InTheWay(mode) : SystemText(error));
+    return f;
+  }
+  if (::fstat(fd, &st) != 0) {
+    f.problem_ = "the folder " + f.path_ + " cannot be examined: " + SystemText(errno);
+    ::close(fd);
+    return f;
+  }
+  f.fd_ = fd;
+  f.key_ = KeyOf(st);
+  return f;
+}
+
+void SavingRun::Save(const std::vector<CDirEntry*>& selection) {
+  report_ = SavingReport{};
+  ShowText(progress_, ProgressText::CurrentItem, "");
+  ShowText(progress_, ProgressText::Status, recovery_text::kCounting);
+  std::uint64_t total = 0;
+  for (CDirEntry* entry : selection) {
+    if (!entry) continue;
+    if (auto* folder = dynamic_cast<CDirectory*>(entry)) {
+      std::int64_t n = CountFiles(*folder, progress_);
+      if (n < 0) {
+        report_.outcome = SavingOutcome::Stopped;
+        return;
+      }
+      total += static_cast<std::uint64_t>(n);
+    } else {
+      ++total;
+    }
+  }
+  report_.total = static_cast<std::uint32_t>(std::min<std::uint64_t>(total, std::numeric_limits<std::uint32_t>::max()));
+  ShowText(progress_, ProgressText::Status, recovery_text::kSaving);
+  progress_->BeginFileCounter(report_.total);
+
+  bool any = false;
+  for (CDirEntry* entry : selection) any = any || entry != nullptr;
+  if (!any) return;
+  OutputFolder root = OpenOutputFolder();
+  for (CDirEntry* entry : selection) {
+    if (!entry) continue;
+    if (Stopped()) return;
+    savedFolders_.clear();
+    bool ok = true;
+    if (auto* folder = dynamic_cast<CDirectory*>(entry)) {
+      ok = SaveFolder(*folder, root, replaceFolders, replaceFiles);
+    } else if (auto* file = dynamic_cast<CFSFile*>(entry)) {
+      ok = SaveFile(*file, root, replaceFiles);
+    } else {
+      report_.skipped.push_back({EntryPath(*entry), root.Path() + SafeOutputName(entry->name),
+                                 "the entry is neither a file nor a folder", false});
+    }
+    if (!ok) return;
+  }
+}
+
+bool SavingRun::SaveFolder(CDirectory& folder, OutputFolder& parent, bool& replaceFoldersFlag,
+                           bool& replaceFilesFlag) {
+  return SaveFolderAt(folder, parent, replaceFoldersFlag, replaceFilesFlag, 0);
+}
+
+bool SavingRun::SaveFolderAt(CDirectory& folder, OutputFolder& parent, bool& replaceFoldersFlag,
+                             bool& replaceFilesFlag, int depth) {
+  const std::string name = NamesOf(parent).Claim(SafeOutputName(folder.name), true);
+  const std::string path = parent.Path() + name + "/";
+  if (depth >= kMaxSaveDepth) {
+    report_.skipped.push_back({EntryPath(folder), path,
+                               "it lies more than " + std::to_string(kMaxSaveDepth) + " folders deep", true});
+    return true;
+  }
+  FolderKey key;
+  if (FolderKeyOf(folder, key)) {
+    auto [it, inserted] = savedFolders_.emplace(key, path);
+    if (!inserted) {
+      report_.skipped.push_back({EntryPath(folder), path, "it holds the same folder as " + it->second + ", saved already", true});
+      return true;
+    }
+  }
+  if (!replaceFoldersFlag && parent.IsOpen() && S_ISDIR(ModeAt(parent.Fd(), name))) {
+    // Nobody to ask counts as No: nothing that exists is written into
+    // unless the user said so.
+    int answer = prompter_ ? Ask(FolderExistsQuestion(name)) : msgbox::kIdNo;
+    if (answer == msgbox::kIdNo) {
+      replaceFilesFlag = false;
+      report_.skipped.push_back({EntryPath(folder), path, "a folder of that name exists", true});
+      return true;
+    }
+    if (answer == msgbox::kIdYes) {
+      replaceFilesFlag = true;
+    } else if (answer == msgbox::kIdYesToAll) {
+      replaceFoldersFlag = true;
+      replaceFilesFlag = true;
+    }
+  }
+  if (!folder.populated) folder.Populate(true, true, true);
+  OutputFolder here = OpenChildFolder(parent, name);
+  // Children are taken by index: saving never changes the tree, but an
+  // index stays valid even if a reader appended to it.
+  for (std::size_t i = 0; i < folder.children.size(); ++i) {
+    if (Stopped()) return false;
+    CDirEntry* child = folder.children[i].get();
+    if (!child) continue;
+    if (auto* sub = dynamic_cast<CDirectory*>(child)) {
+      if (!SaveFolderAt(*sub, here, replaceFoldersFlag, replaceFilesFlag, depth + 1)) return false;
+    } else if (auto* file = dynamic_cast<CFSFile*>(child)) {
+      // Files inside a saved folder replace files of the same name without
+      // a question; the folder's question covered them.
+      if (!WriteFile(*file, here, NamesOf(here).Claim(SafeOutputName(file->name), false))) return false;
+    } else {
+      report_.skipped.push_back({EntryPath(*child), here.Path() + SafeOutputName(child->name),
+                                 "the entry is neither a file nor a folder", false});
+    }
+  }
+  return true;
+}
+
+bool SavingRun::SaveFile(CFSFile& file, OutputFolder& parent, bool& replaceFilesFlag) {
+  const std::string name = NamesOf(parent).Claim(SafeOutputName(file.name), false);
+  if (!replaceFilesFlag && parent.IsOpen() && ModeAt(parent.Fd(), name) != 0) {
+    if (!prompter_) {
+      report_.skipped.push_back({EntryPath(file), parent.Path() + name, "a file of that name exists", false});
+      return true;
+    }
+    int answer = Ask(FileExistsQuestion(name));
+    if (answer == msgbox::kIdNo) {
+      report_.skipped.push_back({EntryPath(file), parent.Path() + name, "a file of that name exists", false});
+      return true;
+    }
+    if (answer == msgbox::kIdYesToAll) replaceFilesFlag = true;
+  }
+  return WriteFile(file, parent, name);
+}
+
+bool SavingRun::WriteFile(CFSFile& file, OutputFolder& folder, const std::string& name) {
+  const std::string path = folder.Path() + name;
+  if (!folder.IsOpen()) return Fail("Cannot create " + path + ": " + folder.Problem());
+  mode_t mode = ModeAt(folder.Fd(), name);
+  if (mode != 0 && !S_ISREG(mode)) return Fail("Cannot create " + path + ": " + InTheWay(mode));
+  // O_NOFOLLOW refuses a link that appeared since the look above; O_NONBLOCK
+  // keeps a pipe that did from blocking the open.
+  int fd = ::openat(folder.Fd(), name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC,
+                    0666);
+  if (fd < 0) {
+    int error = errno;
+    mode = ModeAt(folder.Fd(), name);
+    return Fail("Cannot create " + path + ": " + (mode != 0 && !S_ISREG(mode) ? InTheWay(mode) : SystemText(error)));
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return Fail("Cannot create " + path + ": " + InTheWay(st.st_mode));
+  }
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+
+  ShowText(progress_, ProgressText::CurrentItem, path);
+  FdOutputFile out(fd);
+  bool ok = file.SaveData(out, progress_);
+  SavedFile record;
+  record.entryPath = EntryPath(file);
+  record.outputPath = path;
+  record.size = file.GetSize();
+  record.problems = out.Problems();
+  if (::fstat(fd, &st) == 0) record.written = static_cast<std::uint64_t>(st.st_size);
+  else record.written = out.BytesWritten();
+  if (::close(fd) != 0) {
+    record.problems.push_back("the file could not be written to the end: " + SystemText(errno));
+    ok = false;
+  }
+  const bool stopped = !ok && IsStopRequested();
+  if (record.written < record.size && record.problems.empty()) {
+    // A reader that delivered less without saying why must not pass for a
+    // whole file.
+    record.problems.push_back((stopped ? "saving was stopped: saved " : "saved only ") +
+                              std::to_string(record.written) + " of " + std::to_string(record.size) + " bytes");
+  }
+  report_.bytesWritten += record.written;
+  std::string lastProblem = record.problems.empty() ? std::string() : record.problems.back();
+  report_.saved.push_back(std::move(record));
+  if (ok) return true;
+  if (stopped) {
+    Stopped();
+    return false;
+  }
+  // A reader that cannot deliver a file ends the saving without a notice,
+  // but the run must not pass for a finished one.
+  report_.outcome = SavingOutcome::Failed;
+  report_.failure = path + ": " + (lastProblem.empty() ? std::string("the reader could not save the file") : lastProblem);
+  return false;
+}
+
+// ---------------------------------------------------------------------------
+// The task
+
+SavingTask::SavingTask(std::vector<CDirEntry*> selection, std::string outputFolder, Prompter* prompter,
+                       bool replaceAll)
+    : selection_(std::move(selection)), output_(std::move(outputFolder)), prompter_(prompter), replaceAll_(replaceAll) {}
+
+bool SavingTask::Step() {
+  SavingRun run(output_, Progress(), prompter_);
+  run.replaceFiles = replaceAll_;
+  run.replaceFolders = replaceAll_;
+  run.Save(selection_);
+  report_ = run.TakeReport();
+  ran_ = true;
+  return true;
+}
+
+JobInfo SavingTask::Info(const std::string& volumeName) const {
+  return JobInfo{JobKind::Saving, recovery_text::kTitle, volumeName, 0};
+}
+
+}  // namespace relictor
