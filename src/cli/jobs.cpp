@@ -12,6 +12,18 @@ namespace {
 
 std::atomic<int> interrupts{0};
 
+// The progress line and the questions of a saving run share the terminal:
+// the line is drawn by the main thread, questions are asked on the worker.
+struct TerminalLine {
+  std::mutex mutex;
+  bool question = false;  // a question is on the terminal
+  std::size_t width = 0;  // characters of the line now shown
+};
+TerminalLine& Line() {
+  static TerminalLine line;
+  return line;
+}
+
 void OnInterrupt(int) {
   if (interrupts.fetch_add(1) >= 1) {
     signal(SIGINT, SIG_DFL);
@@ -121,12 +133,32 @@ void CliJobRunner::Draw(const JobInfo& info, const LineProgress::Snapshot& s, do
                 s.counter.c_str(), HumanBytes(rate).c_str(), left, s.status.c_str());
   std::string text = line;
   if (text.size() > 100) text.resize(100);
+  TerminalLine& shown = Line();
+  std::lock_guard lock(shown.mutex);
+  if (shown.question) return;
   std::size_t width = text.size();
-  if (width < lastWidth_) text.append(lastWidth_ - width, ' ');
-  lastWidth_ = width;
+  if (width < shown.width) text.append(shown.width - width, ' ');
+  shown.width = width;
   std::fprintf(stderr, "\r%s%s", text.c_str(), final ? "\n" : "");
   std::fflush(stderr);
-  if (final) lastWidth_ = 0;
+  if (final) shown.width = 0;
+}
+
+TerminalQuestionScope::TerminalQuestionScope() {
+  TerminalLine& shown = Line();
+  std::lock_guard lock(shown.mutex);
+  shown.question = true;
+  if (shown.width > 0) {
+    std::fprintf(stderr, "\r%s\r", std::string(shown.width, ' ').c_str());
+    std::fflush(stderr);
+    shown.width = 0;
+  }
+}
+
+TerminalQuestionScope::~TerminalQuestionScope() {
+  TerminalLine& shown = Line();
+  std::lock_guard lock(shown.mutex);
+  shown.question = false;
 }
 
 bool CliJobRunner::Run(WorkerTask& task, const JobInfo& info) {
@@ -177,6 +209,11 @@ bool CliRangeChooser::Choose(std::uint64_t minimum, std::uint64_t maximum, std::
   end = hasEnd_ ? end_ : maximum;
   if (end <= start) {
     refusal_ = "The end cluster can not less start cluster.";
+    return false;
+  }
+  if (start < minimum || end > maximum) {
+    refusal_ = "the volume's clusters run from " + std::to_string(minimum) + " to " + std::to_string(maximum) +
+               ": choose a range inside them";
     return false;
   }
   return true;

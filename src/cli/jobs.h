@@ -50,11 +50,22 @@ class CliJobRunner final : public JobRunner {
   void Draw(const JobInfo& info, const LineProgress::Snapshot& s, double seconds, bool final);
   bool draw_;
   bool stopped_ = false;
-  std::size_t lastWidth_ = 0;
+};
+
+// Keeps the progress line off the terminal while a question is asked
+// there (from the worker thread): the line is cleared when the scope
+// starts and is drawn again at the next report after it ends.
+class TerminalQuestionScope {
+ public:
+  TerminalQuestionScope();
+  ~TerminalQuestionScope();
+  TerminalQuestionScope(const TerminalQuestionScope&) = delete;
+  TerminalQuestionScope& operator=(const TerminalQuestionScope&) = delete;
 };
 
 // The cluster range of a deep scan: the whole offered range unless the
-// command gave a start or an end.
+// command gave a start or an end. A range that leaves the offered one is
+// refused like one whose end does not lie behind its start.
 class CliRangeChooser final : public ClusterRangeChooser {
  public:
   bool Choose(std::uint64_t minimum, std::uint64_t maximum, std::uint32_t bytesPerCluster, std::uint64_t& start,

@@ -1,0 +1,101 @@
+// relictor-cli scan: the deep scan of a cluster range for files whose
+// directory entries are gone, the way the first read of LostFiles runs it,
+// and optionally the recovery of what it found.
+
+#include <cstdio>
+
+#include "cli/cli.h"
+#include "cli/entries.h"
+#include "cli/jobs.h"
+#include "cli/json.h"
+#include "cli/saving.h"
+#include "cli/sources.h"
+#include "scan/deep_scan.h"
+
+namespace relictor::cli {
+namespace {
+
+int RunScan(Context& context, const Args& args);
+
+const Command kScan{
+    "scan",
+    "scan SOURCE [--start N] [--end M] [--json] [-o OUTDIR [--overwrite | --skip]]",
+    "Deep-scan clusters N to M (by default every data cluster) for lost files of the recognised types, list "
+    "them as Cluster_N.TYPE, and with -o save them into OUTDIR.",
+    {{"--start", 1}, {"--end", 1}, {"--json", 0}, {"-o", 1}, {"--overwrite", 0}, {"--skip", 0}},
+    RunScan,
+};
+
+int RunScan(Context& context, const Args& args) {
+  const auto& pos = args.Positionals();
+  if (pos.size() != 1) return UsageError(kScan, "scan takes one SOURCE");
+  std::uint64_t start = 0, end = 0;
+  const bool hasStart = args.Has("--start"), hasEnd = args.Has("--end");
+  if (hasStart && !ParseUnsigned(args.Value("--start"), start)) return UsageError(kScan, "--start takes a cluster number");
+  if (hasEnd && !ParseUnsigned(args.Value("--end"), end)) return UsageError(kScan, "--end takes a cluster number");
+  SaveOptions options;
+  std::string error;
+  if (!ReadSaveOptions(args, options, error)) return UsageError(kScan, error);
+  const bool save = args.Has("-o");
+  if (save && args.Value("-o").empty()) return UsageError(kScan, "-o takes the output folder");
+  if (!save && (options.overwrite || options.skip)) return UsageError(kScan, "--overwrite and --skip go with -o");
+
+  OpenedVolume opened;
+  if (!OpenVolumeSpec(pos[0], context.host, opened, error)) {
+    PrintError(error);
+    return kExitError;
+  }
+  for (const auto& w : opened.warnings) PrintError("warning: " + w);
+  CVolumeDriver& volume = *opened.volume;
+  CDirectory* lost = volume.GetLostFiles();
+  if (!lost) {
+    PrintError("the volume has no LostFiles folder to scan into");
+    return kExitError;
+  }
+  // A bad output folder is refused before the scan, not after it.
+  if (save) {
+    int rc = PrepareOutputFolder(pos[0], args.Value("-o"));
+    if (rc != kExitOk) return rc;
+  }
+
+  // The same way as the window: the range chooser, then LostFiles is
+  // emptied and the scan runs as long work.
+  context.ranges->Preset(hasStart, start, hasEnd, end);
+  if (!ExpandLostFiles(volume)) {
+    if (!context.ranges->Refusal().empty()) {
+      PrintError(context.ranges->Refusal());
+      return kExitUsage;
+    }
+    PrintError("the scan could not be started");
+    return kExitError;
+  }
+
+  std::vector<CDirEntry*> finds;
+  std::size_t files = 0, folders = 0;
+  for (auto& child : lost->children) {
+    if (!child) continue;
+    finds.push_back(child.get());
+    (child->IsFolder() ? folders : files) += 1;
+  }
+  if (args.Has("--json")) {
+    std::vector<JsonObject> rows;
+    rows.reserve(finds.size());
+    for (CDirEntry* e : finds) rows.push_back(EntryJson(*e));
+    PrintJsonArray(rows);
+  } else {
+    PrintEntryTable(finds, false);
+  }
+  std::fflush(stdout);
+  const bool completed = lost->populated;
+  std::fprintf(stderr, "%s clusters %s: %zu lost file%s, %zu lost folder%s\n", completed ? "scanned" : "stopped in",
+               ClusterRangeSummary(volume.FirstCluster(), volume.LastCluster(), volume.BytesPerCluster()).c_str(),
+               files, files == 1 ? "" : "s", folders, folders == 1 ? "" : "s");
+  if (!completed) return kExitStopped;
+  if (!save) return kExitOk;
+  return SaveEntries(context, volume, finds, args.Value("-o"), options);
+}
+
+const CommandRegistrar registrar(kScan);
+
+}  // namespace
+}  // namespace relictor::cli
