@@ -1,0 +1,230 @@
+// The NTFS folder tree, made from the loaded MFT: which records belong to
+// which folder, their names, and the special folders "DeletedFiles" (with a
+// "Cluster_%d" placeholder for each lost parent) and "LostFiles".
+
+#include <algorithm>
+#include <ctime>
+#include <set>
+
+#include "ntfs/ntfs_attribute_list.h"
+#include "ntfs/ntfs_driver.h"
+#include "scan/deep_scan.h"
+
+namespace relictor {
+
+void CNTFSDriver::CollectFileNames(std::uint64_t record, ByteSpan base, std::vector<NtfsName>& out, bool firstOnly,
+                                   bool memoryOnly) {
+  auto add = [&](const NtfsAttribute& a) {
+    NtfsFileName f;
+    if (a.nonResident || !ParseFileName(a.Value(), f)) return false;
+    NtfsName n;
+    n.name = NtfsNameToUtf8(f.name);
+    n.startsHidden = f.StartsWith(u'$') || f.StartsWith(u'.');
+    n.fields = f;
+    n.fields.name = {};
+    out.push_back(std::move(n));
+    return true;
+  };
+  NtfsAttributeWalk walk(base);
+  NtfsAttribute a;
+  while (walk.Next(a)) {
+    if (a.type != kNtfsFileName || a.nameLength != 0) continue;
+    if (add(a) && firstOnly) return;
+  }
+  // Names that did not fit lie in extension records, which must name this
+  // record as their base: a deleted file's extension records may since
+  // have gone to another file.
+  std::vector<std::uint8_t> list;
+  if (!ReadAttributeList(base, list, memoryOnly)) return;
+  NtfsAttributeListWalk entries{ByteSpan(list)};
+  NtfsAttributeListEntry e;
+  std::vector<std::uint8_t> scratch;
+  while (entries.Next(e)) {
+    if (e.type != kNtfsFileName || e.record == record) continue;
+    ByteSpan ext = GetRecord(e.record, scratch, memoryOnly);
+    NtfsRecordHeader h;
+    if (ext.empty() || ParseRecordHeader(ext, h) != NtfsParse::Ok) continue;
+    if (!h.IsExtension() || h.baseRecord != record) continue;
+    auto fn = FindAttributeById(ext, kNtfsFileName, e.id);
+    if (fn && add(*fn) && firstOnly) return;
+  }
+}
+
+bool CNTFSDriver::ListableRecord(std::uint64_t record, NtfsRecordHeader& header, NtfsName& firstName) {
+  ByteSpan r = LoadedRecord(record);
+  if (r.empty() || ParseRecordHeader(r, header) != NtfsParse::Ok) return false;
+  // An extension record holds attributes of its base record's file and
+  // is never an entry of its own.
+  if (header.IsExtension()) return false;
+  std::vector<NtfsName> names;
+  CollectFileNames(record, r, names, true);
+  if (names.empty()) return false;
+  firstName = std::move(names.front());
+  return true;
+}
+
+void CNTFSDriver::BuildRecordIndex() {
+  children_.clear();
+  foldersWithSubfolders_.clear();
+  deletedItems_.clear();
+  std::vector<bool> placeholderSeen;
+  std::set<std::uint64_t> placeholderSeenFar;
+  for (std::uint64_t i = 0; i < recordCount_; ++i) {
+    NtfsRecordHeader h;
+    NtfsName fn;
+    if (!ListableRecord(i, h, fn)) continue;
+    const std::uint64_t parent = fn.fields.parent;
+    // A record cannot be its own folder (the root names itself "." and is
+    // not listed); listing it would nest it in itself without end.
+    if (parent == i) continue;
+    children_.push_back({parent, i});
+    if (h.IsDirectory() && !(fn.fields.flags & kNtfsFileAttrSystem)) foldersWithSubfolders_.push_back(parent);
+    if (!h.InUse()) {
+      // A deleted record whose folder record is no folder any more (it was
+      // reused by a file, or holds no record at all) is reached through a
+      // placeholder under "DeletedFiles".
+      NtfsRecordHeader ph;
+      ByteSpan p = LoadedRecord(parent);
+      const bool parentIsFolder = !p.empty() && ParseRecordHeader(p, ph) == NtfsParse::Ok && ph.IsDirectory();
+      if (!parentIsFolder) {
+        bool first;
+        if (parent < recordCount_) {
+          if (placeholderSeen.empty()) placeholderSeen.assign(static_cast<std::size_t>(recordCount_), false);
+          first = !placeholderSeen[static_cast<std::size_t>(parent)];
+          placeholderSeen[static_cast<std::size_t>(parent)] = true;
+        } else {
+          first = placeholderSeenFar.insert(parent).second;
+        }
+        if (first) deletedItems_.push_back({true, parent});
+      }
+    }
+    if (parent == kNtfsDeletedFilesReference) deletedItems_.push_back({false, i});
+  }
+  std::stable_sort(children_.begin(), children_.end(),
+                   [](const ChildLink& a, const ChildLink& b) { return a.parent < b.parent; });
+  std::sort(foldersWithSubfolders_.begin(), foldersWithSubfolders_.end());
+  foldersWithSubfolders_.erase(std::unique(foldersWithSubfolders_.begin(), foldersWithSubfolders_.end()),
+                               foldersWithSubfolders_.end());
+}
+
+std::vector<std::uint64_t> CNTFSDriver::ChildrenOf(std::uint64_t folder) const {
+  auto lo = std::lower_bound(children_.begin(), children_.end(), folder,
+                             [](const ChildLink& c, std::uint64_t p) { return c.parent < p; });
+  std::vector<std::uint64_t> out;
+  for (auto it = lo; it != children_.end() && it->parent == folder; ++it) out.push_back(it->record);
+  return out;
+}
+
+bool CNTFSDriver::FolderHasSubfolders(std::uint64_t folder) const {
+  return std::binary_search(foldersWithSubfolders_.begin(), foldersWithSubfolders_.end(), folder);
+}
+
+CNTFSDriver* CNTFSDirectory::Driver() const { return dynamic_cast<CNTFSDriver*>(volume); }
+
+bool CNTFSDirectory::HasSubfolders(bool) {
+  CNTFSDriver* d = Driver();
+  if (!d) return false;
+  if (this == d->GetRoot()) return true;
+  if (!d->LoadMft()) return false;
+  if (this == d->GetLostFiles() || this == d->GetDeletedFiles()) return true;
+  return d->FolderHasSubfolders(reference);
+}
+
+void CNTFSDirectory::Populate(bool, bool, bool force) {
+  CNTFSDriver* d = Driver();
+  if (!d) return;
+  if (!d->LoadMft()) return;
+  if (this == d->GetLostFiles()) {
+    // The finds of the deep scan are made by the scan; a forced read (the
+    // search, the saving) takes what an earlier scan left.
+    if (!force) {
+      ExpandLostFiles(*d);
+    } else {
+      populated = true;
+    }
+    return;
+  }
+  populated = true;
+  if (this == d->GetDeletedFiles()) {
+    std::set<std::uint64_t> folders;
+    const EntryTime now = static_cast<EntryTime>(std::time(nullptr));
+    for (const auto& item : d->DeletedFilesItems()) {
+      if (item.placeholder) {
+        if (!folders.insert(item.value).second) continue;
+        auto dir = std::make_unique<CNTFSDirectory>();
+        dir->volume = d;
+        dir->parent = this;
+        dir->name = "Cluster_" + std::to_string(item.value);
+        dir->created = dir->modified = dir->accessed = now;
+        dir->attributes = 0;
+        dir->deleted = true;
+        dir->status = kStatusGood;
+        dir->reference = item.value;
+        Append(std::move(dir));
+        continue;
+      }
+      auto entry = MakeEntry(*d, item.value);
+      if (!entry) continue;
+      if (auto* dir = dynamic_cast<CNTFSDirectory*>(entry.get())) folders.insert(dir->reference);
+      Append(std::move(entry));
+    }
+    return;
+  }
+  for (std::uint64_t record : d->ChildrenOf(reference)) {
+    auto entry = MakeEntry(*d, record);
+    if (entry) Append(std::move(entry));
+  }
+}
+
+std::unique_ptr<CDirEntry> CNTFSDirectory::MakeEntry(CNTFSDriver& d, std::uint64_t record) {
+  ByteSpan r = d.LoadedRecord(record);
+  NtfsRecordHeader h;
+  if (r.empty() || ParseRecordHeader(r, h) != NtfsParse::Ok) return nullptr;
+  std::vector<NtfsName> names;
+  d.CollectFileNames(record, r, names, false);
+  if (names.empty()) return nullptr;
+  const NtfsName& first = names.front();
+  // Metadata files ("$MFT", "$Extend", ...) and dot names are not shown.
+  if (first.startsHidden) return nullptr;
+  // The long name Windows shows, when the first name is a short or POSIX
+  // one: another name of the record in the same folder. Without one, the
+  // first name stands (files made on Linux have POSIX names only).
+  const NtfsName* chosen = &first;
+  if (!first.fields.IsWin32()) {
+    for (const NtfsName& n : names) {
+      if (n.fields.IsWin32() && n.fields.parent == first.fields.parent) {
+        chosen = &n;
+        break;
+      }
+    }
+  }
+  const std::string shown = chosen->name.empty() ? "Record_" + std::to_string(record) : chosen->name;
+  const bool deletedRecord = !h.InUse();
+  auto setCommon = [&](CDirEntry& e) {
+    e.volume = &d;
+    e.parent = this;
+    e.name = shown;
+    e.created = FileTimeToEntryTime(first.fields.created);
+    e.modified = FileTimeToEntryTime(first.fields.modified);
+    e.accessed = FileTimeToEntryTime(first.fields.accessed);
+    e.attributes = chosen->fields.flags;
+    e.deleted = deletedRecord;
+  };
+  if (h.IsDirectory()) {
+    auto dir = std::make_unique<CNTFSDirectory>();
+    setCommon(*dir);
+    dir->reference = record;
+    dir->status = kStatusExisting;
+    return dir;
+  }
+  auto file = std::make_unique<CNTFSFile>();
+  setCommon(*file);
+  file->typeText = TypeTextFromName(shown);
+  file->mftRecord = record;
+  file->size = chosen->fields.realSize;
+  file->allocatedSize = chosen->fields.allocatedSize;
+  file->status = FileStatus(d, *file, deletedRecord);
+  return file;
+}
+
+}  // namespace relictor

@@ -1,0 +1,423 @@
+// The NTFS reader's volume side: opening, the boot sector, where the MFT
+// lies, single record reads, and the load of the whole MFT into memory.
+
+#include "ntfs/ntfs_driver.h"
+
+#include <algorithm>
+#include <cstring>
+#include <ctime>
+#include <limits>
+#include <new>
+
+#include "ntfs/ntfs_attribute_list.h"
+#include "worker/frontend.h"
+#include "worker/worker.h"
+
+namespace relictor {
+
+namespace {
+
+std::uint64_t ClustersFor(std::uint64_t bytes, std::uint64_t clusterBytes) {
+  return bytes / clusterBytes + (bytes % clusterBytes != 0 ? 1 : 0);
+}
+
+}  // namespace
+
+CNTFSDriver::CNTFSDriver() = default;
+
+// The tree goes first (CVolumeDriver does it), then the MFT image.
+CNTFSDriver::~CNTFSDriver() = default;
+
+bool CNTFSDriver::Attach(SectorSourcePtr device, ByteSpan bootSector, std::uint64_t startSector) {
+  if (bootSector.size() < bootSector_.size()) return Fail("boot sector shorter than 512 bytes");
+  device_ = std::move(device);
+  std::memcpy(bootSector_.data(), bootSector.data(), bootSector_.size());
+  haveBootSector_ = true;
+  partitionStart_ = startSector;
+  return true;
+}
+
+bool CNTFSDriver::ReadBootSector() {
+  if (!QueryGeometry()) return Fail("cannot tell the sector size of the device");
+  // A device sector smaller than 512 bytes still holds the boot sector in
+  // its first 512 bytes, so whole device sectors up to there are read.
+  const std::uint32_t count = static_cast<std::uint32_t>((bootSector_.size() + bytesPerSector_ - 1) / bytesPerSector_);
+  std::vector<std::uint8_t> sector(static_cast<std::size_t>(count) * bytesPerSector_);
+  if (!ReadSectors(0, sector.data(), bytesPerSector_, count)) return Fail("cannot read the boot sector");
+  std::memcpy(bootSector_.data(), sector.data(), bootSector_.size());
+  haveBootSector_ = true;
+  std::string reason;
+  NtfsGeometry g;
+  if (!ParseNtfsBootSector(ByteSpan(bootSector_), g, reason)) return Fail(reason);
+  return true;
+}
+
+bool CNTFSDriver::Open(unsigned char letter, std::uint32_t driveType, std::string_view displayName, bool borrowed) {
+  if (!CVolumeDriver::Open(letter, driveType, displayName, borrowed)) return false;
+  if (!borrowed && !ReadBootSector()) return false;
+  if (!haveBootSector_) return Fail("no boot sector");
+  std::string reason;
+  if (!ParseNtfsBootSector(ByteSpan(bootSector_), geometry_, reason)) return Fail(reason);
+  const NtfsGeometry& g = geometry_;
+  bytesPerSector_ = g.bytesPerSector;
+  sectorsPerCluster_ = g.sectorsPerCluster;
+  bytesPerCluster_ = g.bytesPerCluster;
+  clusterCount_ = g.clusterCount;
+  // Cluster numbers of more than 48 bits have no byte offset on a device.
+  if (clusterCount_ > (std::uint64_t{1} << 48)) return Fail("more clusters than a volume can hold");
+  if (g.mftCluster >= clusterCount_) return Fail("the MFT lies past the end of the volume");
+  firstCluster_ = 2;
+  lastCluster_ = LastDataCluster();
+  clusterBuffer_.assign(bytesPerCluster_, 0);
+  if (!SetupMft()) return false;
+  CreateRootEntries();
+  return true;
+}
+
+void CNTFSDriver::CreateRootEntries() {
+  auto root = std::make_unique<CNTFSDirectory>();
+  root->volume = this;
+  root->name = displayName_;
+  root->status = kStatusExisting;
+  root->reference = kNtfsRootRecord;
+  root_ = std::move(root);
+
+  const EntryTime now = static_cast<EntryTime>(std::time(nullptr));
+  auto special = [&](const char* name, std::uint64_t reference) {
+    auto dir = std::make_unique<CNTFSDirectory>();
+    dir->volume = this;
+    dir->parent = root_.get();
+    dir->name = name;
+    dir->created = dir->modified = dir->accessed = now;
+    dir->attributes = 0;
+    dir->deleted = true;
+    dir->status = kStatusExisting;
+    dir->reference = reference;
+    return root_->Append(std::move(dir));
+  };
+  lostFiles_ = special("LostFiles", kNtfsLostFilesReference);
+  deletedFiles_ = special("DeletedFiles", kNtfsDeletedFilesReference);
+}
+
+std::uint64_t CNTFSDriver::ClusterToSector(std::uint64_t cluster) const {
+  if (cluster >= clusterCount_) return ~std::uint64_t{0};
+  return cluster * sectorsPerCluster_;
+}
+
+std::string CNTFSDriver::VolumeLabel() {
+  std::vector<std::uint8_t> record;
+  if (!ReadMftRecord(kNtfsVolumeRecord, record)) return {};
+  auto a = FindAttribute(ByteSpan(record), kNtfsVolumeName);
+  if (!a || a->nonResident) return {};
+  std::string label = NtfsNameToUtf8(a->Value());
+  for (char& c : label) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '_';
+  }
+  return label;
+}
+
+bool CNTFSDriver::ReadClusters(std::uint64_t lcn, std::uint64_t count, std::uint8_t* buffer) {
+  if (count == 0) return true;
+  if (bytesPerCluster_ == 0 || lcn >= clusterCount_ || count > clusterCount_ - lcn) return false;
+  // Reads are issued in pieces whose sector count fits the read call.
+  constexpr std::uint64_t kPiece = 8192;
+  while (count > 0) {
+    const std::uint64_t k = std::min(count, kPiece);
+    if (!ReadSectors(lcn * sectorsPerCluster_, buffer, bytesPerSector_,
+                     static_cast<std::uint32_t>(k * sectorsPerCluster_))) {
+      return false;
+    }
+    buffer += k * bytesPerCluster_;
+    lcn += k;
+    count -= k;
+  }
+  return true;
+}
+
+bool CNTFSDriver::ReadRuns(const std::vector<NtfsRun>& runs, std::uint64_t vcn, std::uint64_t count,
+                           std::uint8_t* buffer) {
+  while (count > 0) {
+    NtfsVcnMapping m = MapVcn(runs, vcn);
+    if (!m.found) return false;
+    const std::uint64_t k = std::min(m.left, count);
+    if (m.sparse) {
+      std::memset(buffer, 0, static_cast<std::size_t>(k * bytesPerCluster_));
+    } else if (!ReadClusters(m.lcn, k, buffer)) {
+      return false;
+    }
+    buffer += k * bytesPerCluster_;
+    vcn += k;
+    count -= k;
+  }
+  return true;
+}
+
+bool CNTFSDriver::ReadAttributeData(const NtfsAttribute& a, std::vector<std::uint8_t>& out, std::uint64_t limit) {
+  out.clear();
+  if (!a.nonResident) {
+    if (a.valueLength > limit) return false;
+    ByteSpan v = a.Value();
+    out.assign(v.begin(), v.end());
+    return true;
+  }
+  if (a.realSize > limit || a.startVcn != 0 || bytesPerCluster_ == 0) return false;
+  const std::uint64_t clusters = ClustersFor(a.realSize, bytesPerCluster_);
+  std::vector<NtfsRun> runs;
+  DecodeRuns(a.Runs(), a.startVcn, runs);
+  out.assign(static_cast<std::size_t>(clusters * bytesPerCluster_), 0);
+  if (!ReadRuns(runs, 0, clusters, out.data())) return false;
+  out.resize(static_cast<std::size_t>(a.realSize));
+  return true;
+}
+
+bool CNTFSDriver::ReadAttributeList(ByteSpan base, std::vector<std::uint8_t>& list, bool memoryOnly) {
+  auto a = FindAttribute(base, kNtfsAttributeList);
+  if (!a) return false;
+  if (a->nonResident && memoryOnly) return false;
+  return ReadAttributeData(*a, list);
+}
+
+bool CNTFSDriver::SetupMft() {
+  const NtfsGeometry& g = geometry_;
+  recordSize_ = g.recordSize;
+  if (recordSize_ == 0 || bytesPerSector_ == 0) return Fail("MFT record size not supported");
+  // Record 0 describes the MFT, so it is read from where the boot sector
+  // says the MFT starts, in whole sectors.
+  const std::uint32_t sectors = (recordSize_ + bytesPerSector_ - 1) / bytesPerSector_;
+  std::vector<std::uint8_t> raw(static_cast<std::size_t>(sectors) * bytesPerSector_);
+  if (!ReadSectors(g.mftCluster * sectorsPerCluster_, raw.data(), bytesPerSector_, sectors)) {
+    return Fail("cannot read the first MFT record");
+  }
+  record0_.assign(raw.begin(), raw.begin() + recordSize_);
+  NtfsFixupResult fix = ApplyFixups(std::span<std::uint8_t>(record0_));
+  if (fix.status != NtfsParse::Ok) return Fail("the first MFT record is damaged");
+  auto data = FindAttribute(ByteSpan(record0_), kNtfsData);
+  if (!data || !data->nonResident || data->startVcn != 0) return Fail("the MFT has no data attribute");
+  mftRuns_.clear();
+  DecodeRuns(data->Runs(), 0, mftRuns_);
+  if (mftRuns_.empty()) return Fail("the MFT's data runs are damaged");
+  const std::uint64_t extentEnd = data->lastVcn == ~std::uint64_t{0} ? 0 : data->lastVcn + 1;
+  // Runs past what the extent claims are not trusted.
+  while (!mftRuns_.empty() && mftRuns_.back().vcn >= extentEnd) mftRuns_.pop_back();
+  if (!mftRuns_.empty() && mftRuns_.back().vcn + mftRuns_.back().length > extentEnd) {
+    mftRuns_.back().length = extentEnd - mftRuns_.back().vcn;
+  }
+  mftMappedClusters_ = mftRuns_.empty() ? 0 : mftRuns_.back().vcn + mftRuns_.back().length;
+  const std::uint64_t realSize = data->realSize;
+  GatherMftExtents();
+
+  // The image can be no larger than the MFT's runs reach, nor than the
+  // volume or the device: a damaged size field must not make the load
+  // claim memory for data that cannot exist.
+  std::uint64_t imageBytes = realSize;
+  if (mftMappedClusters_ <= std::numeric_limits<std::uint64_t>::max() / bytesPerCluster_) {
+    imageBytes = std::min(imageBytes, mftMappedClusters_ * bytesPerCluster_);
+  }
+  imageBytes = std::min(imageBytes, clusterCount_ * bytesPerCluster_);
+  if (device_) imageBytes = std::min(imageBytes, device_->Size());
+  recordCount_ = imageBytes / recordSize_;
+  if (recordCount_ == 0) return Fail("the MFT holds no records");
+  return true;
+}
+
+bool CNTFSDriver::GatherMftExtents() {
+  // A long MFT continues its run list in extension records that record 0's
+  // attribute list names. Each is read through the runs known so far, in
+  // the order of their first VCN.
+  std::vector<std::uint8_t> list;
+  if (!ReadAttributeList(ByteSpan(record0_), list, false)) return true;
+  struct Extent {
+    std::uint64_t startVcn, record;
+    std::uint16_t id;
+  };
+  std::vector<Extent> extents;
+  NtfsAttributeListWalk walk{ByteSpan(list)};
+  NtfsAttributeListEntry e;
+  while (walk.Next(e)) {
+    if (e.type == kNtfsData && e.nameLength == 0 && e.startVcn != 0) extents.push_back({e.startVcn, e.record, e.id});
+  }
+  std::stable_sort(extents.begin(), extents.end(),
+                   [](const Extent& a, const Extent& b) { return a.startVcn < b.startVcn; });
+  std::vector<std::uint8_t> record;
+  for (const Extent& x : extents) {
+    if (x.startVcn < mftMappedClusters_) continue;
+    if (x.startVcn > mftMappedClusters_) break;
+    if (!ReadRecordThroughRuns(x.record, record)) break;
+    NtfsRecordHeader h;
+    if (ParseRecordHeader(ByteSpan(record), h) != NtfsParse::Ok || !h.IsExtension() || h.baseRecord != 0) break;
+    auto a = FindAttributeById(ByteSpan(record), kNtfsData, x.id);
+    if (!a || !a->nonResident || a->startVcn != x.startVcn || a->nameLength != 0) break;
+    if (a->lastVcn == ~std::uint64_t{0}) break;
+    std::vector<NtfsRun> runs;
+    DecodeRuns(a->Runs(), a->startVcn, runs);
+    const std::uint64_t end = a->lastVcn + 1;
+    for (NtfsRun r : runs) {
+      if (r.vcn >= end) break;
+      r.length = std::min(r.length, end - r.vcn);
+      mftRuns_.push_back(r);
+    }
+    mftMappedClusters_ = mftRuns_.back().vcn + mftRuns_.back().length;
+    // An extent whose runs end before its last VCN leaves a gap that no
+    // later extent can close.
+    if (mftMappedClusters_ < end) break;
+  }
+  return true;
+}
+
+bool CNTFSDriver::ReadMftRecord(std::uint64_t n, std::vector<std::uint8_t>& target) {
+  if (n >= recordCount_) return false;
+  return ReadRecordThroughRuns(n, target);
+}
+
+bool CNTFSDriver::ReadRecordThroughRuns(std::uint64_t n, std::vector<std::uint8_t>& target) {
+  if (recordSize_ == 0 || bytesPerCluster_ == 0) return false;
+  if (n > std::numeric_limits<std::uint64_t>::max() / recordSize_) return false;
+  target.assign(recordSize_, 0);
+  std::uint64_t position = n * recordSize_;
+  std::size_t done = 0;
+  std::vector<std::uint8_t> buffer;
+  while (done < recordSize_) {
+    const std::uint64_t vcn = position / bytesPerCluster_;
+    const std::uint64_t inCluster = position % bytesPerCluster_;
+    NtfsVcnMapping m = MapVcn(mftRuns_, vcn);
+    if (!m.found || m.sparse) return false;
+    // As many whole clusters as cover the rest of the record, at least one.
+    const std::uint64_t want = ClustersFor(inCluster + (recordSize_ - done), bytesPerCluster_);
+    const std::uint64_t k = std::min(m.left, want);
+    buffer.resize(static_cast<std::size_t>(k * bytesPerCluster_));
+    if (!ReadClusters(m.lcn, k, buffer.data())) return false;
+    const std::size_t take =
+        static_cast<std::size_t>(std::min<std::uint64_t>(k * bytesPerCluster_ - inCluster, recordSize_ - done));
+    std::memcpy(target.data() + done, buffer.data() + inCluster, take);
+    done += take;
+    position += take;
+  }
+  return ApplyFixups(std::span<std::uint8_t>(target)).status == NtfsParse::Ok;
+}
+
+ByteSpan CNTFSDriver::LoadedRecord(std::uint64_t n) const {
+  if (!mftLoaded_ || n >= recordCount_) return {};
+  ByteSpan r(mftImage_.data() + n * recordSize_, recordSize_);
+  return HasFileSignature(r) ? r : ByteSpan();
+}
+
+ByteSpan CNTFSDriver::GetRecord(std::uint64_t n, std::vector<std::uint8_t>& scratch, bool memoryOnly) {
+  ByteSpan r = LoadedRecord(n);
+  if (!r.empty() || memoryOnly) return r;
+  if (!ReadMftRecord(n, scratch)) return {};
+  return ByteSpan(scratch);
+}
+
+// Reading the MFT image as long work. Each step reads one run of the MFT in
+// blocks of 32 clusters, testing for a stop before each block; a block that
+// cannot be read stays zeros in the image, which no record check accepts.
+class MftLoadTask final : public WorkerTask {
+ public:
+  explicit MftLoadTask(CNTFSDriver& d) : d_(d) {}
+
+  bool Step() override {
+    ProgressSink* p = Progress();
+    const std::uint64_t bpc = d_.bytesPerCluster_;
+    if (!started_) {
+      started_ = true;
+      total_ = remaining_ = ClustersFor(d_.mftImage_.size(), bpc);
+      block_.resize(static_cast<std::size_t>(kBlockClusters * bpc));
+      if (p) {
+        if (p->HasText(ProgressText::CurrentItem)) p->SetText(ProgressText::CurrentItem, d_.GetDisplayName());
+        if (p->HasBar(ProgressBar::Overall)) {
+          p->SetRange(ProgressBar::Overall, 0, total_);
+          p->SetPos(ProgressBar::Overall, 0);
+        }
+        Report(p);
+      }
+    }
+    if (remaining_ == 0) {
+      d_.FinishMftLoad();
+      return true;
+    }
+    NtfsVcnMapping m = MapVcn(d_.mftRuns_, vcn_);
+    if (!m.found) {
+      // The runs end before the image does: the rest stays zeros.
+      remaining_ = 0;
+      return false;
+    }
+    const std::uint64_t n = std::min(m.left, remaining_);
+    std::uint64_t done = 0;
+    for (std::uint64_t index = 0; done < n; ++index) {
+      if (IsStopRequested()) return false;
+      const std::uint64_t k = std::min(kBlockClusters, n - done);
+      if (!m.sparse && d_.ReadClusters(m.lcn + done, k, block_.data())) {
+        const std::uint64_t at = (vcn_ + done) * bpc;
+        const std::uint64_t size = d_.mftImage_.size();
+        if (at < size) {
+          std::memcpy(d_.mftImage_.data() + at, block_.data(), static_cast<std::size_t>(std::min(size - at, k * bpc)));
+        }
+      }
+      done += k;
+      counter_ += k;
+      if (index % 32 == 0) Report(p);
+    }
+    vcn_ += n;
+    remaining_ -= n;
+    Report(p);
+    return false;
+  }
+
+ private:
+  static constexpr std::uint64_t kBlockClusters = 32;
+
+  void Report(ProgressSink* p) const {
+    if (!p) return;
+    if (p->HasText(ProgressText::Counter)) {
+      p->SetText(ProgressText::Counter, std::to_string(counter_) + "/" + std::to_string(total_));
+    }
+    if (p->HasBar(ProgressBar::Overall)) p->SetPos(ProgressBar::Overall, counter_);
+  }
+
+  CNTFSDriver& d_;
+  bool started_ = false;
+  std::uint64_t vcn_ = 0;
+  std::uint64_t remaining_ = 0;
+  std::uint64_t total_ = 0;
+  std::uint64_t counter_ = 0;
+  std::vector<std::uint8_t> block_;
+};
+
+bool CNTFSDriver::LoadMft() {
+  if (mftLoaded_) return true;
+  if (recordCount_ == 0) return false;
+  // Every load starts from a zeroed image, so that nothing of an earlier,
+  // stopped load or of a block that failed to read is taken for records.
+  mftImage_.clear();
+  mftImage_.shrink_to_fit();
+  try {
+    mftImage_.assign(static_cast<std::size_t>(recordCount_ * recordSize_), 0);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  MftLoadTask task(*this);
+  JobInfo info{JobKind::LoadMft, "Scanning...", displayName_, bytesPerCluster_};
+  InlineJobRunner inlineRunner;
+  JobRunner& runner = GetHost().jobs ? *GetHost().jobs : inlineRunner;
+  const bool finished = runner.Run(task, info);
+  if (!finished || !mftLoaded_) {
+    mftLoaded_ = false;
+    mftImage_.clear();
+    mftImage_.shrink_to_fit();
+    return false;
+  }
+  return true;
+}
+
+void CNTFSDriver::FinishMftLoad() {
+  for (std::uint64_t n = 0; n < recordCount_; ++n) {
+    std::span<std::uint8_t> r(mftImage_.data() + n * recordSize_, recordSize_);
+    if (HasFileSignature(ByteSpan(r.data(), r.size()))) ApplyFixups(r);
+  }
+  // The index is built from the image, which is whole from here on.
+  mftLoaded_ = true;
+  BuildRecordIndex();
+  ++mftLoads_;
+}
+
+}  // namespace relictor

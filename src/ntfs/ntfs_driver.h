@@ -1,0 +1,243 @@
+#pragma once
+// The NTFS reader: the boot sector and the master file table (MFT), which
+// it loads into memory whole the first time a folder is read; the folder
+// tree built from the MFT's records, with deleted files and folders, the
+// "DeletedFiles" folder for deleted records whose folder is gone, and
+// "LostFiles" for what the deep scan finds; and file data, read through
+// the data runs of each file's unnamed $DATA attribute. It reads the volume
+// and never writes to it.
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "model/entry.h"
+#include "ntfs/ntfs_attribute.h"
+#include "ntfs/ntfs_data_runs.h"
+#include "ntfs/ntfs_file_name.h"
+#include "ntfs/ntfs_record.h"
+#include "volume/boot_sector.h"
+#include "volume/driver.h"
+
+namespace relictor {
+
+class CNTFSDirectory;
+class CNTFSFile;
+
+// Record numbers of the special folders and files.
+inline constexpr std::uint64_t kNtfsLostFilesReference = 0;
+inline constexpr std::uint64_t kNtfsDeletedFilesReference = 1;
+inline constexpr std::uint64_t kNtfsVolumeRecord = 3;
+inline constexpr std::uint64_t kNtfsRootRecord = 5;
+
+// The unnamed $DATA attribute of a file, gathered from all its extents
+// (a long run list is split over several attribute records, often in
+// extension records named by the file's $ATTRIBUTE_LIST).
+struct NtfsDataStream {
+  bool found = false;
+  bool resident = false;
+  std::vector<std::uint8_t> value;  // the data of a resident attribute
+  std::uint64_t realSize = 0;
+  std::uint64_t allocatedSize = 0;
+  std::uint64_t initializedSize = 0;
+  std::uint16_t flags = 0;
+  std::uint16_t compressionUnit = 0;
+  std::vector<NtfsRun> runs;         // sorted by VCN, without gaps from VCN 0
+  std::uint64_t mappedClusters = 0;  // the VCNs the runs cover from 0
+  int extents = 0;
+
+  bool IsCompressed() const { return (flags & kNtfsAttrCompressionMask) != 0; }
+  bool IsEncrypted() const { return (flags & kNtfsAttrEncrypted) != 0; }
+};
+
+// One name of a record, copied out of the record that holds it.
+struct NtfsName {
+  NtfsFileName fields;  // its `name` span is not kept
+  std::string name;     // UTF-8
+  bool startsHidden = false;  // the name begins with "$" or "."
+};
+
+class CNTFSDriver : public CVolumeDriver {
+ public:
+  CNTFSDriver();
+  ~CNTFSDriver() override;
+
+  const char* ClassName() const override { return "CNTFSDriver"; }
+
+  bool Attach(SectorSourcePtr device, ByteSpan bootSector, std::uint64_t startSector) override;
+  bool Open(unsigned char letter, std::uint32_t driveType, std::string_view displayName, bool borrowed) override;
+  bool ReadBootSector() override;
+  void CreateRootEntries() override;
+
+  std::string FileSystemName() const override { return "NTFS"; }
+  // The name in the $VOLUME_NAME attribute of the $Volume file.
+  std::string VolumeLabel() override;
+  bool KeepsAccessTimeOfDay() const override { return true; }
+  // The deep scan may look at every cluster behind the boot sector's
+  // first two, up to the volume's last cluster.
+  std::uint64_t FirstDataCluster() const override { return 2; }
+  std::uint64_t LastDataCluster() const override { return clusterCount_ > 0 ? clusterCount_ - 1 : 0; }
+
+  std::uint64_t ClusterToSector(std::uint64_t cluster) const override;
+  bool ScanCluster(std::uint64_t cluster, ClusterBitmap& bitmap, ProgressSink* progress) override;
+
+  // The MFT.
+  // Works out the record size, reads record 0 (the $MFT file itself) and
+  // the run lists of its data, which say where every other record lies.
+  bool SetupMft();
+  // Reads the whole MFT into memory as long work through the host's job
+  // runner; true when it is loaded (now or before). A stopped load leaves
+  // nothing behind, and the next call starts again from the beginning.
+  bool LoadMft();
+  bool IsMftLoaded() const { return mftLoaded_; }
+  // Reads record `n` from the volume into `target` (resized to the record
+  // size) and applies its fixups; false when it cannot be read or is no
+  // record.
+  bool ReadMftRecord(std::uint64_t n, std::vector<std::uint8_t>& target);
+  // Record `n` of the loaded MFT image, fixed up; empty when the MFT is
+  // not loaded, `n` lies past it, or the record has no "FILE" signature.
+  ByteSpan LoadedRecord(std::uint64_t n) const;
+  // Record `n` from the loaded image, or else read from the volume into
+  // `scratch` (unless `memoryOnly`); empty when neither has it.
+  ByteSpan GetRecord(std::uint64_t n, std::vector<std::uint8_t>& scratch, bool memoryOnly = false);
+
+  // Reads `count` clusters from `lcn` on; false when a cluster lies
+  // outside the volume or the read fails.
+  bool ReadClusters(std::uint64_t lcn, std::uint64_t count, std::uint8_t* buffer);
+  // Reads `count` clusters of an attribute from `vcn` on through its runs
+  // (holes as zeros). False, with what was read so far in the buffer, when
+  // a VCN has no run or a read fails.
+  bool ReadRuns(const std::vector<NtfsRun>& runs, std::uint64_t vcn, std::uint64_t count, std::uint8_t* buffer);
+  // The value of an attribute (resident) or its data up to the real size
+  // (non-resident), at most `limit` bytes; false when it is larger or
+  // cannot be read.
+  bool ReadAttributeData(const NtfsAttribute& attribute, std::vector<std::uint8_t>& out,
+                         std::uint64_t limit = kMaxAttributeListBytes);
+
+  // The unnamed $DATA attribute of a record, from the base record and
+  // through its $ATTRIBUTE_LIST. With `memoryOnly` nothing is read from
+  // the volume (false where that would be needed).
+  bool FindDataAttribute(std::uint64_t record, NtfsDataStream& out, bool memoryOnly = false);
+  // The names of a record in their order: those in the base record, then
+  // those its attribute list places in extension records. With
+  // `firstOnly` the walk ends at the first name.
+  void CollectFileNames(std::uint64_t record, ByteSpan base, std::vector<NtfsName>& out, bool firstOnly,
+                        bool memoryOnly = false);
+  // Whether a record of the loaded image counts as an entry of the tree:
+  // a base record (not an extension of another) with a name. Fills the
+  // header and the first name.
+  bool ListableRecord(std::uint64_t record, NtfsRecordHeader& header, NtfsName& firstName);
+
+  // What the tree needs from the loaded MFT, built in one pass after the
+  // load: the records of each folder in record order, the folders that
+  // have subfolders, and the items of "DeletedFiles".
+  struct DeletedFilesItem {
+    bool placeholder = false;  // a "Cluster_%d" folder for a lost parent
+    std::uint64_t value = 0;   // the parent's number, or the record to list
+  };
+  std::vector<std::uint64_t> ChildrenOf(std::uint64_t folder) const;
+  bool FolderHasSubfolders(std::uint64_t folder) const;
+  const std::vector<DeletedFilesItem>& DeletedFilesItems() const { return deletedItems_; }
+
+  const NtfsGeometry& Geometry() const { return geometry_; }
+  std::uint32_t RecordSize() const { return recordSize_; }
+  std::uint64_t RecordCount() const { return recordCount_; }
+  const std::vector<NtfsRun>& MftRuns() const { return mftRuns_; }
+  CNTFSDirectory* GetDeletedFiles() const { return deletedFiles_; }
+  // How many times the MFT was loaded from the volume.
+  int MftLoads() const { return mftLoads_; }
+
+  // A cap on attribute lists read from the volume: real lists stay far
+  // below it (their attribute records must fit in the base record's list).
+  static constexpr std::uint64_t kMaxAttributeListBytes = 4u << 20;
+  // The buffer that file data are streamed through.
+  static constexpr std::size_t kSaveBufferBytes = 4u << 20;
+
+ private:
+  friend class MftLoadTask;
+  bool ReadAttributeList(ByteSpan base, std::vector<std::uint8_t>& list, bool memoryOnly);
+  bool GatherMftExtents();
+  // Reads a record through the MFT's runs, before the record count is
+  // known (for the MFT's own extension records).
+  bool ReadRecordThroughRuns(std::uint64_t n, std::vector<std::uint8_t>& target);
+  void FinishMftLoad();
+  void BuildRecordIndex();
+
+  std::array<std::uint8_t, 512> bootSector_{};
+  bool haveBootSector_ = false;
+  NtfsGeometry geometry_;
+  std::uint32_t recordSize_ = 0;
+  std::vector<std::uint8_t> record0_;
+  std::vector<NtfsRun> mftRuns_;
+  std::uint64_t mftMappedClusters_ = 0;
+  std::uint64_t recordCount_ = 0;
+  std::vector<std::uint8_t> mftImage_;
+  bool mftLoaded_ = false;
+  int mftLoads_ = 0;
+
+  struct ChildLink {
+    std::uint64_t parent;
+    std::uint64_t record;
+  };
+  std::vector<ChildLink> children_;                 // sorted by parent, then record
+  std::vector<std::uint64_t> foldersWithSubfolders_;  // sorted, unique
+  std::vector<DeletedFilesItem> deletedItems_;
+
+  CNTFSDirectory* deletedFiles_ = nullptr;
+};
+
+class CNTFSDirectory : public CDirectory {
+ public:
+  const char* ClassName() const override { return "CNTFSDirectory"; }
+  bool HasSubfolders(bool includeDeleted) override;
+  void Populate(bool includeDeleted, bool deletedFilesOnly, bool force) override;
+
+  // The folder's record number (48 bits; for a "Cluster_%d" placeholder the
+  // lost parent's number, for "LostFiles" 0 and "DeletedFiles" 1).
+  std::uint64_t reference = 0;
+
+ private:
+  CNTFSDriver* Driver() const;
+  // Makes the entry of one record of this folder, or null when the record
+  // is not shown (metadata files, dot names).
+  std::unique_ptr<CDirEntry> MakeEntry(CNTFSDriver& d, std::uint64_t record);
+};
+
+class CNTFSFile : public CFSFile {
+ public:
+  const char* ClassName() const override { return "CNTFSFile"; }
+  std::uint64_t GetSize() override;
+  std::uint64_t GetSizeOnDisk() override;
+  std::string GetSizeText(bool withBytes) override;
+  std::string GetSizeOnDiskText(bool withBytes) override;
+  // The status is set when the entry is made.
+  void Analyse() override { analysed = true; }
+  bool SaveData(OutputFile& out, ProgressSink* progress) override;
+  // Deep-scan finds: their first cluster. Files of the MFT: the first
+  // cluster of non-resident data, when the loaded MFT tells it without a
+  // read from the volume.
+  bool GetFirstCluster(std::uint64_t& cluster) const override;
+
+  // Reads the real and allocated size from the file's $DATA attribute,
+  // once. Deep-scan finds keep the sizes they were found with.
+  void RefreshSizes();
+  bool IsDeepScanFile() const;
+
+  bool sizesLoaded = false;
+  // The file's MFT record number; for a deep-scan find its first cluster.
+  std::uint64_t mftRecord = 0;
+
+ private:
+  CNTFSDriver* Driver() const;
+  bool SaveConsecutiveClusters(CNTFSDriver& d, OutputFile& out, ProgressSink* progress);
+  bool sizesTried_ = false;
+};
+
+// The recoverability of a file from its record: 0 "Existing" when it is in
+// use; for a deleted file, the rating of its first cluster, or 2 "Good"
+// when its data are resident or it has none.
+std::uint32_t FileStatus(CNTFSDriver& volume, CNTFSFile& file, bool deleted);
+
+}  // namespace relictor
