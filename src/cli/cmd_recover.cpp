@@ -143,6 +143,8 @@ int RunRecover(Context& context, const Args& args) {
   std::string error;
   if (!ReadSaveOptions(args, options, error)) return UsageError(kRecover, error);
   const std::string outputFolder = args.Value("-o");
+  int rc = CheckOutputFolder(pos[0], outputFolder);
+  if (rc != kExitOk) return rc;
 
   OpenedVolume opened;
   if (!OpenVolumeSpec(pos[0], context.host, opened, error)) {
@@ -175,7 +177,7 @@ int RunRecover(Context& context, const Args& args) {
     }
     selection.push_back(entry);
   }
-  int rc = PrepareOutputFolder(pos[0], outputFolder);
+  rc = CreateOutputFolder(outputFolder);
   if (rc != kExitOk) return rc;
   return SaveEntries(context, *opened.volume, selection, outputFolder, options);
 }
@@ -194,14 +196,18 @@ bool ReadSaveOptions(const Args& args, SaveOptions& out, std::string& error) {
   return true;
 }
 
-int PrepareOutputFolder(const std::string& sourceSpec, const std::string& outputFolder) {
+int CheckOutputFolder(const std::string& sourceSpec, const std::string& outputFolder) {
   VolumeSpec spec;
   std::string error;
   std::string why;
   if (ParseVolumeSpec(sourceSpec, spec, error) && FolderLiesOnSource(spec.path, outputFolder, why)) {
-    PrintError(why);
+    PrintError(TerminalSafe(why));
     return kExitUsage;
   }
+  return kExitOk;
+}
+
+int CreateOutputFolder(const std::string& outputFolder) {
   std::error_code ec;
   std::filesystem::create_directories(outputFolder, ec);
   if (ec || !std::filesystem::is_directory(outputFolder, ec)) {

@@ -40,6 +40,11 @@ int RunScan(Context& context, const Args& args) {
   if (save && args.Value("-o").empty()) return UsageError(kScan, "-o takes the output folder");
   if (!save && (options.overwrite || options.skip)) return UsageError(kScan, "--overwrite and --skip go with -o");
 
+  if (save) {
+    int rc = CheckOutputFolder(pos[0], args.Value("-o"));
+    if (rc != kExitOk) return rc;
+  }
+
   OpenedVolume opened;
   if (!OpenVolumeSpec(pos[0], context.host, opened, error)) {
     PrintError(error);
@@ -54,7 +59,7 @@ int RunScan(Context& context, const Args& args) {
   }
   // A bad output folder is refused before the scan, not after it.
   if (save) {
-    int rc = PrepareOutputFolder(pos[0], args.Value("-o"));
+    int rc = CreateOutputFolder(args.Value("-o"));
     if (rc != kExitOk) return rc;
   }
 

@@ -19,10 +19,12 @@ struct SaveOptions {
 // Reads --overwrite and --skip; false with `error` when both are given.
 bool ReadSaveOptions(const Args& args, SaveOptions& out, std::string& error);
 
-// Refuses an output folder on the disk being read (when that can be told)
-// and creates it with its parents. Returns kExitOk, or the exit code after
-// printing why not.
-int PrepareOutputFolder(const std::string& sourceSpec, const std::string& outputFolder);
+// Refuses an output folder on the disk being read, when that can be told.
+// Returns kExitOk, or kExitUsage after printing why not.
+int CheckOutputFolder(const std::string& sourceSpec, const std::string& outputFolder);
+// Creates the output folder with its parents. Returns kExitOk, or
+// kExitError after printing why not.
+int CreateOutputFolder(const std::string& outputFolder);
 
 // Saves the entries into the output folder as long work, asking on the
 // terminal when standard input is one (unless the options decide), then

@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "model/output_file.h"
+#include "volume/driver.h"
 
 namespace relictor {
 namespace {
@@ -60,6 +61,16 @@ std::string InTheWay(mode_t mode) {
   return "something that is not a regular file is in the way";
 }
 
+// Reads a folder's children for counting or saving. A volume's LostFiles
+// folder is left as it is: reading it on purpose starts a deep scan, and
+// the forced read would only mark a never-scanned folder as scanned, so
+// that no scan would ever be offered for it again.
+void ReadChildren(CDirectory& folder) {
+  if (folder.populated) return;
+  if (folder.volume && folder.volume->GetLostFiles() == &folder) return;
+  folder.Populate(true, true, true);
+}
+
 using FolderKey = std::pair<const void*, std::uint64_t>;
 
 bool FolderKeyOf(const CDirectory& folder, FolderKey& key) {
@@ -75,7 +86,7 @@ struct CountWalk {
 };
 
 std::int64_t CountBelow(CDirectory& folder, CountWalk& walk, int depth) {
-  if (!folder.populated) folder.Populate(true, true, true);
+  ReadChildren(folder);
   std::int64_t count = 0;
   for (std::size_t i = 0; i < folder.children.size(); ++i) {
     if (walk.progress && IsStopRequested()) return -1;
@@ -316,7 +327,7 @@ bool SavingRun::SaveFolderAt(CDirectory& folder, OutputFolder& parent, bool& rep
       replaceFilesFlag = true;
     }
   }
-  if (!folder.populated) folder.Populate(true, true, true);
+  ReadChildren(folder);
   OutputFolder here = OpenChildFolder(parent, name);
   // Children are taken by index: saving never changes the tree, but an
   // index stays valid even if a reader appended to it.
