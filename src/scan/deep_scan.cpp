@@ -1,5 +1,8 @@
 #include "scan/deep_scan.h"
 
+#include <algorithm>
+#include <cstdint>
+
 #include "model/entry.h"
 #include "volume/cluster_bitmap.h"
 #include "volume/driver.h"
@@ -25,6 +28,20 @@ class DeepScanTask final : public WorkerTask {
   bool completed_ = false;
 };
 
+// The last cluster of [first, last] that can lie on the volume's device.
+// Every reader places cluster c at or behind (c - first data cluster)
+// whole clusters from the start of its device, so no cluster from the
+// first data cluster plus the device's size in clusters on can be read.
+std::uint64_t LastClusterOnDevice(const CVolumeDriver& volume, std::uint64_t first, std::uint64_t last) {
+  const auto& device = volume.GetDevice();
+  const std::uint64_t bytesPerCluster = volume.BytesPerCluster();
+  if (!device || bytesPerCluster == 0) return last;
+  const std::uint64_t clusters = device->Size() / bytesPerCluster;
+  const std::uint64_t base = std::max(first, volume.FirstDataCluster());
+  if (base > UINT64_MAX - clusters) return last;
+  return std::min(last, std::max(first, base + clusters));
+}
+
 }  // namespace
 
 bool DeepScan(CVolumeDriver& volume, ProgressSink* progress, std::uint32_t* found) {
@@ -34,7 +51,11 @@ bool DeepScan(CVolumeDriver& volume, ProgressSink* progress, std::uint32_t* foun
   const std::uint64_t last = volume.LastCluster();
   volume.BeginCountProgress(progress);
   if (first > last) return true;
-  ClusterBitmap bitmap(first, last);
+  // Clusters that cannot lie on the device are not walked: a damaged boot
+  // sector may claim far more clusters than the device holds, and neither
+  // their bitmap nor a loop over them would ever end well.
+  const std::uint64_t end = LastClusterOnDevice(volume, first, last);
+  ClusterBitmap bitmap(first, end);
   if (!volume.MarkKnownClusters(bitmap, progress)) return false;
   volume.BeginScanProgress(progress);
   for (std::uint64_t c = first;; ++c) {
@@ -48,8 +69,9 @@ bool DeepScan(CVolumeDriver& volume, ProgressSink* progress, std::uint32_t* foun
     }
     if (IsStopRequested()) return false;
     if (c % 32 == 0 || c + 1 >= last) volume.ReportScanProgress(progress, c);
-    if (c == last) break;
+    if (c == end) break;
   }
+  if (end != last) volume.ReportScanProgress(progress, last);
   return true;
 }
 
