@@ -280,7 +280,8 @@ class RuleInput {
   bool ok_ = true;
 };
 
-ByteSpan FirstCluster(const CDriver& volume) {
+// The bytes of the cluster the stream loaded last.
+ByteSpan LoadedCluster(const CDriver& volume) {
   return ByteSpan(volume.ClusterBuffer().data(), static_cast<std::size_t>(ClusterStream::ClusterSize(volume)));
 }
 
@@ -355,7 +356,7 @@ std::uint64_t GifColourTableBytes(std::uint8_t packed) {
 bool GifRule(CDriver& volume, ClusterStream& s, std::uint64_t k, std::uint64_t& length) {
   if (!s.Begin(k)) return false;
   RuleInput in(s);
-  length = 13 + GifColourTableBytes(le8(FirstCluster(volume), 10));
+  length = 13 + GifColourTableBytes(le8(LoadedCluster(volume), 10));
   if (!in.Skip(length)) return false;
   for (;;) {
     std::uint8_t x = 0;
@@ -389,7 +390,7 @@ bool GifRule(CDriver& volume, ClusterStream& s, std::uint64_t k, std::uint64_t& 
 
 bool PcxRule(CDriver& volume, ClusterStream& s, std::uint64_t k, std::uint64_t& length) {
   if (!s.Begin(k)) return false;
-  const ByteSpan head = FirstCluster(volume);
+  const ByteSpan head = LoadedCluster(volume);
   const std::int64_t rows = static_cast<std::int64_t>(le16(head, 10)) - le16(head, 6) + 1;
   const auto planes = static_cast<std::int8_t>(le8(head, 65));
   std::int64_t left = rows * le16(head, 66) * planes;
@@ -566,13 +567,13 @@ class CompoundDocument {
 
 bool RiffRule(CDriver& volume, ClusterStream& s, std::uint64_t k, std::uint64_t& length) {
   if (!s.Begin(k)) return false;
-  length = std::uint64_t{le32(FirstCluster(volume), 4)} + 8;
+  length = std::uint64_t{le32(LoadedCluster(volume), 4)} + 8;
   return true;
 }
 
 bool BmpRule(CDriver& volume, ClusterStream& s, std::uint64_t k, std::uint64_t& length) {
-  if (!s.Begin(k) || !IsBmpHeader(FirstCluster(volume))) return false;
-  length = le32(FirstCluster(volume), 2);
+  if (!s.Begin(k) || !IsBmpHeader(LoadedCluster(volume))) return false;
+  length = le32(LoadedCluster(volume), 2);
   return true;
 }
 
@@ -588,7 +589,7 @@ std::string Upper(std::string text) {
 LostFileGuess DetectLostFile(CDriver& volume, std::uint64_t cluster) {
   LostFileGuess guess;
   if (ClusterStream::ClusterSize(volume) == 0) return guess;
-  const std::uint16_t code = IdentifySignature(FirstCluster(volume));
+  const std::uint16_t code = IdentifySignature(LoadedCluster(volume));
   if (code >= kTypeNameCount) return guess;
   guess.typeName = kTypeNames[code];
   ClusterStream s(volume);

@@ -33,12 +33,18 @@ std::uint16_t IdentifySignature(ByteSpan cluster);
 
 struct LostFileGuess {
   bool found = false;    // a length rule succeeded
-  std::string typeName;  // set as soon as a type is recognised
-  std::uint64_t length = 0;
+  // The table name of the recognised type, set even when its rule fails;
+  // a compound document is named "DOC", "XLS", "PPT", "VSD" or "MSCOMP"
+  // once its directory is reached. Empty when nothing was recognised.
+  std::string typeName;
+  std::uint64_t length = 0;  // bytes from the start of the cluster
 };
 
 // Runs the length rule of the type that starts at `cluster`, whose bytes
-// are already in the volume's cluster buffer.
+// are already in the volume's cluster buffer. A length is only taken when
+// the file fits in the clusters from `cluster` to the end of the scan
+// range: a larger one comes from a damaged header or a file that is not
+// all there.
 LostFileGuess DetectLostFile(CDriver& volume, std::uint64_t cluster);
 // Reads `cluster` into the volume's cluster buffer, then DetectLostFile.
 LostFileGuess ScanForLostFile(CDriver& volume, std::uint64_t cluster);

@@ -153,7 +153,7 @@ TEST_P(FatImageTest, DeletedFilesAreFoundAtTheirFirstClusterWithTheirSize) {
 
 INSTANTIATE_TEST_SUITE_P(Volumes, FatImageTest,
                          ::testing::Values("truncate -s 1M IMG && mkfs.fat -F 12 -s 1 -n SIGNS",
-                                           "truncate -s 32M IMG && mkfs.fat -F 16 -s 4 -n SIGNS"));
+                                           "truncate -s 16M IMG && mkfs.fat -F 16 -s 2 -n SIGNS"));
 
 }  // namespace
 }  // namespace relictor
