@@ -69,8 +69,13 @@ std::string NtfsFixturePath() { return FromEnv("RELICTOR_NTFS_FIXTURE"); }
 std::string SourceDir() { return FromEnv("RELICTOR_SOURCE_DIR"); }
 
 std::vector<std::uint8_t> ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  std::ifstream in(path, std::ios::binary | std::ios::ate);
+  if (!in) return {};
+  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(in.tellg()));
+  in.seekg(0);
+  in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  bytes.resize(static_cast<std::size_t>(in.gcount()));
+  return bytes;
 }
 
 void WriteFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {
