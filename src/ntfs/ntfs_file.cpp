@@ -321,8 +321,9 @@ class StreamSaver {
     return true;
   }
 
-  // One note for each kind of trouble met on the way.
-  void NoteProblems() {
+  // One note for each kind of trouble met on the way; the end of the runs
+  // only where they are the file's runs.
+  void NoteProblems(bool runsAreTheFiles = true) {
     if (unreadBytes_ > 0) {
       out_.NoteProblem(std::to_string(unreadBytes_) + " bytes could not be read and were saved as zeros (the first at "
                        "byte " + std::to_string(firstUnread_) + " of the file)");
@@ -332,7 +333,7 @@ class StreamSaver {
                        " compression unit(s), the first at byte " + std::to_string(firstDamage_) +
                        ": those parts may be wrong");
     }
-    if (runsEnded_ && Left() > 0) {
+    if (runsAreTheFiles && runsEnded_ && Left() > 0) {
       out_.NoteProblem("the file's data runs end after " + std::to_string(written_) + " of " +
                        std::to_string(total_) + " bytes: the rest could not be saved");
     }
@@ -379,7 +380,7 @@ bool CNTFSFile::SaveConsecutiveClusters(CNTFSDriver& d, OutputFile& out, Progres
     out.NoteProblem("the file runs past the end of the volume: saved " + std::to_string(saver.Written()) + " of " +
                     std::to_string(size) + " bytes");
   }
-  saver.NoteProblems();
+  saver.NoteProblems(false);
   if (progress) progress->AdvanceFileCounter();
   return true;
 }
