@@ -185,7 +185,8 @@ class StreamSaver {
  public:
   StreamSaver(CNTFSDriver& d, OutputFile& out, ProgressSink* progress, std::uint64_t total)
       : d_(d), out_(out), progress_(progress), total_(total), bpc_(d.BytesPerCluster()) {
-    bufferClusters_ = std::max<std::uint64_t>(1, CNTFSDriver::kSaveBufferBytes / bpc_);
+    // Small files need no more than their own clusters.
+    bufferClusters_ = std::max<std::uint64_t>(1, std::min(CNTFSDriver::kSaveBufferBytes / bpc_, ClustersFor(total, bpc_)));
     buffer_.resize(static_cast<std::size_t>(bufferClusters_ * bpc_));
     if (progress_ && progress_->HasBar(ProgressBar::File)) {
       progress_->SetRange(ProgressBar::File, 0, total_);

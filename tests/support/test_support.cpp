@@ -57,16 +57,20 @@ std::string MustRun(const std::string& commandLine, const std::string& input) {
 }
 
 namespace {
-std::string FromEnv(const char* name) {
+// The environment names the tools; without it (CTest hands tests only the
+// first variable of their ENVIRONMENT when they are discovered before the
+// test runs) the paths of this build stand in.
+std::string FromEnv(const char* name, const char* built) {
   const char* v = std::getenv(name);
-  if (!v || !*v) throw std::runtime_error(std::string(name) + " is not set; run the tests through ctest");
-  return v;
+  if (v && *v) return v;
+  if (built && *built) return built;
+  throw std::runtime_error(std::string(name) + " is not set; run the tests through ctest");
 }
 }  // namespace
 
-std::string CliPath() { return FromEnv("RELICTOR_CLI"); }
-std::string NtfsFixturePath() { return FromEnv("RELICTOR_NTFS_FIXTURE"); }
-std::string SourceDir() { return FromEnv("RELICTOR_SOURCE_DIR"); }
+std::string CliPath() { return FromEnv("RELICTOR_CLI", RELICTOR_BUILT_CLI); }
+std::string NtfsFixturePath() { return FromEnv("RELICTOR_NTFS_FIXTURE", RELICTOR_BUILT_NTFS_FIXTURE); }
+std::string SourceDir() { return FromEnv("RELICTOR_SOURCE_DIR", RELICTOR_BUILT_SOURCE_DIR); }
 
 std::vector<std::uint8_t> ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary | std::ios::ate);
