@@ -16,7 +16,13 @@ constexpr int kFiles = 100000;
 
 class NtfsBigFolder : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
+  // The image is made by the first test that runs, so that a failure to
+  // make it fails that test instead of skipping the suite.
+  void SetUp() override {
+    if (!dir_) Make();
+    ASSERT_FALSE(info_->empty()) << "the image could not be made";
+  }
+  static void Make() {
     dir_ = new TempDir;
     image_ = new std::string(*dir_ / "big.img");
     MakeNtfs(*image_, "400M", 4096);
