@@ -371,9 +371,15 @@ bool SavingRun::WriteFile(CFSFile& file, OutputFolder& folder, const std::string
   if (!folder.IsOpen()) return Fail("Cannot create " + path + ": " + folder.Problem());
   mode_t mode = ModeAt(folder.Fd(), name);
   if (mode != 0 && !S_ISREG(mode)) return Fail("Cannot create " + path + ": " + InTheWay(mode));
-  // O_NOFOLLOW refuses a link that appeared since the look above; O_NONBLOCK
-  // keeps a pipe that did from blocking the open.
-  int fd = ::openat(folder.Fd(), name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC,
+  // A file that is replaced is removed and made anew rather than cut and
+  // rewritten: it may be a hard link to a file outside the output folder,
+  // whose data must not change.
+  if (mode != 0 && ::unlinkat(folder.Fd(), name.c_str(), 0) != 0 && errno != ENOENT) {
+    return Fail("Cannot replace " + path + ": " + SystemText(errno));
+  }
+  // O_EXCL with O_NOFOLLOW refuses anything that appeared since the look
+  // above, a link included; O_NONBLOCK keeps a pipe from blocking the open.
+  int fd = ::openat(folder.Fd(), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC,
                     0666);
   if (fd < 0) {
     int error = errno;

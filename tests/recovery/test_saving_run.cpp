@@ -207,6 +207,15 @@ TEST_F(SavingRunTest, ALinkOrAFileInTheWayStopsWithOneNoticeAndWritesNothingOuts
   EXPECT_EQ(fs::directory_entry(elsewhere / "target").file_size(), 8u);
   EXPECT_FALSE(fs::exists(elsewhere / "x.txt"));
 
+  // A file replaced in the output folder may be a hard link to one
+  // outside it, which keeps its data.
+  fs::create_hard_link(elsewhere / "target", out.Path() / "h.txt");
+  r = Save({tree.File("h.txt", Text("new"))}, nullptr, true);
+  EXPECT_EQ(r.outcome, SavingOutcome::Finished);
+  EXPECT_EQ(Read("h.txt"), "new");
+  kept = ReadFile(elsewhere / "target");
+  EXPECT_EQ(std::string(kept.begin(), kept.end()), "precious");
+
   // A pipe in the way is refused, not opened (which could block).
   ASSERT_EQ(::mkfifo((out / "pipe").c_str(), 0666), 0);
   r = Save({tree.File("pipe", Text("p"))}, nullptr, true);
