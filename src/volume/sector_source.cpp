@@ -113,18 +113,9 @@ bool FileSource::ReadSystem(std::uint64_t offset, void* buffer, std::size_t leng
 }
 
 const FileSource::Block* FileSource::Fetch(std::uint64_t offset) {
-  // A walk reads one block many times in a row (a cluster at a time), so
-  // the block of the last hit is looked at first.
-  Block& recent = cache_[lastHit_];
-  if (!recent.bytes.empty() && offset >= recent.base && offset - recent.base < recent.bytes.size()) {
-    recent.lastUse = ++useClock_;
-    return &recent;
-  }
-  for (std::size_t i = 0; i < cache_.size(); ++i) {
-    Block& block = cache_[i];
+  for (auto& block : cache_) {
     if (!block.bytes.empty() && offset >= block.base && offset - block.base < block.bytes.size()) {
       block.lastUse = ++useClock_;
-      lastHit_ = i;
       return &block;
     }
   }
@@ -155,7 +146,6 @@ const FileSource::Block* FileSource::Fetch(std::uint64_t offset) {
   victim->base = base;
   victim->lastUse = ++useClock_;
   lastMissEnd_ = base + length;
-  lastHit_ = static_cast<std::size_t>(victim - cache_.data());
   return victim;
 }
 

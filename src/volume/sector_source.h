@@ -102,7 +102,6 @@ class FileSource final : public SectorSource {
   std::mutex cacheMutex_;
   std::vector<Block> cache_;
   std::uint64_t useClock_ = 0;
-  std::size_t lastHit_ = 0;  // the slot that served the last read
   std::uint64_t lastMissEnd_ = ~std::uint64_t{0};
 };
 
