@@ -16,7 +16,7 @@ void CNTFSDriver::CollectFileNames(std::uint64_t record, ByteSpan base, std::vec
                                    bool memoryOnly) {
   auto add = [&](const NtfsAttribute& a) {
     NtfsFileName f;
-    if (a.nonResident || !ParseFileName(a.Value(), f)) return false;
+    if (a.nonResident || a.nameLength != 0 || !ParseFileName(a.Value(), f)) return false;
     NtfsName n;
     n.name = NtfsNameToUtf8(f.name);
     n.startsHidden = f.StartsWith(u'$') || f.StartsWith(u'.');
@@ -25,28 +25,41 @@ void CNTFSDriver::CollectFileNames(std::uint64_t record, ByteSpan base, std::vec
     out.push_back(std::move(n));
     return true;
   };
+  // A record with an attribute list gives its names in the list's order,
+  // which is the file's own order of attributes: once the names have
+  // spilled into extension records, the first name in the base record is
+  // not the file's first name any more. Names in extension records count
+  // only where the extension names this record as its base: a deleted
+  // file's extension records may since have gone to another file.
+  std::vector<std::uint8_t> list;
+  std::vector<std::uint16_t> listedHere;
+  if (ReadAttributeList(base, list, memoryOnly)) {
+    NtfsAttributeListWalk entries{ByteSpan(list)};
+    NtfsAttributeListEntry e;
+    std::vector<std::uint8_t> scratch;
+    while (entries.Next(e)) {
+      if (e.type != kNtfsFileName) continue;
+      ByteSpan holder = base;
+      if (e.record == record) {
+        listedHere.push_back(e.id);
+      } else {
+        holder = GetRecord(e.record, scratch, memoryOnly);
+        NtfsRecordHeader h;
+        if (holder.empty() || ParseRecordHeader(holder, h) != NtfsParse::Ok) continue;
+        if (!h.IsExtension() || h.baseRecord != record) continue;
+      }
+      auto fn = FindAttributeById(holder, kNtfsFileName, e.id);
+      if (fn && add(*fn) && firstOnly) return;
+    }
+  }
+  // Names of the base record that no list names (all of them, without a
+  // list) follow in the record's order.
   NtfsAttributeWalk walk(base);
   NtfsAttribute a;
   while (walk.Next(a)) {
-    if (a.type != kNtfsFileName || a.nameLength != 0) continue;
+    if (a.type != kNtfsFileName) continue;
+    if (std::find(listedHere.begin(), listedHere.end(), a.id) != listedHere.end()) continue;
     if (add(a) && firstOnly) return;
-  }
-  // Names that did not fit lie in extension records, which must name this
-  // record as their base: a deleted file's extension records may since
-  // have gone to another file.
-  std::vector<std::uint8_t> list;
-  if (!ReadAttributeList(base, list, memoryOnly)) return;
-  NtfsAttributeListWalk entries{ByteSpan(list)};
-  NtfsAttributeListEntry e;
-  std::vector<std::uint8_t> scratch;
-  while (entries.Next(e)) {
-    if (e.type != kNtfsFileName || e.record == record) continue;
-    ByteSpan ext = GetRecord(e.record, scratch, memoryOnly);
-    NtfsRecordHeader h;
-    if (ext.empty() || ParseRecordHeader(ext, h) != NtfsParse::Ok) continue;
-    if (!h.IsExtension() || h.baseRecord != record) continue;
-    auto fn = FindAttributeById(ext, kNtfsFileName, e.id);
-    if (fn && add(*fn) && firstOnly) return;
   }
 }
 
@@ -56,6 +69,23 @@ bool CNTFSDriver::ListableRecord(std::uint64_t record, NtfsRecordHeader& header,
   // An extension record holds attributes of its base record's file and
   // is never an entry of its own.
   if (header.IsExtension()) return false;
+  // Most records have no attribute list: their first name is the first
+  // one in the record, found in one walk.
+  NtfsAttributeWalk walk(r);
+  NtfsAttribute a;
+  bool hasList = false;
+  while (walk.Next(a)) {
+    if (a.type == kNtfsAttributeList) hasList = true;
+    if (hasList || a.type != kNtfsFileName || a.nameLength != 0 || a.nonResident) continue;
+    NtfsFileName f;
+    if (!ParseFileName(a.Value(), f)) continue;
+    firstName.name = NtfsNameToUtf8(f.name);
+    firstName.startsHidden = f.StartsWith(u'$') || f.StartsWith(u'.');
+    firstName.fields = f;
+    firstName.fields.name = {};
+    return true;
+  }
+  if (!hasList) return false;
   std::vector<NtfsName> names;
   CollectFileNames(record, r, names, true);
   if (names.empty()) return false;

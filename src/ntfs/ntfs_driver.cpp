@@ -7,7 +7,6 @@
 #include <cstring>
 #include <ctime>
 #include <limits>
-#include <new>
 
 #include "ntfs/ntfs_attribute_list.h"
 #include "worker/frontend.h"
@@ -297,7 +296,7 @@ bool CNTFSDriver::ReadRecordThroughRuns(std::uint64_t n, std::vector<std::uint8_
 
 ByteSpan CNTFSDriver::LoadedRecord(std::uint64_t n) const {
   if (!mftLoaded_ || n >= recordCount_) return {};
-  ByteSpan r(mftImage_.data() + n * recordSize_, recordSize_);
+  ByteSpan r(mftImage_.get() + n * recordSize_, recordSize_);
   return HasFileSignature(r) ? r : ByteSpan();
 }
 
@@ -320,7 +319,7 @@ class MftLoadTask final : public WorkerTask {
     const std::uint64_t bpc = d_.bytesPerCluster_;
     if (!started_) {
       started_ = true;
-      total_ = remaining_ = ClustersFor(d_.mftImage_.size(), bpc);
+      total_ = remaining_ = ClustersFor(d_.mftImageSize_, bpc);
       block_.resize(static_cast<std::size_t>(kBlockClusters * bpc));
       if (p) {
         if (p->HasText(ProgressText::CurrentItem)) p->SetText(ProgressText::CurrentItem, d_.GetDisplayName());
@@ -346,11 +345,16 @@ class MftLoadTask final : public WorkerTask {
     for (std::uint64_t index = 0; done < n; ++index) {
       if (IsStopRequested()) return false;
       const std::uint64_t k = std::min(kBlockClusters, n - done);
-      if (!m.sparse && d_.ReadClusters(m.lcn + done, k, block_.data())) {
-        const std::uint64_t at = (vcn_ + done) * bpc;
-        const std::uint64_t size = d_.mftImage_.size();
-        if (at < size) {
-          std::memcpy(d_.mftImage_.data() + at, block_.data(), static_cast<std::size_t>(std::min(size - at, k * bpc)));
+      const std::uint64_t at = (vcn_ + done) * bpc;
+      const std::uint64_t size = d_.mftImageSize_;
+      if (!m.sparse && at < size) {
+        std::uint8_t* target = d_.mftImage_.get() + at;
+        if (k * bpc <= size - at) {
+          // A block inside the image is read in place; a failed read may
+          // have left part of it written, so it is cleared again.
+          if (!d_.ReadClusters(m.lcn + done, k, target)) std::memset(target, 0, static_cast<std::size_t>(k * bpc));
+        } else if (d_.ReadClusters(m.lcn + done, k, block_.data())) {
+          std::memcpy(target, block_.data(), static_cast<std::size_t>(size - at));
         }
       }
       done += k;
@@ -388,13 +392,10 @@ bool CNTFSDriver::LoadMft() {
   if (recordCount_ == 0) return false;
   // Every load starts from a zeroed image, so that nothing of an earlier,
   // stopped load or of a block that failed to read is taken for records.
-  mftImage_.clear();
-  mftImage_.shrink_to_fit();
-  try {
-    mftImage_.assign(static_cast<std::size_t>(recordCount_ * recordSize_), 0);
-  } catch (const std::bad_alloc&) {
-    return false;
-  }
+  mftImage_.reset();
+  mftImageSize_ = recordCount_ * recordSize_;
+  mftImage_.reset(static_cast<std::uint8_t*>(std::calloc(static_cast<std::size_t>(mftImageSize_), 1)));
+  if (!mftImage_) return false;
   MftLoadTask task(*this);
   JobInfo info{JobKind::LoadMft, "Scanning...", displayName_, bytesPerCluster_};
   InlineJobRunner inlineRunner;
@@ -402,8 +403,7 @@ bool CNTFSDriver::LoadMft() {
   const bool finished = runner.Run(task, info);
   if (!finished || !mftLoaded_) {
     mftLoaded_ = false;
-    mftImage_.clear();
-    mftImage_.shrink_to_fit();
+    mftImage_.reset();
     return false;
   }
   return true;
@@ -411,7 +411,7 @@ bool CNTFSDriver::LoadMft() {
 
 void CNTFSDriver::FinishMftLoad() {
   for (std::uint64_t n = 0; n < recordCount_; ++n) {
-    std::span<std::uint8_t> r(mftImage_.data() + n * recordSize_, recordSize_);
+    std::span<std::uint8_t> r(mftImage_.get() + n * recordSize_, recordSize_);
     if (HasFileSignature(ByteSpan(r.data(), r.size()))) ApplyFixups(r);
   }
   // The index is built from the image, which is whole from here on.

@@ -8,6 +8,7 @@
 // and never writes to it.
 
 #include <array>
+#include <cstdlib>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -173,7 +174,13 @@ class CNTFSDriver : public CVolumeDriver {
   std::vector<NtfsRun> mftRuns_;
   std::uint64_t mftMappedClusters_ = 0;
   std::uint64_t recordCount_ = 0;
-  std::vector<std::uint8_t> mftImage_;
+  // The MFT image. Its memory comes zeroed from the system without being
+  // written first (calloc), so that the load touches each page once.
+  struct FreeDeleter {
+    void operator()(std::uint8_t* p) const { std::free(p); }
+  };
+  std::unique_ptr<std::uint8_t, FreeDeleter> mftImage_;
+  std::uint64_t mftImageSize_ = 0;
   bool mftLoaded_ = false;
   int mftLoads_ = 0;
 

@@ -1,0 +1,242 @@
+// Speed and memory of the NTFS reader on a volume of more than 200,000
+// files in nested folders, some of them deleted: the load of the MFT into
+// memory, a recursive listing of every folder through `relictor-cli ls -r`,
+// and the peak memory of that listing, each as a ratio against reading the
+// MFT's bytes sequentially in 1 MiB blocks in the same run.
+//
+//   ntfs_bench [WORKDIR]
+//
+// The image is made once in WORKDIR (default: ./bench-work) with mkntfs and
+// the fixture tool, and reused.
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "ntfs/ntfs_driver.h"
+#include "volume/sector_source.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+namespace fs = std::filesystem;
+using namespace relictor;
+
+// 20 folders of 10 subfolders of 1,000 files: 200,000 files, of which the
+// first of every 50 in each subfolder and one whole subfolder are deleted.
+constexpr int kTop = 20, kSub = 10, kFiles = 1000;
+
+int Shell(const std::string& command) {
+  int rc = std::system(command.c_str());
+  if (rc != 0) std::fprintf(stderr, "failed: %s\n", command.c_str());
+  return rc;
+}
+
+std::string Q(const std::string& s) { return "'" + s + "'"; }
+
+bool MakeImage(const std::string& image) {
+  if (fs::exists(image)) return true;
+  const std::string tmp = image + ".tmp";
+  fs::remove(tmp);
+  std::string script;
+  for (int t = 0; t < kTop; ++t) {
+    for (int s = 0; s < kSub; ++s) {
+      const std::string dir = "/d" + std::to_string(t) + "/s" + std::to_string(s);
+      script += "mkdirs " + dir + "\n";
+      script += "mkfiles " + dir + " " + std::to_string(kFiles) + " file 200\n";
+    }
+  }
+  for (int t = 0; t < kTop; ++t) {
+    for (int s = 0; s < kSub; ++s) {
+      for (int f = 1; f <= kFiles; f += 50) {
+        char name[64];
+        std::snprintf(name, sizeof name, "/d%d/s%d/file%06d", t, s, f);
+        script += std::string("delete ") + name + "\n";
+      }
+    }
+  }
+  script += "deltree /d0/s9\n";
+  const std::string scriptFile = image + ".script";
+  std::ofstream(scriptFile) << script;
+  std::printf("making %s (about a minute)...\n", image.c_str());
+  std::fflush(stdout);
+  if (Shell("truncate -s 1G " + Q(tmp) + " && mkntfs -F -Q -q -T -c 4096 -s 512 -p 0 -H 0 -S 0 -L BENCH " + Q(tmp) +
+            " >/dev/null 2>&1") != 0) {
+    return false;
+  }
+  if (Shell("SOURCE_DATE_EPOCH=1700000000 " + Q(RELICTOR_NTFS_FIXTURE) + " " + Q(tmp) + " " + Q(scriptFile)) != 0) {
+    return false;
+  }
+  fs::rename(tmp, image);
+  return true;
+}
+
+double Seconds(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double>(b - a).count(); }
+
+// Reads the MFT's clusters from the image in 1 MiB blocks, in the order
+// of its runs; returns the seconds taken.
+double ReadMftSequentially(const std::string& image, const CNTFSDriver& d, std::uint64_t bytes) {
+  int fd = ::open(image.c_str(), O_RDONLY);
+  if (fd < 0) return -1;
+  std::vector<std::uint8_t> block(1 << 20);
+  const std::uint64_t bpc = d.BytesPerCluster();
+  std::uint64_t left = bytes;
+  auto start = Clock::now();
+  for (const NtfsRun& run : d.MftRuns()) {
+    if (run.sparse) continue;
+    std::uint64_t offset = run.lcn * bpc, runBytes = std::min(run.length * bpc, left);
+    while (runBytes > 0) {
+      const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), runBytes));
+      if (::pread(fd, block.data(), n, static_cast<off_t>(offset)) != static_cast<ssize_t>(n)) break;
+      offset += n;
+      runBytes -= n;
+      left -= n;
+    }
+  }
+  auto end = Clock::now();
+  ::close(fd);
+  return Seconds(start, end);
+}
+
+struct Child {
+  double seconds = 0;
+  long maxRssKiB = 0;
+  std::uint64_t lines = 0;
+  int exitCode = -1;
+};
+
+// Runs `relictor-cli ls -r IMAGE`, counting its lines, with the child's
+// peak memory from the kernel.
+Child RunListing(const std::string& image) {
+  Child c;
+  int pipeFd[2];
+  if (::pipe(pipeFd) != 0) return c;
+  auto start = Clock::now();
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    ::dup2(pipeFd[1], STDOUT_FILENO);
+    ::close(pipeFd[0]);
+    ::close(pipeFd[1]);
+    ::execl(RELICTOR_CLI, RELICTOR_CLI, "ls", "-r", image.c_str(), static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  ::close(pipeFd[1]);
+  char buffer[1 << 16];
+  for (;;) {
+    ssize_t n = ::read(pipeFd[0], buffer, sizeof buffer);
+    if (n <= 0) break;
+    for (ssize_t i = 0; i < n; ++i) c.lines += buffer[i] == '\n';
+  }
+  ::close(pipeFd[0]);
+  int status = 0;
+  struct rusage usage {};
+  ::wait4(pid, &status, 0, &usage);
+  c.seconds = Seconds(start, Clock::now());
+  c.maxRssKiB = usage.ru_maxrss;
+  c.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return c;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::string work = argc > 1 ? argv[1] : "bench-work";
+  fs::create_directories(work);
+  const std::string image = work + "/ntfs-200k.img";
+  if (!MakeImage(image)) return 1;
+
+  std::string error;
+  auto source = FileSource::Open(image, error);
+  if (!source) {
+    std::fprintf(stderr, "%s\n", error.c_str());
+    return 1;
+  }
+  auto d = std::make_unique<CNTFSDriver>();
+  d->SetDevice(source);
+  if (!d->Open('C', kDriveFixed, "C:\\", false)) {
+    std::fprintf(stderr, "cannot open: %s\n", d->OpenError().c_str());
+    return 1;
+  }
+  const std::uint64_t mftBytes = d->RecordCount() * d->RecordSize();
+  const double mib = static_cast<double>(mftBytes) / (1024.0 * 1024.0);
+
+  // Warm the page cache, so that every figure is the reader's own cost.
+  ReadMftSequentially(image, *d, mftBytes);
+  double sequential = 1e9;
+  for (int i = 0; i < 3; ++i) sequential = std::min(sequential, ReadMftSequentially(image, *d, mftBytes));
+
+  auto t0 = Clock::now();
+  if (!d->LoadMft()) {
+    std::fprintf(stderr, "the MFT did not load\n");
+    return 1;
+  }
+  const double load = Seconds(t0, Clock::now());
+
+  // One pass over all records, as every folder's reading would cost
+  // without the index.
+  t0 = Clock::now();
+  std::uint64_t listable = 0;
+  for (std::uint64_t i = 0; i < d->RecordCount(); ++i) {
+    NtfsRecordHeader h;
+    NtfsName fn;
+    listable += d->ListableRecord(i, h, fn);
+  }
+  const double onePass = Seconds(t0, Clock::now());
+
+  // Every folder read in process, with every entry's size and status.
+  t0 = Clock::now();
+  std::uint64_t folders = 0, files = 0, deleted = 0;
+  std::function<void(CDirectory*)> walk = [&](CDirectory* f) {
+    if (!f->populated) f->Populate(true, true, true);
+    ++folders;
+    for (auto& c : f->children) {
+      c->GetSizeText(false);
+      c->GetStatusText();
+      deleted += c->deleted;
+      if (auto* sub = dynamic_cast<CDirectory*>(c.get())) {
+        if (sub != d->GetLostFiles()) walk(sub);
+      } else {
+        ++files;
+      }
+    }
+  };
+  walk(d->GetRoot());
+  const double tree = Seconds(t0, Clock::now());
+
+  Child ls = RunListing(image);
+  RunListing(image);  // the second run, with everything cached, is the one reported
+  ls = RunListing(image);
+
+  std::printf("volume: %llu records of %u bytes (MFT %.1f MiB), %llu files and %llu folders, %llu deleted\n",
+              static_cast<unsigned long long>(d->RecordCount()), d->RecordSize(), mib,
+              static_cast<unsigned long long>(files), static_cast<unsigned long long>(folders),
+              static_cast<unsigned long long>(deleted));
+  std::printf("sequential read of the MFT:     %8.3f s  %8.1f MB/s  (1.00)\n", sequential, mib / sequential);
+  std::printf("MFT load (LoadMft):             %8.3f s  %8.1f MB/s  (%.2f x the sequential read's time)\n", load,
+              mib / load, load / sequential);
+  std::printf("every folder read in process:   %8.3f s  (%.2f x)\n", tree, tree / sequential);
+  std::printf("  one pass over all records:    %8.3f s  (each of the %llu folders would cost this without the index)\n",
+              onePass, static_cast<unsigned long long>(folders));
+  std::printf("relictor-cli ls -r:             %8.3f s  (%.2f x), %llu lines\n", ls.seconds, ls.seconds / sequential,
+              static_cast<unsigned long long>(ls.lines));
+  const double rss = static_cast<double>(ls.maxRssKiB) * 1024.0;
+  std::printf("peak memory of ls -r:           %8.1f MiB (%.2f x the MFT's size)\n", rss / (1024.0 * 1024.0),
+              rss / static_cast<double>(mftBytes));
+  const std::uint64_t expectedFiles = static_cast<std::uint64_t>(kTop) * kSub * kFiles;
+  if (ls.exitCode != 0 || files < expectedFiles || ls.lines < expectedFiles) {
+    std::fprintf(stderr, "the listing is incomplete (exit %d, %llu files)\n", ls.exitCode,
+                 static_cast<unsigned long long>(files));
+    return 1;
+  }
+  return 0;
+}
