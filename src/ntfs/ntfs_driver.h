@@ -150,9 +150,10 @@ class CNTFSDriver : public CVolumeDriver {
   // How many times the MFT was loaded from the volume.
   int MftLoads() const { return mftLoads_; }
 
-  // A cap on attribute lists read from the volume: real lists stay far
-  // below it (their attribute records must fit in the base record's list).
-  static constexpr std::uint64_t kMaxAttributeListBytes = 4u << 20;
+  // A cap on attribute lists read from the volume: the file system keeps
+  // them within 256 KiB, and a damaged size must not make every record's
+  // reading cost megabytes.
+  static constexpr std::uint64_t kMaxAttributeListBytes = 256u << 10;
   // The buffer that file data are streamed through.
   static constexpr std::size_t kSaveBufferBytes = 4u << 20;
 

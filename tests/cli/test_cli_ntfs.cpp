@@ -154,6 +154,25 @@ TEST_F(CliNtfsTest, FindSearchesExistingAndDeletedEntries) {
   EXPECT_EQ(r.out.find("orphan.bin"), std::string::npos) << r.out;
 }
 
+TEST_F(CliNtfsTest, AVolumeInAPartitionIsReadThroughTheDisk) {
+  // The same volume as the second partition of a disk image, 1 MiB behind
+  // a FAT partition.
+  TempDir dir;
+  const std::string disk = dir / "disk.img";
+  const Bytes volume = ReadFile(S().image);
+  MustRun("truncate -s 40M " + Quote(disk) + " && printf 'label: dos\\nstart=64, size=1984, type=1\\nstart=2048, size=" +
+          std::to_string(volume.size() / 512) + ", type=7\\n' | sfdisk -q " + Quote(disk) + " && dd if=" +
+          Quote(S().image) + " of=" + Quote(disk) + " bs=1M seek=1 conv=notrunc status=none");
+  auto r = Cli("drives " + Quote(disk) + " --json");
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_NE(r.out.find("\"start_sector\": 2048"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("(CLINTFS)"), std::string::npos) << r.out;
+  const std::string spec = Quote(disk + "@1");
+  r = Cli("cat " + spec + " /Photos/lost.jpg");
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_TRUE(Bytes(r.out.begin(), r.out.end()) == S().jpeg);
+}
+
 TEST_F(CliNtfsTest, VolumesThatCannotBeReadGiveAClearMessage) {
   TempDir dir;
   // The boot sector places the MFT past the end of the volume.

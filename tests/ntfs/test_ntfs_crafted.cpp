@@ -476,6 +476,23 @@ TEST_F(NtfsCrafted, TheStatusOfDeletedFilesComesFromTheirDataAndItsRealSize) {
     s.flags = kNtfsAttrSparse;
     v_.SetRecord(27, RecordBuilder(1024, deleted).FileName({5, u"huge.jpg", kNtfsWin32Name}).NonResident(s).Build());
   }
+  // A deleted file whose data lie in an extension record named by its
+  // attribute list.
+  {
+    Bytes list;
+    PutBytes(list, 0, ListEntry(kNtfsFileName, 28, 0));
+    PutBytes(list, 32, ListEntry(kNtfsData, 29, 0));
+    v_.SetRecord(28, RecordBuilder(1024, deleted)
+                         .FileName({5, u"moved.jpg", kNtfsWin32Name})
+                         .Resident(kNtfsAttributeList, list)
+                         .Build());
+    NonResidentSpec s;
+    s.runs = EncodeRuns({{3, 100}});
+    s.lastVcn = 2;
+    s.allocatedSize = 3 * kBpc;
+    s.realSize = s.initializedSize = jpeg.size();
+    v_.SetRecord(29, RecordBuilder(1024, deleted).Base(28 | (std::uint64_t{1} << 48)).NonResident(s).Build());
+  }
   auto d = Open();
   ASSERT_TRUE(d);
   auto status = [&](const char* path) {
@@ -491,6 +508,8 @@ TEST_F(NtfsCrafted, TheStatusOfDeletedFilesComesFromTheirDataAndItsRealSize) {
   EXPECT_EQ(status("/notes.xyz"), kStatusGood);
   EXPECT_EQ(status("/small.jpg"), kStatusGood);
   EXPECT_EQ(status("/alive.jpg"), kStatusExisting);
+  EXPECT_EQ(status("/moved.jpg"), kStatusExcellent);
+  EXPECT_EQ(Save(Find(*d, "/moved.jpg")).bytes, jpeg);
   EXPECT_EQ(status("/huge.jpg"), kStatusGood);
   EXPECT_EQ(FindFile(*d, "/huge.jpg")->GetSize(), (std::uint64_t{1} << 32) + jpeg.size());
   EXPECT_EQ(FindFile(*d, "/huge.jpg")->GetSizeText(true), "4194313 KB (4294977296 Bytes)");
