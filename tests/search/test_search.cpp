@@ -200,20 +200,22 @@ TEST_F(SearchTree, AStopHalfWayEndsTheWalkAndKeepsTheHits) {
 }
 
 TEST_F(SearchTree, TheTaskReportsTheCountOnlyWhenItRanToTheEnd) {
-  Hits hits;
+  Hits first, hits;
   SearchCriteria c;
   c.pattern = "*.jpg";
-  SearchTask task(*v.GetRoot(), c, &hits);
+  SearchTask task(*v.GetRoot(), c, &first);
   EXPECT_FALSE(task.AutoStart());
   ASSERT_TRUE(StartWorker(task));
   StopWorker();  // may stop it before or after it finished
+  EXPECT_EQ(task.Completed(), !task.StatusText().empty());
   SearchTask again(*v.GetRoot(), c, &hits);
   EXPECT_TRUE(RunTaskHere(again));
   EXPECT_TRUE(again.Completed());
   EXPECT_EQ(again.StatusText(), "Finded 1 Object(s)");
   SearchCriteria none;
   none.pattern = "nothing-like-this";
-  SearchTask empty(*v.GetRoot(), none, &hits);
+  Hits nothing;
+  SearchTask empty(*v.GetRoot(), none, &nothing);
   RunTaskHere(empty);
   EXPECT_EQ(empty.StatusText(), "Finded 0 Object(s)");
 }
