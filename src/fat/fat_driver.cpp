@@ -16,25 +16,8 @@ CFATDriver::CFATDriver() = default;
 // The tree goes first (CVolumeDriver does it), then the sector caches.
 CFATDriver::~CFATDriver() = default;
 
-bool CFATDriver::Attach(SectorSourcePtr device, ByteSpan bootSector, std::uint64_t startSector) {
-  if (bootSector.size() < bootSector_.size()) return Fail("boot sector shorter than 512 bytes");
-  device_ = std::move(device);
-  std::memcpy(bootSector_.data(), bootSector.data(), bootSector_.size());
-  haveBootSector_ = true;
-  partitionStart_ = startSector;
-  return true;
-}
-
 bool CFATDriver::ReadBootSector() {
-  if (!QueryGeometry()) return Fail("cannot tell the sector size of the device");
-  std::vector<std::uint8_t> sector(std::max<std::size_t>(bytesPerSector_, bootSector_.size()));
-  // A device sector smaller than 512 bytes still holds the boot sector in
-  // its first 512 bytes, so read whole device sectors up to there.
-  std::uint32_t count = static_cast<std::uint32_t>((sector.size() + bytesPerSector_ - 1) / bytesPerSector_);
-  sector.resize(static_cast<std::size_t>(count) * bytesPerSector_);
-  if (!ReadSectors(0, sector.data(), bytesPerSector_, count)) return Fail("cannot read the boot sector");
-  std::memcpy(bootSector_.data(), sector.data(), bootSector_.size());
-  haveBootSector_ = true;
+  if (!ReadFirstSector()) return false;
   if (le16(ByteSpan(bootSector_), 510) != 0xAA55) return Fail("no boot sector signature");
   std::uint32_t clusterBytes = static_cast<std::uint32_t>(le16(ByteSpan(bootSector_), 11)) * le8(ByteSpan(bootSector_), 13);
   if (clusterBytes > 32768) return Fail("cluster larger than 32768 bytes");

@@ -80,7 +80,6 @@ class CFATDriver : public CVolumeDriver {
 
   const char* ClassName() const override { return "CFATDriver"; }
 
-  bool Attach(SectorSourcePtr device, ByteSpan bootSector, std::uint64_t startSector) override;
   bool Open(unsigned char letter, std::uint32_t driveType, std::string_view displayName, bool borrowed) override;
   bool ReadBootSector() override;
   void CreateRootEntries() override;
@@ -149,8 +148,6 @@ class CFATDriver : public CVolumeDriver {
   std::string LabelFromRoot();
 
   FatGeometry geometry_;
-  std::array<std::uint8_t, 512> bootSector_{};
-  bool haveBootSector_ = false;
   std::uint32_t firstClusterNumber_ = 0;
   std::uint32_t rootCluster_ = 0;
   std::uint64_t rootDirSector_ = 0;

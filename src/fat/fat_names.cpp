@@ -19,24 +19,6 @@ constexpr char16_t kCp437High[128] = {
     0x2321, 0x00F7, 0x2248, 0x00B0, 0x2219, 0x00B7, 0x221A, 0x207F, 0x00B2, 0x25A0, 0x00A0,
 };
 
-void AppendUtf8(std::string& out, std::uint32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
-
 }  // namespace
 
 std::string ShortNameBytes(ByteSpan entry) {
@@ -66,28 +48,6 @@ std::string Cp437ToUtf8(std::string_view bytes) {
   for (char c : bytes) {
     auto b = static_cast<std::uint8_t>(c);
     AppendUtf8(out, b < 0x80 ? b : kCp437High[b - 0x80]);
-  }
-  return out;
-}
-
-std::string Utf16ToUtf8(const std::u16string& units) {
-  std::string out;
-  for (std::size_t i = 0; i < units.size(); ++i) {
-    std::uint32_t u = units[i];
-    if (u == 0) break;
-    if (u >= 0xD800 && u <= 0xDBFF) {
-      std::uint32_t next = i + 1 < units.size() ? units[i + 1] : 0;
-      if (next >= 0xDC00 && next <= 0xDFFF) {
-        AppendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (next - 0xDC00));
-        ++i;
-      } else {
-        AppendUtf8(out, 0xFFFD);
-      }
-    } else if (u >= 0xDC00 && u <= 0xDFFF) {
-      AppendUtf8(out, 0xFFFD);
-    } else {
-      AppendUtf8(out, u);
-    }
   }
   return out;
 }

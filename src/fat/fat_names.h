@@ -9,6 +9,7 @@
 
 #include "model/entry.h"
 #include "volume/endian.h"
+#include "volume/text.h"
 
 namespace relictor {
 
@@ -25,10 +26,6 @@ std::string RepairDeletedShortName(const std::string& raw, char replacement);
 // Decodes short-name bytes for display: bytes of 0x80 and above are code
 // page 437 characters, the rest are taken as they are.
 std::string Cp437ToUtf8(std::string_view bytes);
-
-// UTF-16 code units to UTF-8. The text ends at the first 0 unit; a
-// surrogate without its partner becomes U+FFFD.
-std::string Utf16ToUtf8(const std::u16string& units);
 
 // A DOS date and time read as local time (daylight saving unknown, fields
 // out of range rolling over into the next unit). A date of 0 means the

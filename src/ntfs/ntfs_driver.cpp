@@ -27,24 +27,8 @@ CNTFSDriver::CNTFSDriver() = default;
 // The tree goes first (CVolumeDriver does it), then the MFT image.
 CNTFSDriver::~CNTFSDriver() = default;
 
-bool CNTFSDriver::Attach(SectorSourcePtr device, ByteSpan bootSector, std::uint64_t startSector) {
-  if (bootSector.size() < bootSector_.size()) return Fail("boot sector shorter than 512 bytes");
-  device_ = std::move(device);
-  std::memcpy(bootSector_.data(), bootSector.data(), bootSector_.size());
-  haveBootSector_ = true;
-  partitionStart_ = startSector;
-  return true;
-}
-
 bool CNTFSDriver::ReadBootSector() {
-  if (!QueryGeometry()) return Fail("cannot tell the sector size of the device");
-  // A device sector smaller than 512 bytes still holds the boot sector in
-  // its first 512 bytes, so whole device sectors up to there are read.
-  const std::uint32_t count = static_cast<std::uint32_t>((bootSector_.size() + bytesPerSector_ - 1) / bytesPerSector_);
-  std::vector<std::uint8_t> sector(static_cast<std::size_t>(count) * bytesPerSector_);
-  if (!ReadSectors(0, sector.data(), bytesPerSector_, count)) return Fail("cannot read the boot sector");
-  std::memcpy(bootSector_.data(), sector.data(), bootSector_.size());
-  haveBootSector_ = true;
+  if (!ReadFirstSector()) return false;
   std::string reason;
   NtfsGeometry g;
   if (!ParseNtfsBootSector(ByteSpan(bootSector_), g, reason)) return Fail(reason);

@@ -67,7 +67,6 @@ class CNTFSDriver : public CVolumeDriver {
 
   const char* ClassName() const override { return "CNTFSDriver"; }
 
-  bool Attach(SectorSourcePtr device, ByteSpan bootSector, std::uint64_t startSector) override;
   bool Open(unsigned char letter, std::uint32_t driveType, std::string_view displayName, bool borrowed) override;
   bool ReadBootSector() override;
   void CreateRootEntries() override;
@@ -167,8 +166,6 @@ class CNTFSDriver : public CVolumeDriver {
   void FinishMftLoad();
   void BuildRecordIndex();
 
-  std::array<std::uint8_t, 512> bootSector_{};
-  bool haveBootSector_ = false;
   NtfsGeometry geometry_;
   std::uint32_t recordSize_ = 0;
   std::vector<std::uint8_t> record0_;

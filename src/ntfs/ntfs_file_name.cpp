@@ -1,28 +1,8 @@
 #include "ntfs/ntfs_file_name.h"
 
+#include "volume/text.h"
+
 namespace relictor {
-namespace {
-
-void AppendUtf8(std::string& out, std::uint32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
-
-}  // namespace
-
 bool ParseFileName(ByteSpan v, NtfsFileName& f) {
   f = NtfsFileName{};
   if (v.size() < kNtfsFileNameHeader) return false;
@@ -50,24 +30,6 @@ EntryTime FileTimeToEntryTime(std::uint64_t fileTime) {
   return static_cast<EntryTime>(fileTime / 10000000) - kEpochDifference;
 }
 
-std::string NtfsNameToUtf8(ByteSpan utf16) {
-  std::string out;
-  out.reserve(utf16.size());
-  const std::size_t units = utf16.size() / 2;
-  for (std::size_t i = 0; i < units; ++i) {
-    std::uint32_t u = le16(utf16, i * 2);
-    if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units) {
-      std::uint32_t low = le16(utf16, (i + 1) * 2);
-      if (low >= 0xDC00 && low <= 0xDFFF) {
-        AppendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00));
-        ++i;
-        continue;
-      }
-    }
-    if (u >= 0xD800 && u <= 0xDFFF) u = 0xFFFD;
-    AppendUtf8(out, u);
-  }
-  return out;
-}
+std::string NtfsNameToUtf8(ByteSpan utf16) { return Utf16LeToUtf8(utf16, false); }
 
 }  // namespace relictor

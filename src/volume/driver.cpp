@@ -1,5 +1,6 @@
 #include "volume/driver.h"
 
+#include <cstring>
 #include <limits>
 
 #include "model/entry.h"
@@ -130,6 +131,25 @@ bool CVolumeDriver::Open(unsigned char letter, std::uint32_t driveType, std::str
   borrowed_ = borrowed;
   if (borrowed) return device_ != nullptr || Fail("no disk to read the volume through");
   return OpenDevice();
+}
+
+bool CVolumeDriver::Attach(SectorSourcePtr device, ByteSpan bootSector, std::uint64_t startSector) {
+  if (bootSector.size() < bootSector_.size()) return Fail("boot sector shorter than 512 bytes");
+  device_ = std::move(device);
+  std::memcpy(bootSector_.data(), bootSector.data(), bootSector_.size());
+  haveBootSector_ = true;
+  partitionStart_ = startSector;
+  return true;
+}
+
+bool CVolumeDriver::ReadFirstSector() {
+  if (!QueryGeometry()) return Fail("cannot tell the sector size of the device");
+  const auto count = static_cast<std::uint32_t>((bootSector_.size() + bytesPerSector_ - 1) / bytesPerSector_);
+  std::vector<std::uint8_t> sector(static_cast<std::size_t>(count) * bytesPerSector_);
+  if (!ReadSectors(0, sector.data(), bytesPerSector_, count)) return Fail("cannot read the boot sector");
+  std::memcpy(bootSector_.data(), sector.data(), bootSector_.size());
+  haveBootSector_ = true;
+  return true;
 }
 
 bool CVolumeDriver::MarkKnownClusters(ClusterBitmap&, ProgressSink*) { return true; }

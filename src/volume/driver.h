@@ -140,8 +140,9 @@ class CVolumeDriver : public CDriver {
   // concrete readers call this first.
   virtual bool Open(unsigned char letter, std::uint32_t driveType, std::string_view displayName, bool borrowed);
   // Borrowed mode: the disk's source, the volume's boot sector (512 bytes)
-  // and its start sector on the disk.
-  virtual bool Attach(SectorSourcePtr device, ByteSpan bootSector, std::uint64_t startSector) = 0;
+  // and its start sector on the disk. The readers keep the boot sector and
+  // skip their own boot sector read when they open.
+  virtual bool Attach(SectorSourcePtr device, ByteSpan bootSector, std::uint64_t startSector);
 
   // "FAT12", "FAT16", "FAT32" or "NTFS".
   virtual std::string FileSystemName() const = 0;
@@ -173,6 +174,13 @@ class CVolumeDriver : public CDriver {
   void SetHost(Host* host) { host_ = host ? host : &DefaultHost(); }
 
  protected:
+  // Reads the volume's first 512 bytes into the boot sector copy: whole
+  // device sectors, so a device sector smaller than 512 bytes still gives
+  // the whole boot sector.
+  bool ReadFirstSector();
+
+  std::array<std::uint8_t, 512> bootSector_{};
+  bool haveBootSector_ = false;
   std::unique_ptr<CDirectory> root_;
   CDirectory* lostFiles_ = nullptr;
   Host* host_;

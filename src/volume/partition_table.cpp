@@ -8,6 +8,7 @@
 
 #include "volume/boot_sector.h"
 #include "volume/endian.h"
+#include "volume/text.h"
 
 namespace relictor {
 namespace {
@@ -27,19 +28,6 @@ std::string GuidText(ByteSpan b, std::size_t at) {
 
 bool AllZero(ByteSpan b) {
   return std::all_of(b.begin(), b.end(), [](std::uint8_t x) { return x == 0; });
-}
-
-void AppendUtf8(std::string& out, std::uint32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
 }
 
 struct MbrSlot {
@@ -130,11 +118,7 @@ class TableReader {
       }
       e.startSector = first;
       e.sectorCount = last - first + 1;
-      for (std::size_t c = 0; c < 36; ++c) {
-        std::uint16_t ch = le16(eb, at + 56 + 2 * c);
-        if (ch == 0) break;
-        AppendUtf8(e.name, (ch >= 0xD800 && ch <= 0xDFFF) ? 0xFFFD : ch);
-      }
+      e.name = Utf16LeToUtf8(eb.subspan(at + 56, 72), true);
       if (CheckRange("GPT", e.number, e.startSector, e.sectorCount)) t_.partitions.push_back(e);
     }
     t_.kind = TableKind::Gpt;

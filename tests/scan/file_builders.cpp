@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "support/test_support.h"
+#include "volume/partition_table.h"
 
 namespace relictor::test {
 namespace {
@@ -42,18 +43,7 @@ constexpr std::uint32_t kDifatMark = 0xFFFFFFFC;
 }  // namespace
 
 std::uint32_t Crc32(const std::uint8_t* data, std::size_t size, std::uint32_t crc) {
-  static const std::array<std::uint32_t, 256> table = [] {
-    std::array<std::uint32_t, 256> t{};
-    for (std::uint32_t i = 0; i < 256; ++i) {
-      std::uint32_t c = i;
-      for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-      t[i] = c;
-    }
-    return t;
-  }();
-  crc = ~crc;
-  for (std::size_t i = 0; i < size; ++i) crc = table[(crc ^ data[i]) & 0xFF] ^ (crc >> 8);
-  return ~crc;
+  return relictor::Crc32(data, size, crc);
 }
 
 // ---------------------------------------------------------------------------
