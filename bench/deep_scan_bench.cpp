@@ -26,21 +26,20 @@
 #include "recovery/recovery.h"
 #include "scan/deep_scan.h"
 #include "volume/sector_source.h"
+#include "bench_support.h"
 #include "worker/frontend.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using relictor::bench::Clock;
+using relictor::bench::SequentialSeconds;
+using relictor::bench::Shell;
+using relictor::bench::StoringSink;
 namespace fs = std::filesystem;
 using namespace relictor;
 
 constexpr std::uint64_t kImageMiB = 1200;
 
-int Shell(const std::string& command) {
-  int rc = std::system(command.c_str());
-  if (rc != 0) std::fprintf(stderr, "failed: %s\n", command.c_str());
-  return rc;
-}
 
 std::string Q(const std::string& s) { return "'" + s + "'"; }
 
@@ -108,30 +107,7 @@ bool MakeImage(const std::string& dir, const std::string& samples, const std::st
   return true;
 }
 
-double SequentialSeconds(const std::string& image, std::uint64_t& bytes) {
-  int fd = ::open(image.c_str(), O_RDONLY);
-  std::vector<char> buf(1 << 20);
-  bytes = 0;
-  auto t0 = Clock::now();
-  for (;;) {
-    ssize_t n = ::pread(fd, buf.data(), buf.size(), static_cast<off_t>(bytes));
-    if (n <= 0) break;
-    bytes += static_cast<std::uint64_t>(n);
-  }
-  double s = std::chrono::duration<double>(Clock::now() - t0).count();
-  ::close(fd);
-  return s;
-}
 
-// What a front end's display costs: every report stores its texts.
-class StoringSink final : public ProgressSink {
- public:
-  void SetText(ProgressText, const std::string& text) override { last = text; }
-  void SetRange(ProgressBar, std::uint64_t, std::uint64_t) override {}
-  void SetPos(ProgressBar, std::uint64_t p) override { pos = p; }
-  std::string last;
-  std::uint64_t pos = 0;
-};
 
 constexpr int kRuns = 3;
 
