@@ -28,12 +28,8 @@ int RunCat(Context& context, const Args& args) {
   const auto& pos = args.Positionals();
   if (pos.size() != 2) return UsageError(kCat, "cat takes a SOURCE and the PATH of one file");
   OpenedVolume opened;
+  if (!OpenVolumeForCommand(pos[0], context.host, opened)) return kExitError;
   std::string error;
-  if (!OpenVolumeSpec(pos[0], context.host, opened, error)) {
-    PrintError(error);
-    return kExitError;
-  }
-  for (const auto& w : opened.warnings) PrintError(w);
   CDirEntry* entry = FindEntryByPath(*opened.volume, pos[1], error);
   if (!entry) {
     PrintError(error);

@@ -67,12 +67,7 @@ int RunFind(Context& context, const Args& args) {
   }
 
   OpenedVolume opened;
-  std::string error;
-  if (!OpenVolumeSpec(pos[0], context.host, opened, error)) {
-    PrintError(error);
-    return kExitError;
-  }
-  for (const auto& w : opened.warnings) PrintError("warning: " + w);
+  if (!OpenVolumeForCommand(pos[0], context.host, opened)) return kExitError;
   CollectHits sink;
   SearchTask task(*opened.volume->GetRoot(), c, &sink);
   JobInfo info{JobKind::Search, "Searching", opened.volume->GetDisplayName(), 0};

@@ -58,12 +58,8 @@ int RunLs(Context& context, const Args& args) {
   const auto& pos = args.Positionals();
   if (pos.empty() || pos.size() > 2) return UsageError(kLs, "ls takes a SOURCE and at most one PATH");
   OpenedVolume opened;
+  if (!OpenVolumeForCommand(pos[0], context.host, opened)) return kExitError;
   std::string error;
-  if (!OpenVolumeSpec(pos[0], context.host, opened, error)) {
-    PrintError(error);
-    return kExitError;
-  }
-  for (const auto& w : opened.warnings) PrintError(w);
   CDirEntry* start = FindEntryByPath(*opened.volume, pos.size() > 1 ? pos[1] : std::string(), error);
   if (!start) {
     PrintError(error);

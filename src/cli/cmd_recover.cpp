@@ -147,11 +147,7 @@ int RunRecover(Context& context, const Args& args) {
   if (rc != kExitOk) return rc;
 
   OpenedVolume opened;
-  if (!OpenVolumeSpec(pos[0], context.host, opened, error)) {
-    PrintError(error);
-    return kExitError;
-  }
-  for (const auto& w : opened.warnings) PrintError("warning: " + w);
+  if (!OpenVolumeForCommand(pos[0], context.host, opened)) return kExitError;
 
   std::vector<CDirEntry*> selection;
   for (std::size_t i = 1; i < pos.size(); ++i) {

@@ -46,11 +46,7 @@ int RunScan(Context& context, const Args& args) {
   }
 
   OpenedVolume opened;
-  if (!OpenVolumeSpec(pos[0], context.host, opened, error)) {
-    PrintError(error);
-    return kExitError;
-  }
-  for (const auto& w : opened.warnings) PrintError("warning: " + w);
+  if (!OpenVolumeForCommand(pos[0], context.host, opened)) return kExitError;
   CVolumeDriver& volume = *opened.volume;
   CDirectory* lost = volume.GetLostFiles();
   if (!lost) {

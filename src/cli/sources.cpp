@@ -93,4 +93,14 @@ bool OpenVolumeSpec(const std::string& text, Host& host, OpenedVolume& out, std:
   return true;
 }
 
+bool OpenVolumeForCommand(const std::string& text, Host& host, OpenedVolume& out) {
+  std::string error;
+  if (!OpenVolumeSpec(text, host, out, error)) {
+    PrintError(error);
+    return false;
+  }
+  for (const auto& w : out.warnings) PrintError("warning: " + w);
+  return true;
+}
+
 }  // namespace relictor::cli

@@ -40,5 +40,8 @@ struct OpenedVolume {
   std::vector<std::string> warnings;
 };
 bool OpenVolumeSpec(const std::string& text, Host& host, OpenedVolume& out, std::string& error);
+// The same for a command: prints why the volume cannot be opened, or the
+// warnings about its source, on standard error.
+bool OpenVolumeForCommand(const std::string& text, Host& host, OpenedVolume& out);
 
 }  // namespace relictor::cli
