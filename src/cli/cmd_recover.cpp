@@ -76,7 +76,11 @@ class TerminalPrompter final : public Prompter {
   static bool ReadLine(std::string& line) {
     line.clear();
     for (;;) {
-      if (IsStopRequested() || InterruptRequested()) return false;
+      // Ctrl-C while a question waits stops the run at once: the main
+      // thread would pass it on only at its next poll, and by then the
+      // saving could have moved on to the next file.
+      if (InterruptRequested()) RequestStop();
+      if (IsStopRequested()) return false;
       pollfd p{STDIN_FILENO, POLLIN, 0};
       int ready = ::poll(&p, 1, 100);
       if (ready < 0 && errno != EINTR) return false;
