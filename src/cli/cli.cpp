@@ -22,7 +22,7 @@ const Command& CommandNamed(const std::string& name) {
   std::abort();  // a command asked for itself under a name it never registered
 }
 
-bool Args::Parse(const std::vector<std::string>& argv, const std::vector<OptionSpec>& spec, std::string& error) {
+bool Args::Parse(const std::vector<std::string>& argv, const std::vector<OptionSpec>& known, std::string& error) {
   bool optionsEnded = false;
   for (std::size_t i = 0; i < argv.size(); ++i) {
     const std::string& a = argv[i];
@@ -42,7 +42,7 @@ bool Args::Parse(const std::vector<std::string>& argv, const std::vector<OptionS
       hasInline = true;
     }
     const OptionSpec* found = nullptr;
-    for (const auto& s : spec) {
+    for (const auto& s : known) {
       if (s.name == name) found = &s;
     }
     if (!found) {

@@ -23,9 +23,9 @@ struct OptionSpec {
 
 class Args {
  public:
-  // Splits `argv` into options of `spec` and positionals; "--" ends the
+  // Splits `argv` into options of `known` and positionals; "--" ends the
   // options. False with `error` on an unknown option or a missing value.
-  bool Parse(const std::vector<std::string>& argv, const std::vector<OptionSpec>& spec, std::string& error);
+  bool Parse(const std::vector<std::string>& argv, const std::vector<OptionSpec>& known, std::string& error);
   bool Has(const std::string& name) const { return options_.count(name) != 0; }
   // The values of the last occurrence of an option.
   const std::vector<std::string>& Values(const std::string& name) const;

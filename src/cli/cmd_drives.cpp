@@ -27,7 +27,7 @@ int RunDrives(Context& context, const Args& args) {
     ++index;
     CVolumeDriver& v = *d.reader;
     std::string letter = v.Letter() >= 'A' && v.Letter() <= 'Z' ? std::string(1, static_cast<char>(v.Letter())) : "";
-    std::string spec = d.sourcePath + "@" + std::to_string(d.indexInSource);
+    std::string volumeName = d.sourcePath + "@" + std::to_string(d.indexInSource);
     if (json) {
       JsonObject o;
       o.Add("index", index)
@@ -39,12 +39,12 @@ int RunDrives(Context& context, const Args& args) {
           .Add("cluster_count", v.ClusterCount())
           .Add("source", d.sourcePath)
           .Add("start_sector", d.startSector)
-          .Add("volume", spec);
+          .Add("volume", volumeName);
       rows.push_back(std::move(o));
     } else {
       std::printf("%2d  %-1s  %-28s %-5s  %5u B/sector  %6u B/cluster  %10llu clusters  %s  start %llu\n", index,
                   letter.c_str(), v.GetDisplayName().c_str(), v.FileSystemName().c_str(), v.BytesPerSector(),
-                  v.BytesPerCluster(), static_cast<unsigned long long>(v.ClusterCount()), spec.c_str(),
+                  v.BytesPerCluster(), static_cast<unsigned long long>(v.ClusterCount()), volumeName.c_str(),
                   static_cast<unsigned long long>(d.startSector));
     }
   }

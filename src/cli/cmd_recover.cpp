@@ -197,10 +197,10 @@ bool ReadSaveOptions(const Args& args, SaveOptions& out, std::string& error) {
 }
 
 int CheckOutputFolder(const std::string& sourceSpec, const std::string& outputFolder) {
-  VolumeSpec spec;
+  VolumeSpec named;
   std::string error;
   std::string why;
-  if (ParseVolumeSpec(sourceSpec, spec, error) && FolderLiesOnSource(spec.path, outputFolder, why)) {
+  if (ParseVolumeSpec(sourceSpec, named, error) && FolderLiesOnSource(named.path, outputFolder, why)) {
     PrintError(TerminalSafe(why));
     return kExitUsage;
   }

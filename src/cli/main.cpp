@@ -63,11 +63,11 @@ int main(int argc, char** argv) {
       return kExitOk;
     }
   }
-  auto spec = command->options;
-  spec.push_back({"--replace-char", 1});
+  auto known = command->options;
+  known.push_back({"--replace-char", 1});
   Args parsed;
   std::string error;
-  if (!parsed.Parse(rest, spec, error)) return UsageError(*command, error);
+  if (!parsed.Parse(rest, known, error)) return UsageError(*command, error);
 
   Context context;
   context.stderrIsTerminal = ::isatty(STDERR_FILENO) == 1;
