@@ -36,17 +36,17 @@ bool ParseVolumeSpec(const std::string& text, VolumeSpec& out, std::string& erro
 }
 
 bool OpenVolumeSpec(const std::string& text, Host& host, OpenedVolume& out, std::string& error) {
-  VolumeSpec spec;
-  if (!ParseVolumeSpec(text, spec, error)) return false;
-  if (spec.lost) {
+  VolumeSpec named;
+  if (!ParseVolumeSpec(text, named, error)) return false;
+  if (named.lost) {
     PhysicalDriveList disks;
-    EnumPhysicalDrives(disks, {spec.path}, false);
+    EnumPhysicalDrives(disks, {named.path}, false);
     if (disks.disks.empty()) {
-      error = disks.problems.empty() ? spec.path + ": cannot open" : disks.problems.front();
+      error = disks.problems.empty() ? named.path + ": cannot open" : disks.problems.front();
       return false;
     }
     std::shared_ptr<CPhysicalDriver> disk(std::move(disks.disks.front()));
-    auto volume = OpenLostVolume(*disk, spec.lostStart, MakeReaderFactory(), &host, error);
+    auto volume = OpenLostVolume(*disk, named.lostStart, MakeReaderFactory(), &host, error);
     if (!volume) return false;
     out.disk = disk;
     out.volume = volume.get();
@@ -54,25 +54,25 @@ bool OpenVolumeSpec(const std::string& text, Host& host, OpenedVolume& out, std:
     return true;
   }
   auto opened = std::make_unique<OpenedSource>();
-  opened->report = ExamineSource(spec.path);
+  opened->report = ExamineSource(named.path);
   if (!opened->report.source) {
-    error = opened->report.problems.empty() ? spec.path + ": cannot open" : opened->report.problems.front();
+    error = opened->report.problems.empty() ? named.path + ": cannot open" : opened->report.problems.front();
     return false;
   }
   const auto& volumes = opened->report.volumes;
   if (volumes.empty()) {
-    error = opened->report.problems.empty() ? spec.path + ": no FAT or NTFS volume found"
+    error = opened->report.problems.empty() ? named.path + ": no FAT or NTFS volume found"
                                             : opened->report.problems.front();
     return false;
   }
-  if (spec.index == 0 && volumes.size() > 1) {
-    error = spec.path + " holds " + std::to_string(volumes.size()) + " volumes: name one as " + spec.path +
-            "@N (see `relictor-cli drives " + spec.path + "`)";
+  if (named.index == 0 && volumes.size() > 1) {
+    error = named.path + " holds " + std::to_string(volumes.size()) + " volumes: name one as " + named.path +
+            "@N (see `relictor-cli drives " + named.path + "`)";
     return false;
   }
-  int index = spec.index == 0 ? 1 : spec.index;
+  int index = named.index == 0 ? 1 : named.index;
   if (index > static_cast<int>(volumes.size())) {
-    error = spec.path + " holds " + std::to_string(volumes.size()) + " volume" + (volumes.size() > 1 ? "s" : "") +
+    error = named.path + " holds " + std::to_string(volumes.size()) + " volume" + (volumes.size() > 1 ? "s" : "") +
             ", not " + std::to_string(index);
     return false;
   }
@@ -82,7 +82,7 @@ bool OpenVolumeSpec(const std::string& text, Host& host, OpenedVolume& out, std:
   }
   if (!out.volume) {
     // The volume was found but its reader refused it: say why.
-    error = spec.path + ": volume " + std::to_string(index) + " cannot be read";
+    error = named.path + ": volume " + std::to_string(index) + " cannot be read";
     for (const auto& f : opened->drives.Failures()) {
       if (f.indexInSource == index) error = f.error;
     }
