@@ -30,7 +30,7 @@ struct VolumeSpec {
 // whole, so file names that contain "@" still work.
 bool ParseVolumeSpec(const std::string& text, VolumeSpec& out, std::string& error);
 
-// Opens the volume a spec names. Problems of the source that do not stop
+// Opens the volume such a name names. Problems of the source that do not stop
 // the open (a damaged second partition) go to `warnings`.
 struct OpenedVolume {
   std::unique_ptr<OpenedSource> source;

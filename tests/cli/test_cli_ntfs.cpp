@@ -167,8 +167,8 @@ TEST_F(CliNtfsTest, AVolumeInAPartitionIsReadThroughTheDisk) {
   ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_NE(r.out.find("\"start_sector\": 2048"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("(CLINTFS)"), std::string::npos) << r.out;
-  const std::string spec = Quote(disk + "@1");
-  r = Cli("cat " + spec + " /Photos/lost.jpg");
+  const std::string volumeName = Quote(disk + "@1");
+  r = Cli("cat " + volumeName + " /Photos/lost.jpg");
   ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_TRUE(Bytes(r.out.begin(), r.out.end()) == S().jpeg);
 }
