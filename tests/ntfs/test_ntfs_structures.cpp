@@ -248,9 +248,9 @@ TEST(NtfsAttribute, FieldsThatPointOutsideTheAttributeAreDamage) {
 }
 
 TEST(NtfsFileName, FieldsNamesAndTimes) {
-  FileNameSpec spec{0x0000123456789ABCull, u"Grüße 日本 😀.txt", kNtfsPosixName, 0x24, 5000, 8192,
+  FileNameSpec wanted{0x0000123456789ABCull, u"Grüße 日本 😀.txt", kNtfsPosixName, 0x24, 5000, 8192,
                     133444736000000000ull};
-  Bytes v = FileNameValue(spec);
+  Bytes v = FileNameValue(wanted);
   NtfsFileName f;
   ASSERT_TRUE(ParseFileName(ByteSpan(v), f));
   EXPECT_EQ(f.parent, 0x0000123456789ABCull);
