@@ -29,6 +29,36 @@ bool CFATDriver::ReadFileData(std::uint8_t* buffer, std::uint32_t capacity, std:
   std::uint64_t p = cursor.offset % bytesPerSector_;
   std::uint64_t room = bytesPerSector_ - p;
   while (n > 0) {
+    // Whole sectors go straight into the caller's buffer with one read: the
+    // data clusters lie one after another, so the file's next sectors up to
+    // the end of the volume are consecutive. Should that read fail, the
+    // sector-by-sector path below finds the sector that cannot be read.
+    if (p == 0 && n >= bytesPerSector_) {
+      std::uint64_t toVolumeEnd = (clusterCount_ + 1 - cursor.cluster) * sectorsPerCluster_ + (sectorsPerCluster_ - s);
+      std::uint64_t k = std::min<std::uint64_t>(n / bytesPerSector_, toVolumeEnd);
+      std::uint64_t first = ClusterToSector(cursor.cluster) + s;
+      if (ReadSectors(first, buffer + delivered, bytesPerSector_, static_cast<std::uint32_t>(k))) {
+        std::uint64_t bytes = k * bytesPerSector_;
+        cursor.offset += bytes;
+        delivered += static_cast<std::uint32_t>(bytes);
+        n -= bytes;
+        std::uint64_t along = s + k;
+        if (k == toVolumeEnd) {
+          // The last sector of the volume was read: stay on its cluster,
+          // as the sector-by-sector walk does.
+          cursor.cluster = clusterCount_ + 1;
+          s = 0;
+          if (cursor.offset < size) {
+            cursor.stop = FatDataCursor::Stop::PastVolumeEnd;
+            break;
+          }
+        } else {
+          cursor.cluster += along / sectorsPerCluster_;
+          s = along % sectorsPerCluster_;
+        }
+        continue;
+      }
+    }
     std::uint64_t chunk = std::min(n, room);
     std::uint64_t sector = ClusterToSector(cursor.cluster) + s;
     if (!ReadCachedSector(sector, dataBuffer_, 0, dataSector_, dataValid_)) {
