@@ -2,7 +2,7 @@
 
 #include <QItemSelectionModel>
 
-void PlaceholderEntryModel::SetEntries(std::vector<std::unique_ptr<relictor::CDirEntry>>* entries) {
+void PlaceholderEntryModel::SetEntries(const std::vector<std::unique_ptr<relictor::CDirEntry>>* entries) {
   beginResetModel();
   entries_ = entries;
   endResetModel();
@@ -42,35 +42,39 @@ QVariant PlaceholderEntryModel::headerData(int section, Qt::Orientation orientat
   return section >= 0 && section < 5 ? QString::fromLatin1(names[section]) : QVariant();
 }
 
-CEntryListCtrl::CEntryListCtrl(QWidget* parent) : QTreeView(parent), model_(new PlaceholderEntryModel(this)) {
+namespace relictor {
+CEntryListCtrl::CEntryListCtrl(bool, QWidget* parent) : QTreeView(parent), model_(new PlaceholderEntryModel(this)) {
   setModel(model_);
   setRootIsDecorated(false);
   setSelectionMode(QAbstractItemView::ExtendedSelection);
   setSelectionBehavior(QAbstractItemView::SelectRows);
   connect(this, &QTreeView::doubleClicked, this, [this](const QModelIndex& i) {
-    if (auto* e = EntryAt(i.row())) emit EntryActivated(e);
+    if (auto* d = dynamic_cast<CDirectory*>(EntryAt(i.row()))) emit FolderActivated(d);
   });
-  connect(selectionModel(), &QItemSelectionModel::selectionChanged, this,
-          [this] { emit SelectionCountChanged(SelectedCount()); });
+  connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
+    emit SelectionCountChanged(SelectedCount(), QStringLiteral("%1 Files Selected").arg(SelectedCount()));
+  });
+  setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(this, &QWidget::customContextMenuRequested, this, [this] { emit ContextMenuRequested(); });
 }
 
-void CEntryListCtrl::SetEntries(std::vector<std::unique_ptr<relictor::CDirEntry>>* entries) {
-  model_->SetEntries(entries);
-}
-relictor::CDirEntry* CEntryListCtrl::EntryAt(int row) const { return model_->EntryAt(row); }
-int CEntryListCtrl::RowCount() const { return model_->rowCount(); }
-std::vector<relictor::CDirEntry*> CEntryListCtrl::SelectedEntries() const {
-  std::vector<relictor::CDirEntry*> out;
+void CEntryListCtrl::SetEntries(const std::vector<std::unique_ptr<CDirEntry>>* entries) { model_->SetEntries(entries); }
+CDirEntry* CEntryListCtrl::EntryAt(int row) const { return model_->EntryAt(row); }
+int CEntryListCtrl::Count() const { return model_->rowCount(); }
+std::vector<CDirEntry*> CEntryListCtrl::SelectedEntries() const {
+  std::vector<CDirEntry*> out;
   for (const auto& i : selectionModel()->selectedRows()) out.push_back(EntryAt(i.row()));
   return out;
 }
 int CEntryListCtrl::SelectedCount() const { return static_cast<int>(selectionModel()->selectedRows().size()); }
-void CEntryListCtrl::SelectAllRows() {
+void CEntryListCtrl::SelectAll() {
   setFocus();
-  selectAll();
+  QTreeView::selectAll();
 }
 void CEntryListCtrl::InvertSelection() {
   setFocus();
-  QItemSelection all(model_->index(0, 0), model_->index(RowCount() - 1, model_->columnCount() - 1));
+  if (Count() == 0) return;
+  QItemSelection all(model_->index(0, 0), model_->index(Count() - 1, model_->columnCount() - 1));
   selectionModel()->select(all, QItemSelectionModel::Toggle | QItemSelectionModel::Rows);
 }
+}  // namespace relictor

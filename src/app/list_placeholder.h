@@ -14,7 +14,7 @@ class PlaceholderEntryModel : public QAbstractTableModel {
   Q_OBJECT
  public:
   using QAbstractTableModel::QAbstractTableModel;
-  void SetEntries(std::vector<std::unique_ptr<relictor::CDirEntry>>* entries);
+  void SetEntries(const std::vector<std::unique_ptr<relictor::CDirEntry>>* entries);
   relictor::CDirEntry* EntryAt(int row) const;
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;
   int columnCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -22,29 +22,36 @@ class PlaceholderEntryModel : public QAbstractTableModel {
   QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
  private:
-  std::vector<std::unique_ptr<relictor::CDirEntry>>* entries_ = nullptr;
+  const std::vector<std::unique_ptr<relictor::CDirEntry>>* entries_ = nullptr;
 };
 
+namespace relictor {
 class CEntryListCtrl : public QTreeView {
   Q_OBJECT
  public:
-  enum class ViewMode { LargeIcons, SmallIcons, List, Details };
-  explicit CEntryListCtrl(QWidget* parent = nullptr);
-  void SetEntries(std::vector<std::unique_ptr<relictor::CDirEntry>>* entries);
+  enum ViewMode { kLargeIcons, kSmallIcons, kList, kDetails };
+  explicit CEntryListCtrl(bool withPath = false, QWidget* parent = nullptr);
+  void SetEntries(const std::vector<std::unique_ptr<relictor::CDirEntry>>* entries);
   relictor::CDirEntry* EntryAt(int row) const;
-  int RowCount() const;
+  int Count() const;
   std::vector<relictor::CDirEntry*> SelectedEntries() const;
   int SelectedCount() const;
-  void SelectAllRows();
+  void SelectAll();
   void InvertSelection();
   void SetViewMode(ViewMode mode) { mode_ = mode; }
   ViewMode GetViewMode() const { return mode_; }
+  QAbstractItemView* CurrentView() { return this; }
 
  signals:
-  void EntryActivated(relictor::CDirEntry* entry);
-  void SelectionCountChanged(int count);
+  void FolderActivated(relictor::CDirectory* folder);
+  void SelectionCountChanged(int count, const QString& text);
+  void ContextMenuRequested();
+  void RecoverRequested();
+  void ViewHexRequested();
+  void PropertiesRequested();
 
  private:
   PlaceholderEntryModel* model_;
-  ViewMode mode_ = ViewMode::Details;
+  ViewMode mode_ = kDetails;
 };
+}  // namespace relictor

@@ -26,6 +26,7 @@
 
 using relictor::CDirEntry;
 using relictor::CFSFile;
+using relictor::CEntryListCtrl;
 
 FrameHooks& DefaultFrameHooks() {
   static FrameHooks hooks;
@@ -44,12 +45,16 @@ CMainFrame::CMainFrame(const QStringList& sources, QWidget* parent) : QMainWindo
   CreateStatusBar();
   view_ = new CVeskView(this);
   setCentralWidget(view_);
+  ConnectListCommands(view_->List());
   CreateDocks();
   navigation_->BuildTree();
+  // The enable rules follow the tree's and the list's selection at once.
+  connect(navigation_->Tree(), &QTreeWidget::currentItemChanged, this, &CMainFrame::UpdateCommandUI);
+  connect(view_->List(), &CEntryListCtrl::SelectionCountChanged, this, &CMainFrame::UpdateCommandUI);
   resize(960, 640);
 
-  // The enable rules follow the selection; a light timer catches the
-  // rest (a dock closed with its own button, a lock key).
+  // A light timer catches what no signal tells (a dock closed with its
+  // own button, a lock key).
   auto* timer = new QTimer(this);
   connect(timer, &QTimer::timeout, this, [this] {
     UpdateCommandUI();
@@ -333,7 +338,7 @@ void CMainFrame::UpdateCommandUI() {
   CEntryListCtrl* list = ActiveList();
   bool listShown = list != nullptr && (list != view_->List() || view_->IsListShown());
   int selected = listShown ? list->SelectedCount() : 0;
-  int rows = listShown ? list->RowCount() : 0;
+  int rows = listShown ? list->Count() : 0;
   Action(kRecover)->setEnabled(selected > 0);
   Action(kProperties)->setEnabled(selected > 0);
   Action(kSelectAll)->setEnabled(rows > 0);
@@ -356,10 +361,10 @@ void CMainFrame::UpdateCommandUI() {
   Action(kToolbar)->setChecked(toolBar_->isVisible());
   Action(kStatusBar)->setChecked(statusBar()->isVisible());
   auto mode = view_->List()->GetViewMode();
-  Action(kLargeIcons)->setChecked(mode == CEntryListCtrl::ViewMode::LargeIcons);
-  Action(kSmallIcons)->setChecked(mode == CEntryListCtrl::ViewMode::SmallIcons);
-  Action(kList)->setChecked(mode == CEntryListCtrl::ViewMode::List);
-  Action(kDetails)->setChecked(mode == CEntryListCtrl::ViewMode::Details);
+  Action(kLargeIcons)->setChecked(mode == CEntryListCtrl::kLargeIcons);
+  Action(kSmallIcons)->setChecked(mode == CEntryListCtrl::kSmallIcons);
+  Action(kList)->setChecked(mode == CEntryListCtrl::kList);
+  Action(kDetails)->setChecked(mode == CEntryListCtrl::kDetails);
 }
 
 void CMainFrame::UpdateLockIndicators() {
@@ -379,22 +384,10 @@ void CMainFrame::UpdateLockIndicators() {
   scrollPane_->setEnabled(lit("scrolllock"));
 }
 
-void CMainFrame::ShowListContextMenu(const QPoint& globalPosition) {
-  QMenu menu(this);
-  menu.setObjectName(QStringLiteral("ListContextMenu"));
-  UpdateCommandUI();
-  // The context menu names Properties without its access key.
-  QAction* properties = new QAction(QStringLiteral("Properties..."), &menu);
-  properties->setEnabled(Action(kProperties)->isEnabled());
-  connect(properties, &QAction::triggered, Action(kProperties), &QAction::trigger);
-  menu.addAction(Action(kRecover));
-  menu.addAction(Action(kViewHex));
-  menu.addSeparator();
-  menu.addAction(Action(kSelectAll));
-  menu.addAction(Action(kInvertSelection));
-  menu.addSeparator();
-  menu.addAction(properties);
-  menu.exec(globalPosition);
+void CMainFrame::ConnectListCommands(CEntryListCtrl* list) {
+  connect(list, &CEntryListCtrl::RecoverRequested, Action(kRecover), &QAction::trigger);
+  connect(list, &CEntryListCtrl::ViewHexRequested, Action(kViewHex), &QAction::trigger);
+  connect(list, &CEntryListCtrl::PropertiesRequested, Action(kProperties), &QAction::trigger);
 }
 
 void CMainFrame::ReportOpenProblems() {
@@ -469,7 +462,7 @@ void CMainFrame::OnProperties() {
 void CMainFrame::OnExit() { close(); }
 
 void CMainFrame::OnSelectAll() {
-  if (CEntryListCtrl* list = ActiveList()) list->SelectAllRows();
+  if (CEntryListCtrl* list = ActiveList()) list->SelectAll();
 }
 
 void CMainFrame::OnInvertSelection() {
@@ -507,22 +500,22 @@ void CMainFrame::OnSearchResult() {
 }
 
 void CMainFrame::OnLargeIcons() {
-  view_->List()->SetViewMode(CEntryListCtrl::ViewMode::LargeIcons);
+  view_->List()->SetViewMode(CEntryListCtrl::kLargeIcons);
   UpdateCommandUI();
 }
 
 void CMainFrame::OnSmallIcons() {
-  view_->List()->SetViewMode(CEntryListCtrl::ViewMode::SmallIcons);
+  view_->List()->SetViewMode(CEntryListCtrl::kSmallIcons);
   UpdateCommandUI();
 }
 
 void CMainFrame::OnListMode() {
-  view_->List()->SetViewMode(CEntryListCtrl::ViewMode::List);
+  view_->List()->SetViewMode(CEntryListCtrl::kList);
   UpdateCommandUI();
 }
 
 void CMainFrame::OnDetails() {
-  view_->List()->SetViewMode(CEntryListCtrl::ViewMode::Details);
+  view_->List()->SetViewMode(CEntryListCtrl::kDetails);
   UpdateCommandUI();
 }
 

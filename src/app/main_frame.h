@@ -10,11 +10,11 @@
 #include <QStringList>
 
 namespace relictor {
+class CEntryListCtrl;
 class CDirEntry;
 class CFSFile;
 }  // namespace relictor
 
-class CEntryListCtrl;
 class CFoldersTreeDlg;
 class CVeskDoc;
 class CVeskView;
@@ -39,7 +39,7 @@ struct FrameHooks {
   std::function<void(QWidget* parent, relictor::CFSFile* file)> viewHex;
   std::function<void(QWidget* parent)> findLostDrivers;
   // Saving the selected entries of a list (the recovery dialogs).
-  std::function<void(QWidget* parent, CEntryListCtrl* list)> recover;
+  std::function<void(QWidget* parent, relictor::CEntryListCtrl* list)> recover;
 };
 
 // The hooks the frame is built with; set them before the frame is made.
@@ -93,8 +93,9 @@ class CMainFrame : public QMainWindow {
   void UpdateCommandUI();
 
   // The list the list commands act on.
-  CEntryListCtrl* ActiveList() const;
-  void ShowListContextMenu(const QPoint& globalPosition);
+  relictor::CEntryListCtrl* ActiveList() const;
+  // Routes the commands of a list's context menu to the frame's commands.
+  void ConnectListCommands(relictor::CEntryListCtrl* list);
 
   // Shows every problem met while opening sources since the last call in
   // one message box.

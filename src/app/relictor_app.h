@@ -12,6 +12,7 @@
 class QWidget;
 
 namespace relictor {
+class CEntryListCtrl;
 class CDirectory;
 class CVolumeDriver;
 }  // namespace relictor
@@ -20,7 +21,6 @@ class CVeskDoc;
 class CVeskView;
 class CMainFrame;
 class CFoldersTreeDlg;
-class CEntryListCtrl;
 
 // The search pane, as far as the rest of the window needs it: whether its
 // background search is reading a volume, and a way to stop that search
@@ -91,7 +91,7 @@ class CRelictorApp : public QObject {
   QWidget* searchPane = nullptr;
   QWidget* searchResultPane = nullptr;
   // The list of the search result pane, when there is one.
-  CEntryListCtrl* searchResultList = nullptr;
+  relictor::CEntryListCtrl* searchResultList = nullptr;
   // Which list the list commands act on: the search result list when
   // true, else the main file list.
   bool searchResultsActive = false;

@@ -14,9 +14,10 @@
 
 using relictor::CDirectory;
 using relictor::CDirEntry;
+using relictor::CEntryListCtrl;
 
 CVeskView::CVeskView(QWidget* parent)
-    : QStackedWidget(parent), startPage_(new QTextBrowser(this)), list_(new CEntryListCtrl(this)) {
+    : QStackedWidget(parent), startPage_(new QTextBrowser(this)), list_(new CEntryListCtrl(false, this)) {
   setObjectName(QStringLiteral("MainView"));
   startPage_->setObjectName(QStringLiteral("StartPage"));
   list_->setObjectName(QStringLiteral("FileList"));
@@ -31,10 +32,15 @@ CVeskView::CVeskView(QWidget* parent)
     if (url.isRelative()) target = QUrl::fromLocalFile(FindDataFile(QStringLiteral("Media/") + url.path()));
     QDesktopServices::openUrl(target);
   });
-  list_->setContextMenuPolicy(Qt::CustomContextMenu);
-  connect(list_, &QWidget::customContextMenuRequested, this, &CVeskView::OnContextMenu);
-  connect(list_, &CEntryListCtrl::EntryActivated, this, &CVeskView::OnEntryActivated);
-  connect(list_, &CEntryListCtrl::SelectionCountChanged, this, &CVeskView::OnSelectionCount);
+  connect(list_, &CEntryListCtrl::FolderActivated, this, &CVeskView::OnFolderActivated);
+  connect(list_, &CEntryListCtrl::SelectionCountChanged, this, [](int, const QString& text) {
+    CRelictorApp* app = CRelictorApp::Instance();
+    if (app && app->mainFrame) app->mainFrame->SetStatusText(text);
+  });
+  // The list's context menu acts on the main list from now on.
+  connect(list_, &CEntryListCtrl::ContextMenuRequested, this, [] {
+    if (auto* app = CRelictorApp::Instance()) app->searchResultsActive = false;
+  });
   LoadStartPage();
   ShowList(false);
 }
@@ -63,21 +69,8 @@ void CVeskView::SetEntries(CDirectory* folder) {
   list_->SetEntries(folder ? &folder->children : nullptr);
 }
 
-void CVeskView::OnEntryActivated(CDirEntry* entry) {
-  auto* folder = dynamic_cast<CDirectory*>(entry);
+void CVeskView::OnFolderActivated(CDirectory* folder) {
   CRelictorApp* app = CRelictorApp::Instance();
   if (folder == nullptr || app == nullptr || app->navigationPane == nullptr) return;
   if (QTreeWidgetItem* node = app->navigationPane->FindChildOfSelection(folder)) app->navigationPane->SelectNode(node);
-}
-
-void CVeskView::OnSelectionCount(int count) {
-  CRelictorApp* app = CRelictorApp::Instance();
-  if (app && app->mainFrame) app->mainFrame->SetStatusText(QStringLiteral("%1 Files Selected").arg(count));
-}
-
-void CVeskView::OnContextMenu(const QPoint& position) {
-  CRelictorApp* app = CRelictorApp::Instance();
-  if (app == nullptr || app->mainFrame == nullptr) return;
-  app->searchResultsActive = false;
-  app->mainFrame->ShowListContextMenu(list_->viewport()->mapToGlobal(position));
 }

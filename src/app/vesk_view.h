@@ -6,11 +6,11 @@
 #include <QStackedWidget>
 
 namespace relictor {
+class CEntryListCtrl;
 class CDirectory;
 class CDirEntry;
 }  // namespace relictor
 
-class CEntryListCtrl;
 class QTextBrowser;
 
 class CVeskView : public QStackedWidget {
@@ -26,16 +26,14 @@ class CVeskView : public QStackedWidget {
   void SetEntries(relictor::CDirectory* folder);
   relictor::CDirectory* ShownFolder() const { return folder_; }
 
-  CEntryListCtrl* List() const { return list_; }
+  relictor::CEntryListCtrl* List() const { return list_; }
   QTextBrowser* StartPage() const { return startPage_; }
 
  private:
-  void OnEntryActivated(relictor::CDirEntry* entry);
-  void OnSelectionCount(int count);
-  void OnContextMenu(const QPoint& position);
+  void OnFolderActivated(relictor::CDirectory* folder);
   void LoadStartPage();
 
   QTextBrowser* startPage_;
-  CEntryListCtrl* list_;
+  relictor::CEntryListCtrl* list_;
   relictor::CDirectory* folder_ = nullptr;
 };
