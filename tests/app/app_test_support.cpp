@@ -1,0 +1,103 @@
+#include "app/app_test_support.h"
+
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSettings>
+
+#include <cstdlib>
+
+namespace relictor::test {
+
+void PrepareWindowTestEnvironment() {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  static QTemporaryDir runtime;
+  qputenv("XDG_RUNTIME_DIR", runtime.path().toUtf8());
+  // Settings go to a folder of the test's own.
+  qputenv("XDG_CONFIG_HOME", (runtime.path() + "/config").toUtf8());
+  QStandardPaths::setTestModeEnabled(true);
+}
+
+ModalDriver::ModalDriver() {
+  timer_.setInterval(10);
+  connect(&timer_, &QTimer::timeout, this, &ModalDriver::Poll);
+  timer_.start();
+}
+
+ModalDriver::~ModalDriver() = default;
+
+void ModalDriver::Poll() {
+  if (steps_.empty()) return;
+  QWidget* w = QApplication::activeModalWidget();
+  if (!w || !w->isVisible()) return;
+  if (w == last_) return;
+  // Handle the widget from the event loop that shows it, outside this
+  // timer's call, so that a step may open nested loops of its own.
+  if (steps_.front()(w)) {
+    seen.push_back(w->windowTitle());
+    last_ = w;
+    steps_.pop_front();
+  }
+}
+
+QAbstractButton* FindButton(QWidget* w, const QString& text) {
+  for (QAbstractButton* b : w->findChildren<QAbstractButton*>())
+    if (b->text() == text && b->isVisible()) return b;
+  return nullptr;
+}
+
+ModalDriver::Step AnswerBox(const QString& buttonText, QString* textSeen, QString* titleSeen) {
+  return [=](QWidget* w) {
+    auto* box = qobject_cast<QMessageBox*>(w);
+    if (!box) return false;
+    QAbstractButton* b = FindButton(box, buttonText);
+    if (!b) return false;
+    if (textSeen) *textSeen = box->text();
+    if (titleSeen) *titleSeen = box->windowTitle();
+    QTimer::singleShot(0, b, [b] { QTest::mouseClick(b, Qt::LeftButton); });
+    return true;
+  };
+}
+
+ModalDriver::Step SaveInto(const QString& folder) {
+  return [=](QWidget* w) {
+    if (w->objectName() != "CRecoveryDlg") return false;
+    auto* combo = w->findChild<QComboBox*>("outputFolder");
+    auto* save = w->findChild<QPushButton*>("save");
+    if (!combo || !save) return false;
+    QTimer::singleShot(0, w, [combo, save, folder] {
+      combo->lineEdit()->selectAll();
+      QTest::keyClicks(combo->lineEdit(), folder);
+      QTest::mouseClick(save, Qt::LeftButton);
+    });
+    return true;
+  };
+}
+
+ModalDriver::Step OnProgress(const QString& title, std::function<bool(QWidget*)> cancelWhen) {
+  return [=](QWidget* w) {
+    if (w->objectName() != "CWorkerDlg" || w->windowTitle() != title) return false;
+    if (!cancelWhen) return true;
+    if (!cancelWhen(w)) return false;
+    auto* cancel = w->findChild<QPushButton*>("cancel");
+    if (!cancel) return false;
+    QTest::mouseClick(cancel, Qt::LeftButton);
+    return true;
+  };
+}
+
+bool WaitFor(const std::function<bool()>& done, int ms) {
+  QElapsedTimer t;
+  t.start();
+  while (!done()) {
+    if (t.elapsed() > ms) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    QTest::qWait(5);
+  }
+  return true;
+}
+
+}  // namespace relictor::test

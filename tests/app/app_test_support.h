@@ -1,0 +1,78 @@
+#pragma once
+// Shared helpers of the window's tests: the test's main function on the
+// offscreen platform, and a driver that answers modal dialogs as a user
+// would (the recovery dialog, message boxes, progress dialogs) while the
+// code under test waits in them.
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDir>
+#include <QPointer>
+#include <QStandardPaths>
+#include <QString>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QWidget>
+
+#include <deque>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace relictor::test {
+
+// Prepares the environment of a window test before the application is
+// made: the offscreen platform, a private runtime folder, and settings
+// that never touch the user's own.
+void PrepareWindowTestEnvironment();
+
+// Runs `ModalDriver` steps: each step is offered every new modal widget
+// (the top of the modal stack) until it reports that it dealt with it; the
+// next step then waits for the next modal widget.
+class ModalDriver : public QObject {
+ public:
+  using Step = std::function<bool(QWidget*)>;
+  ModalDriver();
+  ~ModalDriver() override;
+  void Then(Step step) { steps_.push_back(std::move(step)); }
+  bool Done() const { return steps_.empty(); }
+  std::size_t Left() const { return steps_.size(); }
+  // What each step saw, for messages of failed tests.
+  std::vector<QString> seen;
+
+ private:
+  void Poll();
+  std::deque<Step> steps_;
+  QTimer timer_;
+  QPointer<QWidget> last_;
+};
+
+// A step that clicks the button with `text` ("&Yes", "Y&es to All", ...)
+// of an extended message box, and records the box's text.
+ModalDriver::Step AnswerBox(const QString& buttonText, QString* textSeen = nullptr, QString* titleSeen = nullptr);
+// A step that fills in the output folder of "Files Recovery" and presses
+// Save.
+ModalDriver::Step SaveInto(const QString& folder);
+// A step that waits for a progress dialog of the given title, and, when
+// `cancelWhen` says so, presses its Cancel button.
+ModalDriver::Step OnProgress(const QString& title, std::function<bool(QWidget*)> cancelWhen = {});
+
+// Finds the push button of a widget by its text.
+QAbstractButton* FindButton(QWidget* w, const QString& text);
+
+// Waits while `done` is false, serving events, at most `ms` milliseconds.
+bool WaitFor(const std::function<bool()>& done, int ms = 20000);
+
+}  // namespace relictor::test
+
+// The main function of a window test binary.
+#define RELICTOR_WINDOW_TEST_MAIN(TestClass)                 \
+  int main(int argc, char** argv) {                          \
+    relictor::test::PrepareWindowTestEnvironment();          \
+    QApplication app(argc, argv);                            \
+    app.setAttribute(Qt::AA_Use96Dpi, true);                 \
+    TestClass tc;                                            \
+    QTEST_SET_MAIN_SOURCE_PATH                               \
+    return QTest::qExec(&tc, argc, argv);                    \
+  }
