@@ -8,7 +8,14 @@
 #include <QPushButton>
 #include <QSettings>
 
+#include <cstdio>
 #include <cstdlib>
+
+#include "fat/fat_driver.h"
+#include "model/entry.h"
+#include "ntfs/ntfs_driver.h"
+#include "support/test_support.h"
+#include "volume/sector_source.h"
 
 namespace relictor::test {
 
@@ -19,6 +26,42 @@ void PrepareWindowTestEnvironment() {
   // Settings go to a folder of the test's own.
   qputenv("XDG_CONFIG_HOME", (runtime.path() + "/config").toUtf8());
   QStandardPaths::setTestModeEnabled(true);
+}
+
+bool Sh(const std::string& command) {
+  CommandResult r = Run(command);
+  if (r.exitCode != 0) std::fprintf(stderr, "%s failed (%d): %s%s\n", command.c_str(), r.exitCode, r.out.c_str(), r.err.c_str());
+  return r.exitCode == 0;
+}
+
+namespace {
+template <typename Reader>
+std::unique_ptr<CVolumeDriver> OpenImage(const std::string& path, Host* host) {
+  std::string error;
+  auto source = FileSource::Open(path, error);
+  if (!source) return nullptr;
+  auto d = std::make_unique<Reader>();
+  d->SetHost(host);
+  d->SetDevice(std::move(source));
+  if (!d->Open('C', kDriveFixed, "C:\\", false)) return nullptr;
+  return d;
+}
+}  // namespace
+
+std::unique_ptr<CVolumeDriver> OpenFatImage(const std::string& path, Host* host) {
+  return OpenImage<CFATDriver>(path, host);
+}
+
+std::unique_ptr<CVolumeDriver> OpenNtfsImage(const std::string& path, Host* host) {
+  return OpenImage<CNTFSDriver>(path, host);
+}
+
+CDirEntry* ChildNamed(CDirectory* folder, const std::string& name) {
+  if (!folder) return nullptr;
+  if (!folder->populated) folder->Populate(true, true, true);
+  for (auto& c : folder->children)
+    if (c->name == name) return c.get();
+  return nullptr;
 }
 
 ModalDriver::ModalDriver() {

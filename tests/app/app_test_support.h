@@ -16,11 +16,28 @@
 #include <QWidget>
 
 #include <deque>
+#include <memory>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "model/entry.h"
+#include "volume/driver.h"
+#include "volume/host.h"
+
 namespace relictor::test {
+
+// Runs a shell command (mkfs.fat, mtools, the NTFS fixture tool); false
+// with its output printed when it fails.
+bool Sh(const std::string& command);
+
+// Opens the volume of a FAT or NTFS image with the given host; null when
+// it cannot be opened.
+std::unique_ptr<CVolumeDriver> OpenFatImage(const std::string& path, Host* host);
+std::unique_ptr<CVolumeDriver> OpenNtfsImage(const std::string& path, Host* host);
+// The child of a folder by name (populating the folder as the saving
+// does), or null.
+CDirEntry* ChildNamed(CDirectory* folder, const std::string& name);
 
 // Prepares the environment of a window test before the application is
 // made: the offscreen platform, a private runtime folder, and settings
