@@ -86,6 +86,20 @@ void ModalDriver::Poll() {
   }
 }
 
+WindowWatcher::WindowWatcher(std::function<void(QWidget*)> shown, std::function<void(QWidget*)> hidden)
+    : shown_(std::move(shown)), hidden_(std::move(hidden)) {
+  qApp->installEventFilter(this);
+}
+
+WindowWatcher::~WindowWatcher() { qApp->removeEventFilter(this); }
+
+bool WindowWatcher::eventFilter(QObject* o, QEvent* e) {
+  if (!o->isWidgetType() || !static_cast<QWidget*>(o)->isWindow()) return false;
+  if (e->type() == QEvent::Show && shown_) shown_(static_cast<QWidget*>(o));
+  if (e->type() == QEvent::Hide && hidden_) hidden_(static_cast<QWidget*>(o));
+  return false;
+}
+
 QAbstractButton* FindButton(QWidget* w, const QString& text) {
   for (QAbstractButton* b : w->findChildren<QAbstractButton*>())
     if (b->text() == text && b->isVisible()) return b;

@@ -75,6 +75,19 @@ ModalDriver::Step SaveInto(const QString& folder);
 // `cancelWhen` says so, presses its Cancel button.
 ModalDriver::Step OnProgress(const QString& title, std::function<bool(QWidget*)> cancelWhen = {});
 
+// Calls `shown` for every window that is shown and `hidden` for every
+// window that is hidden while it lives: long work that ends too fast to be
+// polled is still seen.
+class WindowWatcher : public QObject {
+ public:
+  explicit WindowWatcher(std::function<void(QWidget*)> shown, std::function<void(QWidget*)> hidden = {});
+  ~WindowWatcher() override;
+  bool eventFilter(QObject* o, QEvent* e) override;
+
+ private:
+  std::function<void(QWidget*)> shown_, hidden_;
+};
+
 // Finds the push button of a widget by its text.
 QAbstractButton* FindButton(QWidget* w, const QString& text);
 

@@ -90,21 +90,6 @@ class Heartbeat {
   QTimer timer_;
 };
 
-// Calls `seen` for every top-level widget that is shown.
-class ShowWatcher : public QObject {
- public:
-  explicit ShowWatcher(std::function<void(QWidget*)> seen) : seen_(std::move(seen)) { qApp->installEventFilter(this); }
-  ~ShowWatcher() override { qApp->removeEventFilter(this); }
-  bool eventFilter(QObject* o, QEvent* e) override {
-    if (e->type() == QEvent::Show && o->isWidgetType() && static_cast<QWidget*>(o)->isWindow())
-      seen_(static_cast<QWidget*>(o));
-    return false;
-  }
-
- private:
-  std::function<void(QWidget*)> seen_;
-};
-
 }  // namespace
 
 class RecoveryTest : public QObject {
@@ -179,7 +164,7 @@ class RecoveryTest : public QObject {
     driver.Then(SaveInto(QString::fromStdString(*dir_ / "out")));
     // The saving is over too fast to be polled; the dialog is caught as it
     // is shown.
-    ShowWatcher watcher([&](QWidget* w) {
+    WindowWatcher watcher([&](QWidget* w) {
       if (w->objectName() == "CWorkerDlg" && w->windowTitle() == "File Saving...")
         location = w->findChild<QLineEdit*>("location")->text();
     });
