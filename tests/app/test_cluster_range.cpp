@@ -13,7 +13,7 @@
 #include <filesystem>
 #include <thread>
 
-#include "app/app_test_support.h"
+#include "app/list_test_support.h"
 #include "app/cluster_range_dlg.h"
 #include "app/recovery_dlg.h"
 #include "support/test_support.h"

@@ -10,7 +10,7 @@
 #include <QSignalSpy>
 #include <QTreeView>
 
-#include "app/app_test_support.h"
+#include "app/list_test_support.h"
 #include "app/entry_list_ctrl.h"
 #include "recovery/tree_doubles.h"
 

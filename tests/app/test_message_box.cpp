@@ -8,7 +8,7 @@
 
 #include <atomic>
 
-#include "app/app_test_support.h"
+#include "app/list_test_support.h"
 #include "ui/prompter.h"
 #include "ui/xmessagebox.h"
 #include "worker/frontend.h"

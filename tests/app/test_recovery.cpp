@@ -18,7 +18,7 @@
 #include <filesystem>
 #include <thread>
 
-#include "app/app_test_support.h"
+#include "app/list_test_support.h"
 #include "app/entry_list_ctrl.h"
 #include "app/recovery_dlg.h"
 #include "model/output_file.h"

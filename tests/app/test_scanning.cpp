@@ -6,7 +6,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 
-#include "app/app_test_support.h"
+#include "app/list_test_support.h"
 #include "app/entry_list_ctrl.h"
 #include "ntfs/ntfs_driver.h"
 #include "support/test_support.h"

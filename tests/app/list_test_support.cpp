@@ -1,4 +1,4 @@
-#include "app/app_test_support.h"
+#include "app/list_test_support.h"
 
 #include <QAbstractButton>
 #include <QComboBox>
