@@ -260,13 +260,6 @@ void CMainFrame::CreateToolBar() {
     viewTypeButton_->setMenu(viewTypeMenu_);
     viewTypeButton_->setObjectName(QStringLiteral("ViewTypeButton"));
   }
-  // Check marks are for the menus; the tool bar's Search and Navigation
-  // buttons act like plain buttons.
-  for (int id : {kSearch, kNavigation}) {
-    if (auto* button = qobject_cast<QToolButton*>(toolBar_->widgetForAction(Action(id)))) {
-      button->setCheckable(false);
-    }
-  }
 }
 
 void CMainFrame::CreateStatusBar() {
@@ -434,8 +427,6 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
   if (auto* app = CRelictorApp::Instance()) app->StopSearchOn(nullptr);
   QMainWindow::closeEvent(event);
 }
-
-bool CMainFrame::eventFilter(QObject* watched, QEvent* event) { return QMainWindow::eventFilter(watched, event); }
 
 void CMainFrame::OnOpenImage() {
   QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Open Image"), QString(),
