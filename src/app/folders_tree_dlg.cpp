@@ -154,10 +154,11 @@ relictor::FolderTreeSink::Item CFoldersTreeDlg::InsertFolder(Item parent, CDirec
 }
 
 bool CFoldersTreeDlg::ReadFolder(CDirectory* folder) {
-  if (folder->populated) return true;
-  // A background search may be reading this volume; it stops first, so
-  // that the reader is never used by two threads at once.
+  // A background search may be reading this volume, and filling folders
+  // of it; it stops before this thread looks at any of its folders, so
+  // that no folder or reader is ever used by two threads at once.
   if (auto* app = CRelictorApp::Instance()) app->StopSearchOn(folder->volume);
+  if (folder->populated) return true;
   WaitCursor wait;
   ++reading_;
   folder->Populate(true, true, false);
