@@ -108,8 +108,10 @@ bool IsSafeReleaseFileName(std::string_view name) {
   return true;
 }
 
-bool ParseUpdateDescription(std::span<const std::uint8_t> text, UpdateDescription& out, std::string& error) {
-  out = UpdateDescription{};
+bool ParseUpdateDescription(std::span<const std::uint8_t> text, UpdateDescription& result, std::string& error) {
+  // Filled in here and handed over only when the whole text is sound.
+  result = UpdateDescription{};
+  UpdateDescription out;
   if (text.size() > kMaxDescriptionSize) {
     error = "The update description is larger than " + std::to_string(kMaxDescriptionSize) + " bytes.";
     return false;
@@ -153,6 +155,7 @@ bool ParseUpdateDescription(std::span<const std::uint8_t> text, UpdateDescriptio
     }
     out.files.push_back(std::move(file));
   }
+  result = std::move(out);
   return true;
 }
 
