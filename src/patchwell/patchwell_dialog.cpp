@@ -112,7 +112,10 @@ void CPatchwellDlg::Initialise() {
   if (automatic_) OnAction();
 }
 
-void CPatchwellDlg::SetStatus(const QString& text) { statusText_->setText(text); }
+void CPatchwellDlg::SetStatus(const QString& text) {
+  statusText_->setText(text);
+  emit statusChanged(text);
+}
 
 void CPatchwellDlg::Progress(int percent) { progressBar_->setValue(percent); }
 

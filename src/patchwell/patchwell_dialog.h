@@ -42,6 +42,10 @@ class CPatchwellDlg : public QDialog, private update::DownloadObserver {
  public slots:
   void reject() override;
 
+ signals:
+  // Every status text as it is shown.
+  void statusChanged(const QString& text);
+
  private slots:
   void OnAction();
   void OnAbout();

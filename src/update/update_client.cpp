@@ -384,7 +384,10 @@ bool CUpdateClient::DownloadFile(const ReleaseFile& file, DownloadObserver& dial
     ok = false;
   }
   std::array<std::uint8_t, 32> sha{};
-  if (ok && (!digest.Finish(sha) || sha != file.sha256)) {
+  if (!ok) {
+    if (error.endsWith(QLatin1Char('.'))) error.chop(1);
+    error = QStringLiteral("Can't download %1 (%2). Nothing was installed.").arg(path, error);
+  } else if (!digest.Finish(sha) || sha != file.sha256) {
     error = QStringLiteral("%1 is damaged: its SHA-256 is %2, the release says %3. Nothing was installed.")
                 .arg(path, FromStd(HexText(sha)), FromStd(HexText(file.sha256)));
     ok = false;

@@ -11,6 +11,8 @@ request, maps a path to how it is answered:
   {"delay": 3}             wait before answering
   {"no_length": true}      no Content-Length; the connection closes at the end
   {"extra": 100}           100 bytes more than the Content-Length says
+  {"short_length": 10}     a Content-Length 10 bytes short of the file, and
+                           the whole file
   {"close_after": 10}      the Content-Length of the whole file, but only 10
                            bytes, then the connection closes
   {"trickle": 0.2}         no Content-Length, one byte every 0.2 s without end
@@ -105,8 +107,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.send_header("Connection", "close")
             self.close_connection = True
         else:
-            self.send_header("Content-Length", str(len(data)))
-        if rule.get("extra") or rule.get("close_after") is not None:
+            self.send_header("Content-Length", str(max(0, len(data) - rule.get("short_length", 0))))
+        if rule.get("extra") or rule.get("short_length") or rule.get("close_after") is not None:
             self.send_header("Connection", "close")
             self.close_connection = True
         self.end_headers()
