@@ -241,7 +241,8 @@ bool CUpdateClient::Get(const QString& objectPath, qint64 maxSize, std::chrono::
   } else if (reply->error() == QNetworkReply::OperationCanceledError) {
     error = QStringLiteral("The update server sent nothing for %1 seconds.").arg(Seconds(options_.transferTimeout));
   } else if (reply->error() != QNetworkReply::NoError) {
-    error = reply->errorString();
+    // The network library's own text, with the address it is about.
+    error = QStringLiteral("%1: %2").arg(url.toString(), reply->errorString());
   } else if (!checkStatus()) {
     // A reply without headers cannot happen without an error; kept for safety.
   } else if (httpStatus == 0) {
