@@ -87,7 +87,8 @@ CUpdateClient::~CUpdateClient() {
 
 void CUpdateClient::Fail(const QString& text, bool report) {
   lastError_ = text;
-  if (report && reportError_) reportError_(text);
+  // A request the user ended needs no message box about it.
+  if (report && reportError_ && !aborted_) reportError_(text);
 }
 
 QString CUpdateClient::DescriptionPath() const {
@@ -433,8 +434,9 @@ bool CUpdateClient::InstallDownloaded(DownloadObserver& dialog) {
         break;
       }
       steps[i].hadOld = true;
-      // The new file keeps the old one's permissions.
-      if (S_ISREG(old.st_mode)) ::chmod(Native(s.stagedPath).constData(), old.st_mode & 07777);
+      // The new file keeps the old one's permissions, but never a set-user
+      // or set-group bit, which a downloaded file must not inherit.
+      if (S_ISREG(old.st_mode)) ::chmod(Native(s.stagedPath).constData(), old.st_mode & 0777);
     } else {
       ::chmod(Native(s.stagedPath).constData(), NewFileMode(s.stagedPath));
     }

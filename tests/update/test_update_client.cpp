@@ -5,7 +5,10 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QJsonObject>
+#include <QProcess>
 #include <QSettings>
+#include <QSslCertificate>
+#include <QSslConfiguration>
 #include <QTcpServer>
 #include <QtTest>
 
@@ -297,6 +300,44 @@ class UpdateClientTest : public QObject {
     QVERIFY(client.Connect(false));
     QVERIFY(!client.RequestDescription(false));
     QVERIFY(!client.LastError().isEmpty());
+  }
+
+  // https:// goes through TLS: a certificate nobody vouches for is refused,
+  // one the system trusts works.
+  void https() {
+    QTemporaryDir dir;
+    const QString cert = dir.filePath(QStringLiteral("cert.pem"));
+    const QString privateKey = dir.filePath(QStringLiteral("key.pem"));
+    QCOMPARE(QProcess::execute(QStringLiteral("openssl"),
+                               {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"), QStringLiteral("ed25519"),
+                                QStringLiteral("-nodes"), QStringLiteral("-keyout"), privateKey, QStringLiteral("-out"), cert,
+                                QStringLiteral("-days"), QStringLiteral("2"), QStringLiteral("-subj"), QStringLiteral("/CN=127.0.0.1"),
+                                QStringLiteral("-addext"), QStringLiteral("subjectAltName=IP:127.0.0.1")}),
+             0);
+    TestServer secure;
+    QVERIFY(secure.Start(cert, privateKey));
+    QCOMPARE(secure.Url().scheme(), QStringLiteral("https"));
+    PublishDescription(secure, key_, "[Relictor]\nVERSION=1.2\n");
+    Installation install(key_);
+    UpdateClientOptions o = Options(install);
+    o.server = secure.Url();
+    {
+      CUpdateClient client(o);
+      QVERIFY(client.Connect(false));
+      QVERIFY(!client.RequestDescription(false));
+      QVERIFY2(client.LastError().contains(QStringLiteral("SSL")), qPrintable(client.LastError()));
+      QVERIFY(secure.Requests().isEmpty());
+    }
+    const QSslConfiguration original = QSslConfiguration::defaultConfiguration();
+    QSslConfiguration trusting = original;
+    trusting.addCaCertificates(QSslCertificate::fromPath(cert));
+    QSslConfiguration::setDefaultConfiguration(trusting);
+    CUpdateClient client(o);
+    QVERIFY(client.Connect(false));
+    const bool fetched = client.RequestDescription(false);
+    QSslConfiguration::setDefaultConfiguration(original);
+    QVERIFY2(fetched, qPrintable(client.LastError()));
+    QVERIFY(client.FetchAndCompare());
   }
 
   void serverAddresses() {

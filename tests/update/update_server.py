@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 """A small update server for the tests, bound to 127.0.0.1 only.
 
-Usage: update_server.py ROOT
+Usage: update_server.py ROOT [CERT KEY]
+
+With CERT and KEY (PEM files) it speaks HTTPS.
 
 Serves the files under ROOT/files by their path (runs of slashes count as
 one, as on the real server). Every request's path is appended to
@@ -26,6 +28,7 @@ import http.server
 import json
 import os
 import socketserver
+import ssl
 import sys
 import time
 
@@ -138,6 +141,10 @@ class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
 def main():
     os.makedirs(FILES, exist_ok=True)
     server = Server(("127.0.0.1", 0), Handler)
+    if len(sys.argv) > 3:
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(sys.argv[2], sys.argv[3])
+        server.socket = context.wrap_socket(server.socket, server_side=True)
     print(server.server_address[1], flush=True)
     server.serve_forever()
 

@@ -39,10 +39,12 @@ TestServer::~TestServer() {
   }
 }
 
-bool TestServer::Start() {
+bool TestServer::Start(const QString& certificate, const QString& key) {
   process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-  process_.start(QStringLiteral("python3"),
-                 {SourceDir() + QStringLiteral("/tests/update/update_server.py"), dir_.path()});
+  QStringList arguments = {SourceDir() + QStringLiteral("/tests/update/update_server.py"), dir_.path()};
+  tls_ = !certificate.isEmpty();
+  if (tls_) arguments << certificate << key;
+  process_.start(QStringLiteral("python3"), arguments);
   if (!process_.waitForStarted(10000)) return false;
   while (!process_.canReadLine()) {
     if (!process_.waitForReadyRead(10000)) return false;
@@ -51,7 +53,9 @@ bool TestServer::Start() {
   return port_ > 0;
 }
 
-QUrl TestServer::Url() const { return QUrl(QStringLiteral("http://127.0.0.1:%1").arg(port_)); }
+QUrl TestServer::Url() const {
+  return QUrl(QStringLiteral("%1://127.0.0.1:%2").arg(tls_ ? QStringLiteral("https") : QStringLiteral("http")).arg(port_));
+}
 
 void TestServer::PutFile(const QString& path, const QByteArray& data) {
   QString local = dir_.path() + QStringLiteral("/files") + path;

@@ -34,7 +34,8 @@ class TestServer {
   TestServer(const TestServer&) = delete;
   TestServer& operator=(const TestServer&) = delete;
 
-  bool Start();
+  // With a certificate and its key (PEM files) the server speaks HTTPS.
+  bool Start(const QString& certificate = QString(), const QString& key = QString());
   QUrl Url() const;
   QString Root() const { return dir_.path(); }
   // A file served at `path` ("/update/relictor_update.ini").
@@ -52,6 +53,7 @@ class TestServer {
   QTemporaryDir dir_;
   QProcess process_;
   int port_ = 0;
+  bool tls_ = false;
   QJsonObject rules_;
 };
 
