@@ -4,6 +4,8 @@
 // off sends nothing at all.
 
 #include <QApplication>
+#include <QMenu>
+#include <QMenuBar>
 #include <QFile>
 #include <QFileInfo>
 #include <QSettings>
@@ -100,6 +102,36 @@ class StartupCheckTest : public QObject {
     QCOMPARE(StartWindow(install, false), QByteArray());
     // Silent: no message box stayed open.
     QVERIFY(QApplication::activeModalWidget() == nullptr);
+  }
+
+  // Help > "Check for Updates" starts the update manager without "q" and
+  // without asking the server first.
+  void theMenuCommandStartsTheUpdateManager() {
+    Installation install(key_);
+    PutPatchwell(install);
+    Put(QStringLiteral("AutoUpdate"), 0);
+    CRelictorApp app;
+    app.SetPatchwellFolder(install.Folder());
+    QVERIFY(app.InitInstance({}));
+    CMainFrame* frame = app.mainFrame;
+    QVERIFY(frame);
+    QMenu* help = nullptr;
+    for (QAction* a : frame->menuBar()->actions())
+      if (a->text() == QStringLiteral("&Help")) help = a->menu();
+    QVERIFY(help);
+    QAction* check = nullptr;
+    for (QAction* a : help->actions())
+      if (a->text() == QStringLiteral("Check for Updates")) check = a;
+    QVERIFY(check);
+    help->popup(frame->mapToGlobal(QPoint(0, 0)));
+    QVERIFY(QTest::qWaitForWindowExposed(help));
+    QTest::mouseClick(help, Qt::LeftButton, {}, help->actionGeometry(check).center());
+    const QString noted = install.File(QStringLiteral("started"));
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(noted), 5000);
+    QCOMPARE(ReadFile(noted), QByteArray("args=[]\n"));
+    QVERIFY(server_.Requests().isEmpty());
+    frame->close();
+    QTest::qWait(50);
   }
 
   void autoUpdateOffSendsNothing() {
