@@ -10,6 +10,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QStyle>
 #include <QVBoxLayout>
 
 #include <unistd.h>
@@ -44,6 +45,7 @@ bool IsAutomaticMode(const QStringList& arguments) {
 CPatchwellDlg::CPatchwellDlg(PatchwellOptions options, bool automatic, QWidget* parent)
     : QDialog(parent), options_(std::move(options)), automatic_(automatic), client_(options_.client) {
   setWindowTitle(QStringLiteral("Kalvor Patchwell"));
+  setWindowIcon(style()->standardIcon(QStyle::SP_BrowserReload));
   setObjectName(QStringLiteral("patchwell"));
 
   auto* title = new QLabel(QStringLiteral("Kalvor Patchwell"));
