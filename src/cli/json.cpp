@@ -1,5 +1,7 @@
 #include "cli/json.h"
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
 
@@ -97,12 +99,23 @@ bool OutputBuffer::Flush() {
     text_.clear();
     return false;
   }
-  if (!text_.empty()) {
-    errno = 0;
-    if (std::fwrite(text_.data(), 1, text_.size(), out_) != text_.size()) error_ = errno != 0 ? errno : EIO;
-    text_.clear();
+  // Whatever the C library still holds goes first, then the buffer, with
+  // write(2) directly: a Ctrl-C that arrives while the write waits for a
+  // slow reader interrupts it, and it must go on rather than fail, so that
+  // the listing can still be closed.
+  if (std::fflush(out_) != 0) error_ = errno != 0 ? errno : EIO;
+  const int fd = fileno(out_);
+  std::size_t done = 0;
+  while (error_ == 0 && done < text_.size()) {
+    const ssize_t n = ::write(fd, text_.data() + done, text_.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      error_ = n < 0 && errno != 0 ? errno : EIO;
+      break;
+    }
+    done += static_cast<std::size_t>(n);
   }
-  if (error_ == 0 && std::fflush(out_) != 0) error_ = errno != 0 ? errno : EIO;
+  text_.clear();
   return error_ == 0;
 }
 
