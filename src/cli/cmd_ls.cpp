@@ -34,7 +34,7 @@ struct Walk {
   EntryListing* listing = nullptr;
   // Ctrl-C, or standard output that cannot be written any more.
   bool stopped = false;
-  // Folders already listed, by first cluster, so that a damaged volume
+  // Folders already listed, by folder key, so that a damaged volume
   // whose folders point at each other is listed once.
   std::set<std::uint64_t> seen;
 
@@ -69,7 +69,7 @@ void Collect(Walk& walk, CDirectory& folder, int depth) {
   for (CDirectory* sub : subfolders) {
     if (walk.stopped) return;
     std::uint64_t cluster = 0;
-    if (sub->GetFirstCluster(cluster) && !walk.seen.insert(cluster).second) continue;
+    if (sub->GetFolderKey(cluster) && !walk.seen.insert(cluster).second) continue;
     Collect(walk, *sub, depth + 1);
     walk.Release(*sub);
   }
@@ -94,7 +94,7 @@ int RunLs(Context& context, const Args& args) {
   walk.listing = &listing;
   if (auto* folder = dynamic_cast<CDirectory*>(start)) {
     std::uint64_t cluster = 0;
-    if (folder->GetFirstCluster(cluster)) walk.seen.insert(cluster);
+    if (folder->GetFolderKey(cluster)) walk.seen.insert(cluster);
     Collect(walk, *folder, 0);
   } else {
     walk.Emit(*start);
