@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -86,7 +87,16 @@ int main(int argc, char** argv) {
   context.host.jobs = &jobs;
   context.host.rangeChooser = &ranges;
   InstallInterruptHandler();
-  int rc = command->run(context, parsed);
+  int rc;
+  try {
+    rc = command->run(context, parsed);
+  } catch (const std::exception& e) {
+    // A command that fails midway (memory ran out) has, while unwinding,
+    // closed the JSON array it was writing; the failure goes to stderr.
+    std::fflush(stdout);
+    PrintError(std::string("stopped by an internal error: ") + e.what());
+    return kExitError;
+  }
   std::fflush(stdout);
   if (rc == kExitOk && jobs.WasStopped()) rc = kExitStopped;
   return rc;

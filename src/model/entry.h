@@ -67,6 +67,8 @@ class CDirEntry {
   // As above on volumes that keep the access time of day (NTFS); the date
   // alone ("%04d/%02d/%02d") on every other volume.
   std::string GetAccessedText() const;
+  // GetAccessedText into a buffer of kDateTextCapacity bytes; its length.
+  std::size_t GetAccessedTextTo(char* out) const;
 
   template <typename T>
   bool IsKindOf() const {
@@ -145,6 +147,13 @@ std::string StatusText(std::uint32_t status);
 // Local time texts; empty when the time is unset or cannot be converted.
 std::string FormatDateTime(EntryTime t);
 std::string FormatDate(EntryTime t);
+// The same texts written into a buffer of kDateTextCapacity bytes, with a
+// terminating zero; they return the text's length (0 when empty). Long
+// listings use these: they reuse one buffer and look the zone's offset up
+// once per hour of time stamps rather than once per time.
+inline constexpr std::size_t kDateTextCapacity = 64;
+std::size_t FormatDateTimeTo(EntryTime t, char* out);
+std::size_t FormatDateTo(EntryTime t, char* out);
 // The type text of a file name: the text after its last ".", or the whole
 // name when it has none.
 std::string TypeTextFromName(const std::string& name);

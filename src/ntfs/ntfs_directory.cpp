@@ -8,6 +8,7 @@
 
 #include "ntfs/ntfs_attribute_list.h"
 #include "ntfs/ntfs_driver.h"
+#include "ntfs/ntfs_standard_information.h"
 #include "scan/deep_scan.h"
 
 namespace relictor {
@@ -248,14 +249,30 @@ std::unique_ptr<CDirEntry> CNTFSDirectory::MakeEntry(CNTFSDriver& d, std::uint64
   }
   const std::string shown = chosen->name.empty() ? "Record_" + std::to_string(record) : chosen->name;
   const bool deletedRecord = !h.InUse();
+  // Times and attribute flags come from $STANDARD_INFORMATION, which the
+  // file system keeps current; the copies in $FILE_NAME are refreshed only
+  // when the file is created, renamed or moved, so they would show an
+  // edited file with its creation time as its modification time. They
+  // stand in only where the record has no sound $STANDARD_INFORMATION.
+  NtfsStandardInformation times;
+  times.created = first.fields.created;
+  times.modified = first.fields.modified;
+  times.accessed = first.fields.accessed;
+  times.flags = chosen->fields.flags;
+  if (auto si = FindStandardInformation(r)) {
+    times = *si;
+    // Only the $FILE_NAME copy carries the bit that marks a folder (one with
+    // a name index); it is kept, so a folder's flags still say it is one.
+    times.flags |= chosen->fields.flags & kNtfsFileAttrNameIndex;
+  }
   auto setCommon = [&](CDirEntry& e) {
     e.volume = &d;
     e.parent = this;
     e.name = shown;
-    e.created = FileTimeToEntryTime(first.fields.created);
-    e.modified = FileTimeToEntryTime(first.fields.modified);
-    e.accessed = FileTimeToEntryTime(first.fields.accessed);
-    e.attributes = chosen->fields.flags;
+    e.created = FileTimeToEntryTime(times.created);
+    e.modified = FileTimeToEntryTime(times.modified);
+    e.accessed = FileTimeToEntryTime(times.accessed);
+    e.attributes = times.flags;
     e.deleted = deletedRecord;
   };
   if (h.IsDirectory()) {

@@ -13,6 +13,7 @@
 #include "lznt1_writer.h"
 #include "ntfs/ntfs_attribute_list.h"
 #include "ntfs/ntfs_lznt1.h"
+#include "ntfs/ntfs_standard_information.h"
 #include "ntfs_helpers.h"
 
 namespace relictor::test {
@@ -76,6 +77,10 @@ void ExerciseRecord(Bytes r) {
         NtfsFileName f;
         if (ParseFileName(v, f)) NtfsNameToUtf8(f.name);
       }
+      if (a.type == kNtfsStandardInformation) {
+        NtfsStandardInformation si;
+        if (ParseStandardInformation(v, si)) FileTimeToEntryTime(si.modified);
+      }
       if (a.type == kNtfsAttributeList) {
         NtfsAttributeListWalk lw{v};
         NtfsAttributeListEntry e;
@@ -90,6 +95,7 @@ void ExerciseRecord(Bytes r) {
     }
   }
   FindAttribute(ByteSpan(r), kNtfsData);
+  FindStandardInformation(ByteSpan(r));
   FindAttributeById(ByteSpan(r), kNtfsFileName, 0);
 }
 
@@ -102,7 +108,10 @@ Bytes RichRecord(std::uint64_t parent = 5) {
   d.lastVcn = 16;
   d.allocatedSize = 17 * 4096;
   d.realSize = d.initializedSize = 17 * 4096 - 5;
+  StandardInformationSpec si;
+  si.created = si.modified = si.changed = si.accessed = 133444736000000000ull;
   return RecordBuilder()
+      .Resident(kNtfsStandardInformation, StandardInformationValue(si))
       .FileName({parent, u"SHORT~1.TXT", kNtfsDosName})
       .FileName({parent, u"a long name.txt", kNtfsWin32Name})
       .Resident(kNtfsAttributeList, list)
@@ -202,7 +211,13 @@ Bytes RichVolume() {
                      .Resident(kNtfsVolumeName, Utf16(u"RICH"))
                      .Build());
   v.SetRecord(16, Folder(5, u"docs"));
-  v.SetRecord(17, ResidentFile(16, u"note.txt", {'n', 'o'}));
+  StandardInformationSpec si;
+  si.modified = 133444736000000000ull;
+  v.SetRecord(17, RecordBuilder()
+                      .Resident(kNtfsStandardInformation, StandardInformationValue(si))
+                      .FileName({16, u"note.txt", kNtfsWin32Name, 0x20, 2, 2})
+                      .Resident(kNtfsData, {'n', 'o'})
+                      .Build());
   v.SetRecord(18, RichRecord(16));
   v.SetRecord(19, Folder(16, u"gone", kNtfsRecordDirectory));
   v.SetRecord(20, ResidentFile(19, u"lost.txt", {'l'}, 0));
