@@ -149,7 +149,10 @@ bool Mp3Length(CDriver& volume, std::uint64_t k, std::uint64_t& length) {
     } else if (frame.version != first.version || frame.layer != first.layer || frame.rateIndex != first.rateIndex) {
       break;
     }
-    if (frame.length > f.Limit() - pos) return false;  // the last frame is cut off by the range
+    // A frame cut off by the end of the range ends what can be measured.
+    // The walk does not fail there: a failed walk leaves its clusters to
+    // be walked again from every later start.
+    if (frame.length > f.Limit() - pos) break;
     pos += frame.length;
     ++frames;
   }
@@ -217,11 +220,10 @@ bool OggLength(CDriver& volume, std::uint64_t k, std::uint64_t& length) {
     if (crc != Le32(page + 22)) return false;
     auto it = std::find(open.begin(), open.end(), serial);
     if (flags & 0x02) {
-      if (it == open.end()) {
-        if (open.size() >= kMaxStreams) return false;
-        open.push_back(serial);
-        it = open.end() - 1;
-      }
+      // A stream begins once; a second beginning is another file's.
+      if (it != open.end() || open.size() >= kMaxStreams) return false;
+      open.push_back(serial);
+      it = open.end() - 1;
       anyStream = true;
     } else if (it == open.end()) {
       // A page of a stream that never began here: not this file's.
@@ -291,6 +293,8 @@ bool Mp4Length(CDriver& volume, std::uint64_t k, std::uint64_t& length, std::str
     }
     if (size > f.Limit() - pos) return false;  // cut off by the end of the range
     if (std::memcmp(box + 4, "moov", 4) == 0) movie = true;
+    // A second file-type box starts another movie.
+    if (pos > 0 && std::memcmp(box + 4, "ftyp", 4) == 0) break;
     pos += size;
   }
   if (!movie) return false;
@@ -332,7 +336,12 @@ bool MpegProgramLength(CDriver& volume, std::uint64_t k, std::uint64_t& length) 
       if (!f.Read(pos + 4, h + 4, 2)) return false;
       size = 6 + std::uint64_t{Be16(h + 4)};
     }
-    if (size > f.Limit() - pos) return false;
+    // A packet cut off by the end of the range ends the stream there, as
+    // with MP3 frames.
+    if (size > f.Limit() - pos) {
+      length = pos;
+      return true;
+    }
     pos += size;
   }
 }
