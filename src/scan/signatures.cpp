@@ -323,6 +323,18 @@ std::uint64_t ClusterStream::Read(void* buffer, std::uint64_t n) {
   const std::uint64_t size = ClusterSize(volume_);
   if (!valid_ || size == 0 || n == 0) return 0;
   auto* out = static_cast<std::uint8_t*>(buffer);
+  // Most reads of the walks are a few bytes inside the loaded cluster:
+  // they are copied without the loop.
+  if (loaded_ && offset_ < size && n < size - offset_) {
+    const std::uint8_t* from = volume_.ClusterBuffer().data() + offset_;
+    if (n == 1) {
+      *out = *from;
+    } else {
+      std::memcpy(out, from, static_cast<std::size_t>(n));
+    }
+    offset_ += n;
+    return n;
+  }
   std::uint64_t left = n;
   while (left > 0) {
     if (!Load()) return 0;
