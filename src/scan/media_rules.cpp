@@ -305,6 +305,8 @@ bool Mp4Length(CDriver& volume, std::uint64_t k, std::uint64_t& length, std::str
 bool MpegProgramLength(CDriver& volume, std::uint64_t k, std::uint64_t& length) {
   FileBytes f(volume, k);
   std::uint64_t pos = 0;
+  std::uint64_t packs = 0;
+  std::uint64_t lastClock = 0;
   for (;;) {
     // Many writers leave the end code out: the stream then ends where the
     // next bytes start no pack or packet (or where the range ends).
@@ -322,16 +324,31 @@ bool MpegProgramLength(CDriver& volume, std::uint64_t k, std::uint64_t& length) 
       return true;
     }
     if (code == 0xBA) {
-      if (!f.Read(pos + 4, h + 4, 1)) return false;
+      if (!f.Read(pos + 4, h + 4, 5)) return false;
+      std::uint64_t clock = 0;
       if ((h[4] & 0xC0) == 0x40) {
         // MPEG-2 pack header: 14 bytes and up to 7 stuffing bytes.
-        if (!f.Read(pos + 5, h + 5, 9)) return false;
+        if (!f.Read(pos + 9, h + 9, 5)) return false;
         size = 14 + (h[13] & 7u);
+        clock = (std::uint64_t{h[4] & 0x38u} << 27) | (std::uint64_t{h[4] & 0x03u} << 28) |
+                (std::uint64_t{h[5]} << 20) | (std::uint64_t{h[6] & 0xF8u} << 12) |
+                (std::uint64_t{h[6] & 0x03u} << 13) | (std::uint64_t{h[7]} << 5) | (h[8] >> 3);
       } else if ((h[4] & 0xF0) == 0x20) {
         size = 12;
+        clock = (std::uint64_t{(h[4] >> 1) & 7u} << 30) | (std::uint64_t{h[5]} << 22) |
+                ((std::uint64_t{h[6]} >> 1) << 15) | (std::uint64_t{h[7]} << 7) | (h[8] >> 1);
       } else {
         return false;
       }
+      // The system clock of a stream's packs only grows. A pack whose clock
+      // goes back starts another stream: a file that begins in the cluster
+      // right behind this one's end.
+      if (packs > 0 && clock < lastClock) {
+        length = pos;
+        return true;
+      }
+      lastClock = clock;
+      ++packs;
     } else {
       if (!f.Read(pos + 4, h + 4, 2)) return false;
       size = 6 + std::uint64_t{Be16(h + 4)};

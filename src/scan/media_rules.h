@@ -32,7 +32,7 @@ bool OggLength(CDriver& volume, std::uint64_t k, std::uint64_t& length);
 bool Mp4Length(CDriver& volume, std::uint64_t k, std::uint64_t& length, std::string& name);
 // Pack headers and packets of an MPEG program stream up to its end code,
 // or up to the first bytes that start neither (many writers leave the end
-// code out).
+// code out), or up to a pack whose clock goes back (another stream's first).
 bool MpegProgramLength(CDriver& volume, std::uint64_t k, std::uint64_t& length);
 // Up to the last "%%EOF" (with its line end) that follows the one before
 // within a bounded window; a linearized document's declared length is

@@ -101,6 +101,15 @@ TEST(MediaRules, TheEndIsFoundWhateverFollows) {
     LostFileGuess g = Scan(next);
     EXPECT_TRUE(g.found && g.length == file.size()) << s.file << " followed by a PNG: " << g.length;
 
+    // A second file of the same kind in the next cluster (MPEG program
+    // streams of 2048-byte packs end exactly at a cluster boundary, and
+    // every cluster of theirs starts with a pack header).
+    ClusterImage twice = Layout(file, 512);
+    twice.Put(kStart + twice.ClustersFor(file.size()), file);
+    MemoryVolume same(twice, 1);
+    g = Scan(same);
+    EXPECT_TRUE(g.found && g.length == file.size()) << s.file << " followed by another of its kind: " << g.length;
+
     ClusterImage zeroed = Layout(file, 512);
     const std::uint64_t used = zeroed.ClustersFor(file.size());
     Bytes slack(static_cast<std::size_t>(used * 512 - file.size()) + 2 * 512, 0);
