@@ -31,7 +31,7 @@ struct Walk {
   CVolumeDriver* volume = nullptr;
   bool recursive = false;
   std::vector<CDirEntry*> rows;
-  // Folders already listed, by first cluster, so that a damaged volume
+  // Folders already listed, by folder key, so that a damaged volume
   // whose folders point at each other is listed once.
   std::set<std::uint64_t> seen;
 };
@@ -49,7 +49,7 @@ void Collect(Walk& walk, CDirectory& folder, int depth) {
   if (!walk.recursive || depth >= kMaxDepth) return;
   for (CDirectory* sub : subfolders) {
     std::uint64_t cluster = 0;
-    if (sub->GetFirstCluster(cluster) && !walk.seen.insert(cluster).second) continue;
+    if (sub->GetFolderKey(cluster) && !walk.seen.insert(cluster).second) continue;
     Collect(walk, *sub, depth + 1);
   }
 }
@@ -70,7 +70,7 @@ int RunLs(Context& context, const Args& args) {
   walk.recursive = args.Has("-r");
   if (auto* folder = dynamic_cast<CDirectory*>(start)) {
     std::uint64_t cluster = 0;
-    if (folder->GetFirstCluster(cluster)) walk.seen.insert(cluster);
+    if (folder->GetFolderKey(cluster)) walk.seen.insert(cluster);
     Collect(walk, *folder, 0);
   } else {
     walk.rows.push_back(start);

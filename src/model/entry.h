@@ -102,6 +102,13 @@ class CDirectory : public CDirEntry {
   // does not start a deep scan.
   virtual void Populate(bool includeDeleted, bool deletedFilesOnly, bool force) = 0;
 
+  // What tells this folder apart from every other folder of its volume,
+  // where the reader knows it: the first cluster of a FAT folder, the
+  // record number of an NTFS one. Walks over the tree (search, count,
+  // save, list) enter each folder once by this key, so a damaged volume
+  // whose folder entries share a folder costs no more than a tree.
+  virtual bool GetFolderKey(std::uint64_t& key) const { return GetFirstCluster(key); }
+
   // Appends a child, taking ownership; returns it.
   CDirEntry* Append(std::unique_ptr<CDirEntry> child);
   template <typename T>

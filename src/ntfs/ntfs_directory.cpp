@@ -105,8 +105,10 @@ void CNTFSDriver::BuildRecordIndex() {
     if (!ListableRecord(i, h, fn)) continue;
     const std::uint64_t parent = fn.fields.parent;
     // A record cannot be its own folder (the root names itself "." and is
-    // not listed); listing it would nest it in itself without end.
-    if (parent == i) continue;
+    // not listed); listing it would nest it in itself without end. Nor is
+    // the root ever a child: a damaged root whose name gives one of its
+    // own subfolders as its parent would nest the whole tree into itself.
+    if (parent == i || i == kNtfsRootRecord) continue;
     children_.push_back({parent, i});
     if (h.IsDirectory() && !(fn.fields.flags & kNtfsFileAttrSystem)) foldersWithSubfolders_.push_back(parent);
     if (!h.InUse()) {
@@ -148,6 +150,20 @@ std::vector<std::uint64_t> CNTFSDriver::ChildrenOf(std::uint64_t folder) const {
 bool CNTFSDriver::FolderHasSubfolders(std::uint64_t folder) const {
   return std::binary_search(foldersWithSubfolders_.begin(), foldersWithSubfolders_.end(), folder);
 }
+
+namespace {
+
+// Whether `record` is the folder itself or one of the folders above it.
+bool IsOwnOrAncestorRecord(const CNTFSDirectory* folder, std::uint64_t record) {
+  int depth = 0;
+  for (const CDirEntry* f = folder; f != nullptr && depth < 4096; f = f->parent, ++depth) {
+    auto* d = dynamic_cast<const CNTFSDirectory*>(f);
+    if (d && d->reference == record) return true;
+  }
+  return false;
+}
+
+}  // namespace
 
 CNTFSDriver* CNTFSDirectory::Driver() const { return dynamic_cast<CNTFSDriver*>(volume); }
 
@@ -201,6 +217,8 @@ void CNTFSDirectory::Populate(bool, bool, bool force) {
     return;
   }
   for (std::uint64_t record : d->ChildrenOf(reference)) {
+    // A folder never appears inside itself or inside a folder below it.
+    if (IsOwnOrAncestorRecord(this, record)) continue;
     auto entry = MakeEntry(*d, record);
     if (entry) Append(std::move(entry));
   }

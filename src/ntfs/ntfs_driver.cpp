@@ -9,6 +9,7 @@
 #include <limits>
 
 #include "ntfs/ntfs_attribute_list.h"
+#include "volume/checked.h"
 #include "worker/frontend.h"
 #include "worker/worker.h"
 
@@ -192,11 +193,10 @@ bool CNTFSDriver::SetupMft() {
   // The image can be no larger than the MFT's runs reach, nor than the
   // volume or the device: a damaged size field must not make the load
   // claim memory for data that cannot exist.
+  // (A product that does not fit in 64 bits bounds nothing.)
   std::uint64_t imageBytes = realSize;
-  if (mftMappedClusters_ <= std::numeric_limits<std::uint64_t>::max() / bytesPerCluster_) {
-    imageBytes = std::min(imageBytes, mftMappedClusters_ * bytesPerCluster_);
-  }
-  imageBytes = std::min(imageBytes, clusterCount_ * bytesPerCluster_);
+  imageBytes = std::min(imageBytes, CheckedMul(mftMappedClusters_, bytesPerCluster_).value_or(imageBytes));
+  imageBytes = std::min(imageBytes, CheckedMul(clusterCount_, bytesPerCluster_).value_or(imageBytes));
   if (device_) imageBytes = std::min(imageBytes, device_->Size());
   recordCount_ = imageBytes / recordSize_;
   if (recordCount_ == 0) return Fail("the MFT holds no records");

@@ -198,6 +198,10 @@ class CNTFSDirectory : public CDirectory {
   const char* ClassName() const override { return "CNTFSDirectory"; }
   bool HasSubfolders(bool includeDeleted) override;
   void Populate(bool includeDeleted, bool deletedFilesOnly, bool force) override;
+  bool GetFolderKey(std::uint64_t& key) const override {
+    key = reference;
+    return true;
+  }
 
   // The folder's record number (48 bits; for a "Cluster_%d" placeholder the
   // lost parent's number, for "LostFiles" 0 and "DeletedFiles" 1).

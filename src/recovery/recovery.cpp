@@ -75,7 +75,7 @@ using FolderKey = std::pair<const void*, std::uint64_t>;
 
 bool FolderKeyOf(const CDirectory& folder, FolderKey& key) {
   std::uint64_t cluster = 0;
-  if (!folder.GetFirstCluster(cluster)) return false;
+  if (!folder.GetFolderKey(cluster)) return false;
   key = {folder.volume, cluster};
   return true;
 }

@@ -12,7 +12,9 @@
 #include "lznt1_writer.h"
 #include "ntfs/ntfs_driver.h"
 #include "ntfs_helpers.h"
+#include "recovery/recovery.h"
 #include "scan/deep_scan.h"
+#include "search/search.h"
 #include "worker/frontend.h"
 #include "worker/worker.h"
 
@@ -835,6 +837,38 @@ TEST_F(NtfsCrafted, TheVolumeLabelComesFromTheVolumeFile) {
   auto e = OpenNtfsBytes(none.ImageBytes());
   ASSERT_TRUE(e);
   EXPECT_EQ(e->VolumeLabel(), "");
+}
+
+TEST_F(NtfsCrafted, ARootNamingItsOwnSubfolderAsParentIsNotNestedIntoItself) {
+  // The root's name gives a subfolder of the root as its folder; the tree
+  // must not take the root in again below that subfolder.
+  v_.SetRecord(5, RecordBuilder(1024, kNtfsRecordInUse | kNtfsRecordDirectory)
+                      .Number(5)
+                      .FileName({20, u"again", kNtfsWin32Name, 0x10})
+                      .Build());
+  v_.SetRecord(20, Folder(5, u"sub"));
+  for (std::uint64_t n = 0; n < 8; ++n) {
+    v_.SetRecord(21 + n, ResidentFile(20, u"file" + std::u16string(1, static_cast<char16_t>(u'0' + n)) + u".txt", {'x'}));
+  }
+  auto d = Open();
+  ASSERT_TRUE(d);
+  CNTFSDirectory* sub = FindDir(*d, "/sub");
+  ASSERT_TRUE(sub);
+  EXPECT_EQ(ChildNames(sub).size(), 8u);
+  EXPECT_FALSE(Child(sub, "again"));
+
+  struct Count final : SearchResultSink {
+    void AddResult(std::uint32_t, CDirEntry*) override { ++hits; }
+    int hits = 0;
+  } sink;
+  SearchCriteria c;
+  c.recurse = true;
+  std::uint32_t counter = 0;
+  ASSERT_TRUE(Search(*d->GetRoot(), c, &sink, counter));
+  // "sub" and its eight files; the special folders are searched but empty.
+  EXPECT_LE(sink.hits, 11);
+  EXPECT_GE(sink.hits, 9);
+  EXPECT_EQ(CountFiles(*sub, nullptr), 8);
 }
 
 }  // namespace
