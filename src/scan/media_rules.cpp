@@ -453,7 +453,9 @@ bool PdfLength(CDriver& volume, std::uint64_t k, std::uint64_t& length) {
   constexpr std::uint64_t kMaxUpdates = 100000;
   FileBytes f(volume, k);
   std::uint64_t end = 0;
-  if (!SearchForward(f, 5, "%%EOF", 5, f.Limit(), false, end)) return false;
+  // The first end marker is looked for as far as the range goes, up to
+  // the start of another file or a cluster of zeros (free space).
+  if (!SearchForward(f, 5, "%%EOF", 5, f.Limit(), true, end)) return false;
   // A linearized document ends its first page with an end marker of its
   // own; the length it declares leads past that to the real end.
   const std::uint64_t declared = LinearizedLength(f);
