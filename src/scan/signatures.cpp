@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "model/entry.h"
+#include "scan/media_rules.h"
 #include "volume/checked.h"
 #include "volume/driver.h"
 #include "volume/walk_memo.h"
@@ -18,6 +19,7 @@ namespace relictor {
 const char* const kTypeNames[kTypeNameCount] = {
     "BMP", "JPG", "GIF", "TGA", "TIFF", "PCX", "PNG", "OFFICE", "DOC", "XLS", "PPT", "VSD", "MDB",
     "PDF", "DBF", "HTM", "HTML", "AVI", "WAV", "CDR", "MID", "MOV", "ZIP", "RAR", "TAR",
+    "MP3", "OGG", "MP4", "M4A", "MPG", "DOCX", "XLSX", "PPTX", "ODT", "ODS", "ODP", "EPUB",
 };
 
 namespace {
@@ -44,6 +46,65 @@ bool EqualsIgnoringCase(ByteSpan b, std::size_t at, const char* lower, std::size
   return true;
 }
 
+// A TGA header has few valid values in its first 18 bytes: the colour-map
+// type is 0 or 1 and agrees with the image type (1 and 9 are colour-mapped,
+// 2 and 10 true-colour, 3 and 11 grey), an image without a colour map
+// leaves the colour-map fields 0, the pixel depth suits the image type,
+// the image is not 0 pixels wide or high, and the two top bits of the
+// descriptor are 0. Two bytes alone would be met inside every few hundred
+// clusters of a photo.
+bool IsTgaHeader(ByteSpan b) {
+  if (!InBounds(b, 0, 18)) return false;
+  const std::uint8_t mapType = le8(b, 1), type = le8(b, 2), depth = le8(b, 16);
+  const bool mapped = type == 1 || type == 9;
+  const bool trueColour = type == 2 || type == 10;
+  const bool grey = type == 3 || type == 11;
+  if (!mapped && !trueColour && !grey) return false;
+  if (mapType > 1 || (mapped && mapType != 1)) return false;
+  if (mapType == 0) {
+    for (std::size_t i = 3; i <= 7; ++i) {
+      if (le8(b, i) != 0) return false;
+    }
+  } else {
+    const std::uint8_t entryBits = le8(b, 7);
+    if (le16(b, 5) == 0 || (entryBits != 15 && entryBits != 16 && entryBits != 24 && entryBits != 32)) return false;
+  }
+  if (le16(b, 12) == 0 || le16(b, 14) == 0) return false;
+  if ((le8(b, 17) & 0xC0) != 0) return false;
+  if (trueColour) return depth == 15 || depth == 16 || depth == 24 || depth == 32;
+  return depth == 8 || depth == 16;
+}
+
+bool IsId3Start(ByteSpan b) {
+  if (!Bytes(b, 0, "ID3", 3) || !InBounds(b, 0, 10)) return false;
+  const std::uint8_t version = le8(b, 3);
+  if (version < 2 || version > 4 || le8(b, 4) == 0xFF) return false;
+  for (std::size_t i = 6; i < 10; ++i) {
+    if (le8(b, i) & 0x80) return false;
+  }
+  return true;
+}
+
+// The first page of an Ogg stream: version 0, the beginning-of-stream flag.
+bool IsOggStart(ByteSpan b) {
+  return Bytes(b, 0, "OggS", 4) && InBounds(b, 0, 27) && le8(b, 4) == 0 && (le8(b, 5) & 0x02) != 0;
+}
+
+// An MP4 or QuickTime movie starts with its file-type box, which is small.
+bool IsFileTypeBox(ByteSpan b) {
+  if (!Bytes(b, 4, "ftyp", 4) || !InBounds(b, 0, 12)) return false;
+  const std::uint32_t size = (std::uint32_t{le8(b, 0)} << 24) | (std::uint32_t{le8(b, 1)} << 16) |
+                             (std::uint32_t{le8(b, 2)} << 8) | le8(b, 3);
+  return size >= 12 && size <= 4096;
+}
+
+// A pack header of an MPEG-1 or MPEG-2 program stream.
+bool IsPackHeader(ByteSpan b) {
+  if (!Bytes(b, 0, "\0\0\x01\xBA", 4) || !InBounds(b, 0, 5)) return false;
+  const std::uint8_t mark = le8(b, 4);
+  return (mark & 0xC0) == 0x40 || (mark & 0xF0) == 0x20;
+}
+
 }  // namespace
 
 std::uint16_t IdentifySignature(ByteSpan cluster) {
@@ -58,11 +119,7 @@ std::uint16_t IdentifySignature(ByteSpan cluster) {
   }
   if (IsBmpHeader(b)) return kTypeBmp;
   if (Bytes(b, 0, "GIF8", 4) && (at(4) == '9' || at(4) == '7') && at(5) == 'a') return kTypeGif;
-  // A weak test that comes early on purpose: a cluster of zeros is "TGA".
-  if (b.size() >= 3 && at(1) == 0) {
-    std::uint8_t t = at(2);
-    if (t <= 3 || t == 9 || t == 10 || t == 11) return kTypeTga;
-  }
+  if (IsTgaHeader(b)) return kTypeTga;
   if (Bytes(b, 0, "II*\0", 4) || Bytes(b, 0, "MM\0*", 4)) return kTypeTiff;
   if (b.size() > 69 && at(0) == 0x0A && at(2) == 1) {
     std::uint8_t version = at(1), bits = at(3);
@@ -87,7 +144,24 @@ std::uint16_t IdentifySignature(ByteSpan cluster) {
   if (InBounds(b, 0, 4) && le32(b, 0) == 0x04034B50) return kTypeZip;
   if (Bytes(b, 0, "Rar!\x1A\x07\0", 7)) return kTypeRar;
   if (Bytes(b, 257, "ustar\0", 6)) return kTypeTar;
+  if (IsId3Start(b)) return kTypeMp3;
+  if (IsOggStart(b)) return kTypeOgg;
+  if (IsFileTypeBox(b)) return kTypeMp4;
+  if (IsPackHeader(b)) return kTypeMpg;
   return kNoType;
+}
+
+bool StartsWithStrongSignature(ByteSpan cluster) {
+  switch (IdentifySignature(cluster)) {
+    case kNoType:
+    case kTypeTga:
+    case kTypePcx:
+    case kTypeDbf: return false;
+    // Two bytes are too few: a JPEG start is only believed with the FF of
+    // its first marker behind them.
+    case kTypeJpg: return InBounds(cluster, 0, 3) && le8(cluster, 2) == 0xFF;
+    default: return true;
+  }
 }
 
 
@@ -249,6 +323,18 @@ std::uint64_t ClusterStream::Read(void* buffer, std::uint64_t n) {
   const std::uint64_t size = ClusterSize(volume_);
   if (!valid_ || size == 0 || n == 0) return 0;
   auto* out = static_cast<std::uint8_t*>(buffer);
+  // Most reads of the walks are a few bytes inside the loaded cluster:
+  // they are copied without the loop.
+  if (loaded_ && offset_ < size && n < size - offset_) {
+    const std::uint8_t* from = volume_.ClusterBuffer().data() + offset_;
+    if (n == 1) {
+      *out = *from;
+    } else {
+      std::memcpy(out, from, static_cast<std::size_t>(n));
+    }
+    offset_ += n;
+    return n;
+  }
   std::uint64_t left = n;
   while (left > 0) {
     if (!Load()) return 0;
@@ -263,6 +349,10 @@ std::uint64_t ClusterStream::Read(void* buffer, std::uint64_t n) {
 }
 
 namespace {
+
+bool IsZeroCluster(ByteSpan b) {
+  return std::all_of(b.begin(), b.end(), [](std::uint8_t v) { return v == 0; });
+}
 
 bool TailMatches(const std::uint8_t* data, const std::uint8_t* pattern, std::size_t length, bool ignoreCase) {
   for (std::size_t i = 1; i < length; ++i) {
@@ -336,8 +426,13 @@ std::int64_t ClusterStream::FindPattern(const std::uint8_t* pattern, std::size_t
       trail.Fail();
       return -1;
     }
-    // Another file starts here, so the one being measured cannot go on.
-    if (IdentifySignature(ByteSpan(volume_.ClusterBuffer().data(), static_cast<std::size_t>(size))) != kNoType) {
+    // Another file starts here, so the one being measured cannot go on. A
+    // weak start (a TGA, PCX or DBF test passed by chance) does not count:
+    // the end marker the rule looks for knows better. A cluster of zeros
+    // ends the search too: it is free space, not the inside of a file
+    // still waiting for its end marker.
+    const ByteSpan next(volume_.ClusterBuffer().data(), static_cast<std::size_t>(size));
+    if (StartsWithStrongSignature(next) || IsZeroCluster(next)) {
       trail.Fail();
       valid_ = false;
       return -1;
@@ -806,10 +901,21 @@ LostFileGuess DetectLostFile(CDriver& volume, std::uint64_t cluster) {
     case kTypeWav:
     case kTypeCdr: measured = RiffRule(volume, s, cluster, length); break;
     case kTypeZip:
-      // The end record counts without its comment.
+      // The end record counts without its comment, unless the record can
+      // be read: then the comment counts too, and the archive's members
+      // may tell the kind of document it is.
       measured = SearchRule(s, cluster, 4, "PK\x05\x06", 4, false, length);
-      if (measured) length += 18;
+      if (measured) {
+        const std::uint64_t record = length - 4;
+        length += 18;
+        rules::ZipEnd(volume, cluster, record, length, guess.typeName);
+      }
       break;
+    case kTypePdf: measured = rules::PdfLength(volume, cluster, length); break;
+    case kTypeMp3: measured = rules::Mp3Length(volume, cluster, length); break;
+    case kTypeOgg: measured = rules::OggLength(volume, cluster, length); break;
+    case kTypeMp4: measured = rules::Mp4Length(volume, cluster, length, guess.typeName); break;
+    case kTypeMpg: measured = rules::MpegProgramLength(volume, cluster, length); break;
     case kTypeRar: measured = SearchRule(s, cluster, 7, "\xC4\x3D\x7B\x00\x40\x07\x00", 7, false, length); break;
     default: break;  // recognised, but there is no way to tell its length
   }
