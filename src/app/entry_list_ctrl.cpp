@@ -1,0 +1,259 @@
+#include "app/entry_list_ctrl.h"
+
+#include <QAction>
+#include <QContextMenuEvent>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QListView>
+#include <QMenu>
+#include <QStackedLayout>
+#include <QTreeView>
+
+namespace relictor {
+namespace {
+
+// Header widths by sort key (FileName, Path, Size, Type, Modified Date,
+// Status).
+constexpr int kWidths[] = {140, 140, 80, 110, 130, 70};
+
+// Forwards context menu requests of a view (from its viewport for the
+// mouse, from the view itself for the keyboard) to the list.
+class ContextMenuFilter : public QObject {
+ public:
+  ContextMenuFilter(CEntryListCtrl* list, QAbstractItemView* view) : QObject(list), list_(list), view_(view) {}
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() != QEvent::ContextMenu) return false;
+    auto* e = static_cast<QContextMenuEvent*>(event);
+    if (e->reason() == QContextMenuEvent::Keyboard) {
+      list_->ShowContextMenu(QPoint(-1, -1));
+    } else {
+      auto* w = qobject_cast<QWidget*>(watched);
+      list_->ShowContextMenu(list_->mapFromGlobal(w ? w->mapToGlobal(e->pos()) : e->globalPos()));
+    }
+    return true;
+  }
+
+ private:
+  CEntryListCtrl* list_;
+  QAbstractItemView* view_;
+};
+
+}  // namespace
+
+CEntryListCtrl::CEntryListCtrl(bool withPath, QWidget* parent)
+    : QWidget(parent), model_(new EntryListModel(withPath, this)) {
+  stack_ = new QStackedLayout(this);
+  stack_->setContentsMargins(0, 0, 0, 0);
+
+  details_ = new QTreeView(this);
+  details_->setObjectName(QStringLiteral("details"));
+  details_->setRootIsDecorated(false);
+  details_->setItemsExpandable(false);
+  details_->setUniformRowHeights(true);
+  details_->setAllColumnsShowFocus(true);
+  details_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  details_->setSelectionBehavior(QAbstractItemView::SelectRows);
+  details_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  details_->setModel(model_);
+  selection_ = details_->selectionModel();
+  QHeaderView* header = details_->header();
+  header->setStretchLastSection(false);
+  header->setSectionsClickable(true);
+  header->setSectionsMovable(false);
+  header->setSortIndicatorShown(true);
+  for (int c = 0; c < model_->columnCount(); ++c) header->resizeSection(c, kWidths[model_->KeyOfColumn(c)]);
+  connect(header, &QHeaderView::sectionClicked, this, &CEntryListCtrl::OnColumnClick);
+
+  icons_ = new QListView(this);
+  icons_->setObjectName(QStringLiteral("icons"));
+  icons_->setModel(model_);
+  // Both views share the one selection.
+  QItemSelectionModel* own = icons_->selectionModel();
+  icons_->setSelectionModel(selection_);
+  delete own;
+  icons_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  icons_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  icons_->setUniformItemSizes(true);
+  icons_->setMovement(QListView::Static);
+  icons_->setResizeMode(QListView::Adjust);
+  icons_->setLayoutMode(QListView::Batched);
+  icons_->setBatchSize(2000);
+
+  stack_->addWidget(details_);
+  stack_->addWidget(icons_);
+  stack_->setCurrentWidget(details_);
+  setFocusProxy(details_);
+
+  for (QAbstractItemView* v : {static_cast<QAbstractItemView*>(details_), static_cast<QAbstractItemView*>(icons_)}) {
+    auto* filter = new ContextMenuFilter(this, v);
+    v->installEventFilter(filter);
+    v->viewport()->installEventFilter(filter);
+    connect(v, &QAbstractItemView::activated, this, &CEntryListCtrl::OnActivated);
+  }
+  connect(selection_, &QItemSelectionModel::selectionChanged, this, &CEntryListCtrl::OnSelectionChanged);
+  connect(model_, &QAbstractItemModel::modelReset, this, &CEntryListCtrl::OnSelectionChanged);
+
+  menu_ = new QMenu(this);
+  menu_->setObjectName(QStringLiteral("entryListMenu"));
+  recover_ = menu_->addAction(QStringLiteral("Recover..."));
+  viewHex_ = menu_->addAction(QStringLiteral("View With Hex..."));
+  menu_->addSeparator();
+  selectAll_ = menu_->addAction(QStringLiteral("Select &All"));
+  invert_ = menu_->addAction(QStringLiteral("In&vert Selection"));
+  menu_->addSeparator();
+  properties_ = menu_->addAction(QStringLiteral("Properties..."));
+  connect(recover_, &QAction::triggered, this, &CEntryListCtrl::RecoverRequested);
+  connect(viewHex_, &QAction::triggered, this, &CEntryListCtrl::ViewHexRequested);
+  connect(properties_, &QAction::triggered, this, &CEntryListCtrl::PropertiesRequested);
+  connect(selectAll_, &QAction::triggered, this, &CEntryListCtrl::SelectAll);
+  connect(invert_, &QAction::triggered, this, &CEntryListCtrl::InvertSelection);
+
+  ShowSortArrow();
+}
+
+void CEntryListCtrl::SetEntries(const std::vector<std::unique_ptr<CDirEntry>>* children) {
+  model_->SetEntries(children);
+  Sort(0, sortDirection_);
+}
+
+void CEntryListCtrl::SetEntries(std::vector<CDirEntry*> entries) {
+  model_->SetEntries(std::move(entries));
+  Sort(0, sortDirection_);
+}
+
+void CEntryListCtrl::Clear() { model_->Clear(); }
+
+void CEntryListCtrl::Sort(int column, Qt::SortOrder order) {
+  if (column < 0 || column >= model_->columnCount()) column = 0;
+  sortColumn_ = column;
+  sortDirection_ = order;
+  model_->sort(column, order);
+  ShowSortArrow();
+}
+
+void CEntryListCtrl::OnColumnClick(int column) {
+  Qt::SortOrder order = Qt::AscendingOrder;
+  if (column == sortColumn_)
+    order = sortDirection_ == Qt::AscendingOrder ? Qt::DescendingOrder : Qt::AscendingOrder;
+  Sort(column, order);
+  CurrentView()->viewport()->update();
+}
+
+void CEntryListCtrl::ShowSortArrow() {
+  QHeaderView* header = details_->header();
+  const QSignalBlocker block(header);
+  header->setSortIndicator(sortColumn_, sortDirection_);
+}
+
+void CEntryListCtrl::SetViewMode(ViewMode mode) {
+  mode_ = mode;
+  if (mode == kDetails) {
+    stack_->setCurrentWidget(details_);
+    setFocusProxy(details_);
+    return;
+  }
+  if (mode == kLargeIcons) {
+    icons_->setViewMode(QListView::IconMode);
+    icons_->setFlow(QListView::LeftToRight);
+    icons_->setIconSize(QSize(32, 32));
+    icons_->setGridSize(QSize(100, 64));
+    icons_->setWordWrap(true);
+  } else {
+    icons_->setViewMode(QListView::ListMode);
+    icons_->setIconSize(QSize(16, 16));
+    icons_->setGridSize(mode == kSmallIcons ? QSize(150, 20) : QSize());
+    icons_->setWordWrap(false);
+    // Small icons fill rows from left to right, the list fills columns
+    // from top to bottom.
+    icons_->setFlow(mode == kSmallIcons ? QListView::LeftToRight : QListView::TopToBottom);
+  }
+  icons_->setWrapping(true);
+  icons_->setMovement(QListView::Static);
+  icons_->setResizeMode(QListView::Adjust);
+  stack_->setCurrentWidget(icons_);
+  setFocusProxy(icons_);
+}
+
+QAbstractItemView* CEntryListCtrl::CurrentView() const {
+  if (mode_ == kDetails) return details_;
+  return icons_;
+}
+
+void CEntryListCtrl::SelectAll() {
+  CurrentView()->setFocus();
+  const int rows = model_->rowCount();
+  if (rows == 0) return;
+  selection_->select(QItemSelection(model_->index(0, 0), model_->index(rows - 1, model_->columnCount() - 1)),
+                     QItemSelectionModel::ClearAndSelect);
+}
+
+void CEntryListCtrl::InvertSelection() {
+  CurrentView()->setFocus();
+  const int rows = model_->rowCount();
+  if (rows == 0) return;
+  std::vector<bool> selected(static_cast<std::size_t>(rows), false);
+  for (const QItemSelectionRange& r : selection_->selection())
+    for (int row = r.top(); row <= r.bottom(); ++row) selected[static_cast<std::size_t>(row)] = true;
+  // The unselected rows, as runs, replace the selection in one change.
+  QItemSelection inverted;
+  const int last = model_->columnCount() - 1;
+  for (int row = 0; row < rows;) {
+    if (selected[static_cast<std::size_t>(row)]) {
+      ++row;
+      continue;
+    }
+    int end = row;
+    while (end + 1 < rows && !selected[static_cast<std::size_t>(end + 1)]) ++end;
+    inverted.append(QItemSelectionRange(model_->index(row, 0), model_->index(end, last)));
+    row = end + 1;
+  }
+  selection_->select(inverted, QItemSelectionModel::ClearAndSelect);
+}
+
+std::vector<CDirEntry*> CEntryListCtrl::SelectedEntries() const {
+  const int rows = model_->rowCount();
+  std::vector<bool> selected(static_cast<std::size_t>(rows), false);
+  for (const QItemSelectionRange& r : selection_->selection())
+    for (int row = r.top(); row <= r.bottom() && row < rows; ++row) selected[static_cast<std::size_t>(row)] = true;
+  std::vector<CDirEntry*> out;
+  for (int row = 0; row < rows; ++row)
+    if (selected[static_cast<std::size_t>(row)]) out.push_back(model_->EntryAt(row));
+  return out;
+}
+
+int CEntryListCtrl::SelectedCount() const {
+  const int rows = model_->rowCount();
+  std::vector<bool> selected(static_cast<std::size_t>(rows), false);
+  int count = 0;
+  for (const QItemSelectionRange& r : selection_->selection()) {
+    for (int row = r.top(); row <= r.bottom() && row < rows; ++row) {
+      if (!selected[static_cast<std::size_t>(row)]) ++count;
+      selected[static_cast<std::size_t>(row)] = true;
+    }
+  }
+  return count;
+}
+
+QString CEntryListCtrl::SelectionCountText() const {
+  return QStringLiteral("%1 Files Selected").arg(SelectedCount());
+}
+
+QString CEntryListCtrl::ObjectCountText() const { return QStringLiteral("%1 Object(s)").arg(Count()); }
+
+void CEntryListCtrl::OnSelectionChanged() {
+  const int count = SelectedCount();
+  emit SelectionCountChanged(count, QStringLiteral("%1 Files Selected").arg(count));
+}
+
+void CEntryListCtrl::OnActivated(const QModelIndex& index) {
+  CDirEntry* e = model_->EntryAt(index.row());
+  if (e && e->IsFolder()) emit FolderActivated(static_cast<CDirectory*>(e));
+}
+
+void CEntryListCtrl::ShowContextMenu(QPoint pos) {
+  if (pos == QPoint(-1, -1)) pos = QPoint(5, 5);
+  emit ContextMenuRequested();
+  menu_->popup(mapToGlobal(pos));
+}
+
+}  // namespace relictor

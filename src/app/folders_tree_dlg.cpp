@@ -1,0 +1,315 @@
+#include "app/folders_tree_dlg.h"
+
+#include <QApplication>
+#include <QHeaderView>
+#include <QVBoxLayout>
+
+#include "app/app_icons.h"
+#include "app/main_frame.h"
+#include "app/relictor_app.h"
+#include "app/vesk_doc.h"
+#include "app/vesk_view.h"
+#include "model/entry.h"
+#include "volume/driver.h"
+
+using relictor::CDirectory;
+using relictor::CDirEntry;
+using relictor::CVolumeDriver;
+
+namespace {
+
+constexpr int kEntryRole = Qt::UserRole;
+constexpr int kNodesMadeRole = Qt::UserRole + 1;
+
+// Shows the wait cursor while a folder is read.
+class WaitCursor {
+ public:
+  WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+  ~WaitCursor() { QApplication::restoreOverrideCursor(); }
+  WaitCursor(const WaitCursor&) = delete;
+  WaitCursor& operator=(const WaitCursor&) = delete;
+};
+
+}  // namespace
+
+QString DisplayText(const std::string& name) {
+  QString text = QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()));
+  for (QChar& c : text) {
+    if (c.category() == QChar::Other_Control) c = QChar::ReplacementCharacter;
+  }
+  return text;
+}
+
+CFolderTreeCtrl::CFolderTreeCtrl(QWidget* parent) : QTreeWidget(parent) {
+  setColumnCount(1);
+  header()->hide();
+  setRootIsDecorated(true);
+  setDragEnabled(false);
+  setSelectionMode(QAbstractItemView::SingleSelection);
+  setUniformRowHeights(true);
+  setIconSize(QSize(16, 16));
+  setMouseTracking(true);
+}
+
+QIcon CFolderTreeCtrl::ImageIcon(int image, bool deleted) const {
+  static const QIcon computer = AppIcon("computer", "computer");
+  static const QIcon program = OwnIcon("relictor");
+  static const QIcon fixed = AppIcon("drive-harddisk", "drive-fixed");
+  static const QIcon removable = AppIcon("drive-removable-media", "drive-removable");
+  static const QIcon folder = AppIcon("folder", "folder");
+  static const QIcon openFolder = AppIcon("folder-open", "folder-open");
+  QIcon icon;
+  switch (image) {
+    case kMyComputer:
+      icon = computer;
+      break;
+    case kProgram:
+      icon = program;
+      break;
+    case kFixedDrive:
+      icon = fixed;
+      break;
+    case kRemovableDrive:
+      icon = removable;
+      break;
+    case kOpenFolder:
+      icon = openFolder;
+      break;
+    default:
+      icon = folder;
+      break;
+  }
+  return deleted ? WithDeletedOverlay(icon) : icon;
+}
+
+CFoldersTreeDlg::CFoldersTreeDlg(QWidget* parent) : QWidget(parent), tree_(new CFolderTreeCtrl(this)) {
+  setObjectName(QStringLiteral("Drivers"));
+  tree_->setObjectName(QStringLiteral("FolderTree"));
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->addWidget(tree_);
+  if (auto* app = CRelictorApp::Instance()) app->navigationPane = this;
+  connect(tree_, &QTreeWidget::itemExpanded, this, &CFoldersTreeDlg::OnItemExpanded);
+  connect(tree_, &QTreeWidget::currentItemChanged, this,
+          [this](QTreeWidgetItem* current, QTreeWidgetItem*) { OnSelectionChanged(current); });
+}
+
+CFoldersTreeDlg::~CFoldersTreeDlg() {
+  if (auto* app = CRelictorApp::Instance(); app && app->navigationPane == this) app->navigationPane = nullptr;
+}
+
+CDirEntry* CFoldersTreeDlg::EntryOf(const QTreeWidgetItem* node) {
+  if (node == nullptr) return nullptr;
+  return reinterpret_cast<CDirEntry*>(node->data(0, kEntryRole).value<quintptr>());
+}
+
+void CFoldersTreeDlg::BuildTree() {
+  tree_->clear();
+  rootItem_ = new QTreeWidgetItem(QStringList(QStringLiteral("My Computer")));
+  rootItem_->setIcon(0, tree_->ImageIcon(CFolderTreeCtrl::kMyComputer, false));
+  tree_->addTopLevelItem(rootItem_);
+  if (auto* app = CRelictorApp::Instance(); app && app->document) {
+    for (CVolumeDriver* reader : app->document->GetDrives()) AddReader(reader);
+  }
+  rootItem_->setExpanded(true);
+  SelectNode(rootItem_);
+}
+
+QTreeWidgetItem* CFoldersTreeDlg::AddReader(CVolumeDriver* reader) {
+  if (reader == nullptr || rootItem_ == nullptr) return nullptr;
+  reader->AddToFolderTree(*this, rootItem_);
+  return FindChildNode(rootItem_, reader->GetRoot());
+}
+
+relictor::FolderTreeSink::Item CFoldersTreeDlg::InsertFolder(Item parent, CDirectory* folder, const std::string& text,
+                                                             int image, int selectedImage, bool hasChildren) {
+  auto* parentItem = static_cast<QTreeWidgetItem*>(parent);
+  if (parentItem == nullptr || folder == nullptr) return nullptr;
+  QString label = DisplayText(text);
+  auto* item = new QTreeWidgetItem(QStringList(label));
+  item->setData(0, kEntryRole, QVariant::fromValue(reinterpret_cast<quintptr>(folder)));
+  item->setData(0, kNodesMadeRole, false);
+  item->setToolTip(0, label);
+  QIcon icon;
+  QIcon normal = tree_->ImageIcon(image, folder->deleted);
+  QIcon selected = tree_->ImageIcon(selectedImage, folder->deleted);
+  for (const QSize& size : normal.availableSizes()) {
+    icon.addPixmap(normal.pixmap(size), QIcon::Normal);
+    icon.addPixmap(selected.pixmap(size), QIcon::Selected);
+  }
+  item->setIcon(0, icon);
+  item->setChildIndicatorPolicy(hasChildren ? QTreeWidgetItem::ShowIndicator
+                                            : QTreeWidgetItem::DontShowIndicatorWhenChildless);
+  // Sorted insertion: before the first sibling whose text sorts after it,
+  // so that equal names keep the order they came in.
+  int at = parentItem->childCount();
+  for (int i = 0; i < parentItem->childCount(); ++i) {
+    if (QString::compare(parentItem->child(i)->text(0), label, Qt::CaseInsensitive) > 0) {
+      at = i;
+      break;
+    }
+  }
+  parentItem->insertChild(at, item);
+  return item;
+}
+
+bool CFoldersTreeDlg::ReadFolder(CDirectory* folder) {
+  if (folder->populated) return true;
+  // A background search may be reading this volume; it stops first, so
+  // that the reader is never used by two threads at once.
+  if (auto* app = CRelictorApp::Instance()) app->StopSearchOn(folder->volume);
+  WaitCursor wait;
+  ++reading_;
+  folder->Populate(true, true, false);
+  --reading_;
+  return folder->populated;
+}
+
+void CFoldersTreeDlg::MakeChildNodes(QTreeWidgetItem* item) {
+  if (item == nullptr || item == rootItem_ || item->childCount() > 0) return;
+  if (item->data(0, kNodesMadeRole).toBool()) return;
+  auto* folder = dynamic_cast<CDirectory*>(EntryOf(item));
+  if (folder == nullptr) return;
+  if (!ReadFolder(folder)) {
+    // Left unread (a cancelled range dialog): read again next time.
+    return;
+  }
+  item->setData(0, kNodesMadeRole, true);
+  for (auto& child : folder->children) {
+    auto* sub = dynamic_cast<CDirectory*>(child.get());
+    if (sub == nullptr) continue;
+    InsertFolder(item, sub, sub->name, CFolderTreeCtrl::kFolder, CFolderTreeCtrl::kOpenFolder,
+                 sub->HasSubfolders(true));
+  }
+  if (item->childCount() == 0) item->setChildIndicatorPolicy(QTreeWidgetItem::DontShowIndicatorWhenChildless);
+}
+
+void CFoldersTreeDlg::OnItemExpanded(QTreeWidgetItem* item) {
+  // A node expanded while a folder is being read (the scan's progress
+  // dialog keeps events flowing) waits for its next expansion.
+  if (reading_ > 0) return;
+  MakeChildNodes(item);
+}
+
+void CFoldersTreeDlg::SelectNode(QTreeWidgetItem* node) {
+  if (node == nullptr) return;
+  if (tree_->currentItem() == node) {
+    OnSelectionChanged(node);
+    return;
+  }
+  tree_->setCurrentItem(node);
+  tree_->scrollToItem(node);
+}
+
+void CFoldersTreeDlg::OnSelectionChanged(QTreeWidgetItem* current) {
+  if (current == nullptr || reading_ > 0) return;
+  CRelictorApp* app = CRelictorApp::Instance();
+  CVeskView* view = app ? app->view : nullptr;
+  if (view) view->ShowList(current != rootItem_);
+  if (current == rootItem_) {
+    if (view) view->SetEntries(nullptr);
+    UpdateLookIn(current);
+    if (app && app->mainFrame) app->mainFrame->SetStatusText(QString());
+    return;
+  }
+  auto* folder = dynamic_cast<CDirectory*>(EntryOf(current));
+  if (folder == nullptr) return;
+  ReadFolder(folder);
+  // The folder may have been read without its nodes (by the search or
+  // the saving); once read, its expand button follows its subfolders.
+  if (current->childCount() == 0 && !current->data(0, kNodesMadeRole).toBool() && folder->populated &&
+      !folder->HasSubfolders(true)) {
+    current->setChildIndicatorPolicy(QTreeWidgetItem::DontShowIndicatorWhenChildless);
+  }
+  if (view) view->SetEntries(folder);
+  if (app && app->mainFrame) {
+    app->mainFrame->SetStatusText(QStringLiteral("%1 Object(s)").arg(folder->children.size()));
+  }
+  UpdateLookIn(current);
+}
+
+void CFoldersTreeDlg::UpdateLookIn(QTreeWidgetItem* item) {
+  CRelictorApp* app = CRelictorApp::Instance();
+  if (lookIn_ == nullptr || app == nullptr || app->document == nullptr) return;
+  int drives = static_cast<int>(app->document->GetDrives().size());
+  if (lookIn_->Count() > drives) lookIn_->RemoveLast();
+  if (item == rootItem_) {
+    lookIn_->Select(0);
+    return;
+  }
+  auto* folder = dynamic_cast<CDirectory*>(EntryOf(item));
+  if (folder == nullptr) return;
+  if (folder->volume == nullptr || folder->volume->GetRoot() != folder) {
+    lookIn_->AppendFolder(DisplayText(folder->name), folder);
+    return;
+  }
+  // A drive's line lies at its reader's position among the drives; a
+  // drive added after the box was filled has none, and its root shows as
+  // an extra line like a folder.
+  int index = app->document->IndexOf(folder->volume);
+  if (index >= 0 && index < lookIn_->Count()) {
+    lookIn_->Select(index);
+  } else {
+    lookIn_->AppendFolder(DisplayText(folder->name), folder);
+  }
+}
+
+QTreeWidgetItem* CFoldersTreeDlg::FindDriveNode(const CVolumeDriver* reader) {
+  if (rootItem_ == nullptr || reader == nullptr) return nullptr;
+  for (int i = 0; i < rootItem_->childCount(); ++i) {
+    QTreeWidgetItem* node = rootItem_->child(i);
+    CDirEntry* entry = EntryOf(node);
+    if (entry != nullptr && entry->volume == reader) {
+      node->setExpanded(true);
+      MakeChildNodes(node);
+      return node;
+    }
+  }
+  return nullptr;
+}
+
+QTreeWidgetItem* CFoldersTreeDlg::FindChildNode(QTreeWidgetItem* parentNode, const CDirEntry* entry) const {
+  if (parentNode == nullptr) return nullptr;
+  for (int i = 0; i < parentNode->childCount(); ++i) {
+    if (EntryOf(parentNode->child(i)) == entry) return parentNode->child(i);
+  }
+  return nullptr;
+}
+
+QTreeWidgetItem* CFoldersTreeDlg::FindChildOfSelection(const CDirEntry* entry) {
+  QTreeWidgetItem* selected = tree_->currentItem();
+  if (selected == nullptr) return nullptr;
+  tree_->setUpdatesEnabled(false);
+  selected->setExpanded(true);
+  MakeChildNodes(selected);
+  tree_->setUpdatesEnabled(true);
+  return FindChildNode(selected, entry);
+}
+
+void CFoldersTreeDlg::FindLostFiles() {
+  CDirEntry* entry = EntryOf(tree_->currentItem());
+  if (entry == nullptr || entry->volume == nullptr) return;
+  CVolumeDriver* reader = entry->volume;
+  QTreeWidgetItem* drive = FindDriveNode(reader);
+  QTreeWidgetItem* lost = FindChildNode(drive, reader->GetLostFiles());
+  if (lost != nullptr) SelectNode(lost);
+}
+
+bool CFoldersTreeDlg::CanGoToParent() const {
+  QTreeWidgetItem* node = tree_->currentItem();
+  return node != nullptr && node->parent() != nullptr;
+}
+
+void CFoldersTreeDlg::GoToParent() {
+  QTreeWidgetItem* node = tree_->currentItem();
+  if (node == nullptr || node->parent() == nullptr) return;
+  QTreeWidgetItem* parentNode = node->parent();
+  CRelictorApp* app = CRelictorApp::Instance();
+  if (parentNode == rootItem_) {
+    if (app && app->view) app->view->ShowList(false);
+    SelectNode(rootItem_);
+    return;
+  }
+  if (app && app->view) app->view->ShowList(true);
+  if (dynamic_cast<CDirectory*>(EntryOf(parentNode)) != nullptr) SelectNode(parentNode);
+}

@@ -1,0 +1,15 @@
+// relictor: the window. Every argument names an image or a device to open
+// (`relictor card.img /dev/sdb`); without one the window shows the
+// system's readable FAT and NTFS volumes.
+
+#include <QApplication>
+
+#include "app/relictor_app.h"
+
+int main(int argc, char** argv) {
+  QApplication application(argc, argv);
+  CRelictorApp app;
+  QStringList sources = QApplication::arguments().mid(1);
+  if (!app.InitInstance(sources)) return 1;
+  return QApplication::exec();
+}

@@ -1,0 +1,149 @@
+#include "app/relictor_app.h"
+
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <QSettings>
+#include <QUrl>
+
+#include "app/app_paths.h"
+#include "app/main_frame.h"
+#include "worker/worker.h"
+
+namespace {
+
+CRelictorApp* theApp = nullptr;
+
+const char* const kOrganisation = "Kalvor";
+const char* const kApplication = "Kalvor Relictor";
+
+// Every setting lives in the "Settings" group of the per-user store.
+class SettingsGroup {
+ public:
+  SettingsGroup() : settings_(QString::fromLatin1(kOrganisation), QString::fromLatin1(kApplication)) {
+    settings_.beginGroup(QStringLiteral("Settings"));
+  }
+  QSettings& operator*() { return settings_; }
+  QSettings* operator->() { return &settings_; }
+
+ private:
+  QSettings settings_;
+};
+
+}  // namespace
+
+CRelictorApp::CRelictorApp() {
+  theApp = this;
+  patchwellFolder_ = QCoreApplication::applicationDirPath();
+}
+
+CRelictorApp::~CRelictorApp() {
+  if (theApp == this) theApp = nullptr;
+}
+
+CRelictorApp* CRelictorApp::Instance() { return theApp; }
+
+void CRelictorApp::LoadSettings() {
+  SettingsGroup s;
+  autoUpdate = s->value(QStringLiteral("AutoUpdate"), 0).toInt();
+  // The first character stands in for the lost letter of a deleted name;
+  // an empty or absent value means '_'. Only a printable ASCII character
+  // can stand in a name, so anything else falls back to '_' as well.
+  QByteArray text = s->value(QStringLiteral("ReplaceChar"), QString()).toString().toLatin1();
+  replaceChar = '_';
+  if (!text.isEmpty() && text[0] > ' ' && text[0] < 0x7F) replaceChar = text[0];
+  language = static_cast<quint16>(s->value(QStringLiteral("Language"), 0).toUInt() & 0xFFFFu);
+  host_.settings.replaceChar = replaceChar;
+  host_.settings.autoUpdate = autoUpdate != 0;
+  host_.settings.language = language;
+}
+
+void CRelictorApp::SaveSettings() {
+  SettingsGroup s;
+  s->setValue(QStringLiteral("AutoUpdate"), autoUpdate);
+  s->setValue(QStringLiteral("ReplaceChar"), QString(QLatin1Char(replaceChar)));
+  s->sync();
+  host_.settings.replaceChar = replaceChar;
+  host_.settings.autoUpdate = autoUpdate != 0;
+}
+
+void CRelictorApp::LoadHistory(QString& current, QStringList& folders) const {
+  SettingsGroup s;
+  current = s->value(QStringLiteral("HistoryCombo")).toString();
+  folders.clear();
+  // The list ends at the first missing index; a damaged store cannot make
+  // it longer than this.
+  for (int i = 0; i < 1000; ++i) {
+    QString key = QStringLiteral("HistoryCombo%1").arg(i);
+    if (!s->contains(key)) break;
+    folders << s->value(key).toString();
+  }
+}
+
+void CRelictorApp::SaveHistory(const QString& current, const QStringList& folders) {
+  SettingsGroup s;
+  for (int i = 0; s->contains(QStringLiteral("HistoryCombo%1").arg(i)); ++i) {
+    s->remove(QStringLiteral("HistoryCombo%1").arg(i));
+  }
+  s->setValue(QStringLiteral("HistoryCombo"), current);
+  for (int i = 0; i < folders.size(); ++i) s->setValue(QStringLiteral("HistoryCombo%1").arg(i), folders[i]);
+  s->sync();
+}
+
+QString CRelictorApp::PatchwellPath() const { return QDir(patchwellFolder_).absoluteFilePath(QStringLiteral("patchwell")); }
+
+bool CRelictorApp::LaunchPatchwell(bool quiet) {
+  QString program = PatchwellPath();
+  QFileInfo info(program);
+  if (!info.isFile() || !info.isExecutable()) return false;
+  QStringList arguments;
+  if (quiet) arguments << QStringLiteral("q");
+  return QProcess::startDetached(program, arguments, patchwellFolder_);
+}
+
+bool CRelictorApp::CheckForUpdateAtStartup() {
+  // The update client is not built into the window yet: no newer release
+  // is ever reported, and nothing is sent anywhere.
+  return false;
+}
+
+bool CRelictorApp::WinHelp(const QString& page) {
+  QString file = FindDataFile(QStringLiteral("help/") + (page.isEmpty() ? QStringLiteral("index.html") : page));
+  if (file.isEmpty()) return false;
+  return QDesktopServices::openUrl(QUrl::fromLocalFile(file));
+}
+
+void CRelictorApp::StopSearchOn(const relictor::CVolumeDriver* volume) {
+  if (backgroundSearch_ != nullptr) {
+    if (backgroundSearch_->IsSearching(volume)) backgroundSearch_->StopSearch();
+    return;
+  }
+  // Without a search pane the only worker that can run while the window
+  // takes input is one nobody registered; stop it all the same, so that
+  // the interface thread never reads a volume a worker is reading.
+  if (relictor::IsWorkerRunning()) {
+    relictor::StopWorker([] {
+      QCoreApplication::processEvents();
+      return true;
+    });
+  }
+}
+
+bool CRelictorApp::InitInstance(const QStringList& sources) {
+  QCoreApplication::setOrganizationName(QString::fromLatin1(kOrganisation));
+  QCoreApplication::setApplicationName(QString::fromLatin1(kApplication));
+  LoadSettings();
+  bool newerRelease = autoUpdate != 0 && CheckForUpdateAtStartup();
+  auto* frame = new CMainFrame(sources);
+  if (!frame->IsCreated()) {
+    delete frame;
+    return false;
+  }
+  frame->setAttribute(Qt::WA_DeleteOnClose);
+  frame->show();
+  frame->ReportOpenProblems();
+  if (newerRelease) LaunchPatchwell(true);
+  return true;
+}

@@ -1,0 +1,107 @@
+#pragma once
+// The application object of the window: the user's settings, non-owning
+// pointers to the long-lived windows so that any part can reach them, the
+// start of the update manager, and the help pages.
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include "volume/host.h"
+
+class QWidget;
+
+namespace relictor {
+class CEntryListCtrl;
+class CDirectory;
+class CVolumeDriver;
+}  // namespace relictor
+
+class CVeskDoc;
+class CVeskView;
+class CMainFrame;
+class CFoldersTreeDlg;
+
+// The search pane, as far as the rest of the window needs it: whether its
+// background search is reading a volume, and a way to stop that search
+// before another part of the window reads the same volume's folders. The
+// search pane registers one (CRelictorApp::SetBackgroundSearch).
+class BackgroundSearch {
+ public:
+  virtual ~BackgroundSearch() = default;
+  // Whether a search is running on `volume` (any volume when null).
+  virtual bool IsSearching(const relictor::CVolumeDriver* volume) const = 0;
+  // Stops the running search and returns when its worker has ended.
+  virtual void StopSearch() = 0;
+};
+
+class CRelictorApp : public QObject {
+  Q_OBJECT
+
+ public:
+  // The one application object; the constructor registers it.
+  CRelictorApp();
+  ~CRelictorApp() override;
+  static CRelictorApp* Instance();
+
+  // The start-up sequence after the Qt application exists: settings, the
+  // update check, the frame with its panes opened on `sources` (images and
+  // devices named on the command line), shown. False ends the program.
+  bool InitInstance(const QStringList& sources);
+
+  void LoadSettings();
+  void SaveSettings();
+  // The output-folder history of the recovery dialog: the current text
+  // under "HistoryCombo", the recently used folders under "HistoryCombo0",
+  // "HistoryCombo1", ... in their order.
+  void LoadHistory(QString& current, QStringList& folders) const;
+  void SaveHistory(const QString& current, const QStringList& folders);
+
+  // Starts the update manager beside this program, with "q" when quiet.
+  // A missing program is silent. Returns whether the process started.
+  bool LaunchPatchwell(bool quiet);
+  // The folder the update manager is looked for in (the program's own
+  // folder); tests point it elsewhere.
+  void SetPatchwellFolder(const QString& folder) { patchwellFolder_ = folder; }
+  QString PatchwellPath() const;
+
+  // The start-up update check. It stays silent and touches no network
+  // until the update client is built in; true when a newer release exists.
+  bool CheckForUpdateAtStartup();
+
+  // Opens a help page ("index.html" when empty) in the desktop's browser.
+  // False when the help pages cannot be found.
+  bool WinHelp(const QString& page = QString());
+
+  // Stops a background search that reads `volume` (any volume when null)
+  // before the interface thread reads that volume's folders, so that no
+  // reader is used by two threads at once.
+  void StopSearchOn(const relictor::CVolumeDriver* volume);
+  void SetBackgroundSearch(BackgroundSearch* search) { backgroundSearch_ = search; }
+
+  // The host that every reader of the document is given: the settings, the
+  // window's job runner and its cluster range dialog.
+  relictor::Host& GetHost() { return host_; }
+
+  // Back-pointers (not owned), set by the objects themselves.
+  CVeskDoc* document = nullptr;
+  CVeskView* view = nullptr;
+  CMainFrame* mainFrame = nullptr;
+  CFoldersTreeDlg* navigationPane = nullptr;
+  QWidget* searchPane = nullptr;
+  QWidget* searchResultPane = nullptr;
+  // The list of the search result pane, when there is one.
+  relictor::CEntryListCtrl* searchResultList = nullptr;
+  // Which list the list commands act on: the search result list when
+  // true, else the main file list.
+  bool searchResultsActive = false;
+
+  char replaceChar = '_';
+  int autoUpdate = 0;
+  quint16 language = 0;
+
+ private:
+  relictor::Host host_;
+  BackgroundSearch* backgroundSearch_ = nullptr;
+  QString patchwellFolder_;
+};

@@ -1,0 +1,124 @@
+#include "app/vesk_doc.h"
+
+#include "app/relictor_app.h"
+#include "cli/sources.h"
+
+using relictor::CPhysicalDriver;
+using relictor::CVolumeDriver;
+
+CVeskDoc::CVeskDoc(QStringList sources) : sources_(std::move(sources)) {
+  if (auto* app = CRelictorApp::Instance()) app->document = this;
+}
+
+CVeskDoc::~CVeskDoc() {
+  if (auto* app = CRelictorApp::Instance(); app && app->document == this) app->document = nullptr;
+  // Volume readers may read through a disk's source; they go first.
+  drives_.clear();
+  physicalDrives_.clear();
+}
+
+std::vector<CVolumeDriver*> CVeskDoc::GetDrives() {
+  Fill();
+  std::vector<CVolumeDriver*> out;
+  out.reserve(drives_.size());
+  for (auto& d : drives_) out.push_back(d.reader.get());
+  return out;
+}
+
+std::vector<CPhysicalDriver*> CVeskDoc::GetPhysicalDrives() {
+  if (!physicalFilled_) {
+    physicalFilled_ = true;
+    relictor::PhysicalDriveList list;
+    std::vector<std::string> named;
+    for (const QString& s : sources_) named.push_back(s.toStdString());
+    relictor::EnumPhysicalDrives(list, named, true);
+    for (auto& disk : list.disks) physicalDrives_.push_back(std::move(disk));
+    for (const auto& p : list.problems) problems_ << ExplainOpenProblem(QString::fromStdString(p));
+  }
+  std::vector<CPhysicalDriver*> out;
+  for (auto& d : physicalDrives_) out.push_back(d.get());
+  return out;
+}
+
+void CVeskDoc::Fill() {
+  if (filled_) return;
+  filled_ = true;
+  std::vector<relictor::SourceReport> reports;
+  if (sources_.isEmpty()) {
+    reports = relictor::ExamineSystemVolumes();
+  } else {
+    for (const QString& s : sources_) reports.push_back(relictor::ExamineSource(s.toStdString()));
+  }
+  Examine(reports, nullptr);
+}
+
+std::vector<CVolumeDriver*> CVeskDoc::OpenSource(const QString& path) {
+  Fill();
+  std::vector<CVolumeDriver*> added;
+  Examine({relictor::ExamineSource(path.toStdString())}, &added);
+  return added;
+}
+
+void CVeskDoc::Examine(const std::vector<relictor::SourceReport>& reports, std::vector<CVolumeDriver*>* added) {
+  relictor::Host* host = CRelictorApp::Instance() ? &CRelictorApp::Instance()->GetHost() : nullptr;
+  auto factory = relictor::cli::MakeReaderFactory();
+  for (const auto& report : reports) {
+    for (const auto& p : report.problems) problems_ << ExplainOpenProblem(QString::fromStdString(p));
+    for (const auto& candidate : report.volumes) {
+      // Letters go on across every source the window opens, so that two
+      // volumes never share a root path.
+      unsigned char letter = nextLetter_ <= 'Z' ? nextLetter_ : relictor::kNoLetter;
+      std::string root = letter != relictor::kNoLetter ? std::string(1, static_cast<char>(letter)) + ":\\"
+                                                       : "Volume" + std::to_string(drives_.size() + 1) + "\\";
+      std::string error;
+      auto reader = relictor::OpenVolume(candidate, factory, letter, root, host, error);
+      if (!reader) {
+        problems_ << ExplainOpenProblem(QString::fromStdString(error));
+        continue;
+      }
+      reader->Rename(relictor::VolumeDisplayName(root, reader->VolumeLabel()));
+      if (nextLetter_ <= 'Z') ++nextLetter_;
+      if (added) added->push_back(reader.get());
+      drives_.push_back({std::move(reader), QString::fromStdString(report.path)});
+    }
+  }
+}
+
+CVolumeDriver* CVeskDoc::AddDrive(std::unique_ptr<CVolumeDriver> reader) {
+  Fill();
+  if (!reader) return nullptr;
+  CVolumeDriver* raw = reader.get();
+  drives_.push_back({std::move(reader), QString::fromStdString(raw->GetSourcePath())});
+  return raw;
+}
+
+QStringList CVeskDoc::TakeProblems() {
+  QStringList out;
+  out.swap(problems_);
+  return out;
+}
+
+QString CVeskDoc::SourceOf(const CVolumeDriver* reader) const {
+  for (const auto& d : drives_) {
+    if (d.reader.get() == reader) return d.source;
+  }
+  return {};
+}
+
+int CVeskDoc::IndexOf(const CVolumeDriver* reader) const {
+  for (std::size_t i = 0; i < drives_.size(); ++i) {
+    if (drives_[i].reader.get() == reader) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+QString ExplainOpenProblem(const QString& problem) {
+  if (problem.contains(QStringLiteral("permission denied"))) {
+    QString path = problem.section(QStringLiteral(": "), 0, 0);
+    return QStringLiteral(
+               "You may not read %1. Start Kalvor Relictor with the rights to read it (for example with sudo), "
+               "or make an image of it (dd if=%1 of=disk.img) and open the image with File > Open Image...")
+        .arg(path);
+  }
+  return problem;
+}

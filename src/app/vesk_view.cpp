@@ -1,0 +1,76 @@
+#include "app/vesk_view.h"
+
+#include <QDesktopServices>
+#include <QMenu>
+#include <QTextBrowser>
+#include <QUrl>
+
+#include "app/app_paths.h"
+#include "app/folders_tree_dlg.h"
+#include "app/list_placeholder.h"
+#include "app/main_frame.h"
+#include "app/relictor_app.h"
+#include "model/entry.h"
+
+using relictor::CDirectory;
+using relictor::CDirEntry;
+using relictor::CEntryListCtrl;
+
+CVeskView::CVeskView(QWidget* parent)
+    : QStackedWidget(parent), startPage_(new QTextBrowser(this)), list_(new CEntryListCtrl(false, this)) {
+  setObjectName(QStringLiteral("MainView"));
+  startPage_->setObjectName(QStringLiteral("StartPage"));
+  list_->setObjectName(QStringLiteral("FileList"));
+  if (auto* app = CRelictorApp::Instance()) app->view = this;
+  addWidget(startPage_);
+  addWidget(list_);
+  // Every link of the start page opens in the desktop's browser; the
+  // start page itself stays as it is.
+  startPage_->setOpenLinks(false);
+  connect(startPage_, &QTextBrowser::anchorClicked, this, [](const QUrl& url) {
+    QUrl target = url;
+    if (url.isRelative()) target = QUrl::fromLocalFile(FindDataFile(QStringLiteral("Media/") + url.path()));
+    QDesktopServices::openUrl(target);
+  });
+  connect(list_, &CEntryListCtrl::FolderActivated, this, &CVeskView::OnFolderActivated);
+  connect(list_, &CEntryListCtrl::SelectionCountChanged, this, [](int, const QString& text) {
+    CRelictorApp* app = CRelictorApp::Instance();
+    if (app && app->mainFrame) app->mainFrame->SetStatusText(text);
+  });
+  // The list's context menu acts on the main list from now on.
+  connect(list_, &CEntryListCtrl::ContextMenuRequested, this, [] {
+    if (auto* app = CRelictorApp::Instance()) app->searchResultsActive = false;
+  });
+  LoadStartPage();
+  ShowList(false);
+}
+
+CVeskView::~CVeskView() {
+  if (auto* app = CRelictorApp::Instance(); app && app->view == this) app->view = nullptr;
+}
+
+void CVeskView::LoadStartPage() {
+  QString page = FindDataFile(QStringLiteral("Media/index.htm"));
+  if (page.isEmpty()) {
+    startPage_->setHtml(QStringLiteral(
+        "<h2>Kalvor Relictor</h2><p>Choose a drive in the navigation pane to see its folders and deleted "
+        "files, or open a disk image with File &gt; Open Image...</p>"));
+    return;
+  }
+  startPage_->setSource(QUrl::fromLocalFile(page));
+}
+
+void CVeskView::ShowList(bool show) { setCurrentWidget(show ? static_cast<QWidget*>(list_) : startPage_); }
+
+bool CVeskView::IsListShown() const { return currentWidget() == list_; }
+
+void CVeskView::SetEntries(CDirectory* folder) {
+  folder_ = folder;
+  list_->SetEntries(folder ? &folder->children : nullptr);
+}
+
+void CVeskView::OnFolderActivated(CDirectory* folder) {
+  CRelictorApp* app = CRelictorApp::Instance();
+  if (folder == nullptr || app == nullptr || app->navigationPane == nullptr) return;
+  if (QTreeWidgetItem* node = app->navigationPane->FindChildOfSelection(folder)) app->navigationPane->SelectNode(node);
+}

@@ -1,0 +1,77 @@
+#include "ui/job_runner.h"
+
+#include <QApplication>
+#include <QThread>
+
+#include <atomic>
+
+#include "ui/worker_dlg.h"
+#include "worker/worker.h"
+
+namespace relictor {
+namespace {
+
+// Runs the real task, remembers whether it finished, and tells the dialog
+// (queued) when the worker has ended.
+class DialogTask final : public WorkerTask {
+ public:
+  DialogTask(WorkerTask& inner, CWorkerDlg* dialog) : WorkerTask(true), inner_(inner), dialog_(dialog) {}
+  bool Step() override {
+    if (inner_.Step()) {
+      finished_.store(true, std::memory_order_release);
+      return true;
+    }
+    return false;
+  }
+  void OnWorkerDone() override {
+    if (inner_.AutoStart()) inner_.OnWorkerDone();
+    QMetaObject::invokeMethod(dialog_, "WorkerDone", Qt::QueuedConnection);
+  }
+  bool Finished() const { return finished_.load(std::memory_order_acquire); }
+
+ private:
+  WorkerTask& inner_;
+  CWorkerDlg* dialog_;
+  std::atomic<bool> finished_{false};
+};
+
+}  // namespace
+
+bool QtJobRunner::PumpEvents() {
+  QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+  QThread::usleep(500);
+  return !QCoreApplication::closingDown();
+}
+
+bool QtJobRunner::Run(WorkerTask& task, const JobInfo& info) { return Run(task, info, QString()); }
+
+bool QtJobRunner::Run(WorkerTask& task, const JobInfo& info, const QString& location) {
+  cancelled_ = false;
+  // Long work started from inside other long work (saving a folder of an
+  // NTFS volume whose MFT is not loaded yet) runs on the same worker,
+  // under the same stop event, with the outer job's dialog still up.
+  if (IsWorkerThread()) {
+    task.SetProgress(nullptr);
+    return RunTaskHere(task, CurrentStopEvent());
+  }
+  QWidget* parent = parent_ ? parent_.data() : QApplication::activeModalWidget();
+  if (!parent) parent = QApplication::activeWindow();
+  CWorkerDlg dialog(info, location, parent);
+  task.SetProgress(dialog.Sink());
+  DialogTask wrapper(task, &dialog);
+  if (!StartWorker(wrapper, &QtJobRunner::PumpEvents)) {
+    task.SetProgress(nullptr);
+    return false;
+  }
+  // The dialog closes when the worker has ended, whether it finished or
+  // was cancelled.
+  dialog.exec();
+  StopWorker(&QtJobRunner::PumpEvents);
+  task.SetProgress(nullptr);
+  cancelled_ = dialog.Cancelled();
+  // Tasks that do all their work in one step report finished even when a
+  // stop cut them short, so a cancel counts as a stop either way.
+  return wrapper.Finished() && !cancelled_;
+}
+
+}  // namespace relictor

@@ -1,0 +1,37 @@
+#pragma once
+// Long work in the window: the task runs on the worker thread while the
+// interface thread serves a modal progress dialog (CWorkerDlg). The worker
+// reaches the dialog only through queued calls (its progress) and
+// blocking-queued calls (questions, through QtPrompter).
+
+#include <QPointer>
+#include <QString>
+#include <QWidget>
+
+#include "worker/frontend.h"
+
+namespace relictor {
+
+class QtJobRunner final : public JobRunner {
+ public:
+  // Dialogs are shown over `parent` (none: over the active window).
+  explicit QtJobRunner(QWidget* parent = nullptr) : parent_(parent) {}
+
+  bool Run(WorkerTask& task, const JobInfo& info) override;
+  // The same for a saving job, whose dialog shows the output folder.
+  bool Run(WorkerTask& task, const JobInfo& info, const QString& location);
+
+  // Whether the last run was stopped by the user.
+  bool WasCancelled() const { return cancelled_; }
+
+  // Dispatches waiting events once; what StopWorker calls while a worker
+  // winds down. Input is held back, so that nothing reaches the window's
+  // tree while the worker may still use it.
+  static bool PumpEvents();
+
+ private:
+  QPointer<QWidget> parent_;
+  bool cancelled_ = false;
+};
+
+}  // namespace relictor
