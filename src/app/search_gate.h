@@ -20,6 +20,8 @@
 #include <cstdint>
 #include <memory>
 
+#include "volume/driver.h"
+
 namespace relictor {
 
 class CDirEntry;
