@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QSettings>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTimer>
@@ -16,8 +17,11 @@
 #include <QToolButton>
 
 #include "app/app_icons.h"
+#include "app/cluster_range_dlg.h"
+#include "app/recovery_dlg.h"
+#include "ui/job_runner.h"
 #include "app/folders_tree_dlg.h"
-#include "app/list_placeholder.h"
+#include "app/entry_list_ctrl.h"
 #include "app/relictor_app.h"
 #include "app/vesk_doc.h"
 #include "app/vesk_view.h"
@@ -38,6 +42,12 @@ CMainFrame::CMainFrame(const QStringList& sources, QWidget* parent) : QMainWindo
   if (auto* app = CRelictorApp::Instance()) app->mainFrame = this;
   setWindowTitle(QStringLiteral("Kalvor Relictor"));
   setWindowIcon(OwnIcon("relictor"));
+  jobs_ = std::make_unique<relictor::QtJobRunner>(this);
+  ranges_ = std::make_unique<relictor::QtClusterRangeChooser>(this);
+  if (auto* app = CRelictorApp::Instance()) {
+    app->GetHost().jobs = jobs_.get();
+    app->GetHost().rangeChooser = ranges_.get();
+  }
   document_ = new CVeskDoc(sources);
   CreateActions();
   CreateMenus();
@@ -73,7 +83,11 @@ CMainFrame::~CMainFrame() {
   delete bottomBar_;
   delete takeCentralWidget();
   delete document_;
-  if (auto* app = CRelictorApp::Instance(); app && app->mainFrame == this) app->mainFrame = nullptr;
+  if (auto* app = CRelictorApp::Instance()) {
+    if (app->GetHost().jobs == jobs_.get()) app->GetHost().jobs = nullptr;
+    if (app->GetHost().rangeChooser == ranges_.get()) app->GetHost().rangeChooser = nullptr;
+    if (app->mainFrame == this) app->mainFrame = nullptr;
+  }
 }
 
 QAction* CMainFrame::MakeAction(int id, const QString& text, const QString& tip, void (CMainFrame::*handler)()) {
@@ -430,9 +444,16 @@ void CMainFrame::OnOpenImage() {
 
 void CMainFrame::OnRecover() {
   CEntryListCtrl* list = ActiveList();
-  if (list == nullptr || list->SelectedCount() == 0 || !hooks_.recover) return;
+  if (list == nullptr || list->SelectedCount() == 0) return;
+  // Saving reads folders that may not be read yet: a search on the same
+  // volumes stops first.
   if (auto* app = CRelictorApp::Instance()) app->StopSearchOn(nullptr);
-  hooks_.recover(this, list);
+  if (hooks_.recover) {
+    hooks_.recover(this, list);
+    return;
+  }
+  QSettings settings(QStringLiteral("Kalvor"), QStringLiteral("Kalvor Relictor"));
+  relictor::RecoverEntries(list->SelectedEntries(), settings, *jobs_, this);
 }
 
 void CMainFrame::OnFindLostFiles() { navigation_->FindLostFiles(); }

@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <map>
+#include <memory>
 
 #include <QMainWindow>
 #include <QStringList>
@@ -13,6 +14,8 @@ namespace relictor {
 class CEntryListCtrl;
 class CDirEntry;
 class CFSFile;
+class QtClusterRangeChooser;
+class QtJobRunner;
 }  // namespace relictor
 
 class CFoldersTreeDlg;
@@ -38,7 +41,8 @@ struct FrameHooks {
   std::function<void(QWidget* parent)> options;
   std::function<void(QWidget* parent, relictor::CFSFile* file)> viewHex;
   std::function<void(QWidget* parent)> findLostDrivers;
-  // Saving the selected entries of a list (the recovery dialogs).
+  // Saving the selected entries of a list; empty: the recovery dialogs
+  // ("Files Recovery", then "File Saving...").
   std::function<void(QWidget* parent, relictor::CEntryListCtrl* list)> recover;
 };
 
@@ -104,6 +108,7 @@ class CMainFrame : public QMainWindow {
   void OpenImage(const QString& path);
 
   CVeskDoc* Document() const { return document_; }
+  relictor::QtJobRunner* JobRunner() const { return jobs_.get(); }
   CVeskView* View() const { return view_; }
   CFoldersTreeDlg* NavigationPane() const { return navigation_; }
   QDockWidget* LeftBar() const { return leftBar_; }
@@ -168,4 +173,8 @@ class CMainFrame : public QMainWindow {
   QLabel* numPane_ = nullptr;
   QLabel* scrollPane_ = nullptr;
   std::map<int, QAction*> actions_;
+  // Long work of the readers runs behind the window's progress dialogs,
+  // and the deep scan asks for its range in the window's dialog.
+  std::unique_ptr<relictor::QtJobRunner> jobs_;
+  std::unique_ptr<relictor::QtClusterRangeChooser> ranges_;
 };

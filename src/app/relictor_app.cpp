@@ -10,6 +10,7 @@
 
 #include "app/app_paths.h"
 #include "app/main_frame.h"
+#include "ui/job_runner.h"
 #include "worker/worker.h"
 
 namespace {
@@ -69,29 +70,6 @@ void CRelictorApp::SaveSettings() {
   host_.settings.autoUpdate = autoUpdate != 0;
 }
 
-void CRelictorApp::LoadHistory(QString& current, QStringList& folders) const {
-  SettingsGroup s;
-  current = s->value(QStringLiteral("HistoryCombo")).toString();
-  folders.clear();
-  // The list ends at the first missing index; a damaged store cannot make
-  // it longer than this.
-  for (int i = 0; i < 1000; ++i) {
-    QString key = QStringLiteral("HistoryCombo%1").arg(i);
-    if (!s->contains(key)) break;
-    folders << s->value(key).toString();
-  }
-}
-
-void CRelictorApp::SaveHistory(const QString& current, const QStringList& folders) {
-  SettingsGroup s;
-  for (int i = 0; s->contains(QStringLiteral("HistoryCombo%1").arg(i)); ++i) {
-    s->remove(QStringLiteral("HistoryCombo%1").arg(i));
-  }
-  s->setValue(QStringLiteral("HistoryCombo"), current);
-  for (int i = 0; i < folders.size(); ++i) s->setValue(QStringLiteral("HistoryCombo%1").arg(i), folders[i]);
-  s->sync();
-}
-
 QString CRelictorApp::PatchwellPath() const { return QDir(patchwellFolder_).absoluteFilePath(QStringLiteral("patchwell")); }
 
 bool CRelictorApp::LaunchPatchwell(bool quiet) {
@@ -124,10 +102,7 @@ void CRelictorApp::StopSearchOn(const relictor::CVolumeDriver* volume) {
   // takes input is one nobody registered; stop it all the same, so that
   // the interface thread never reads a volume a worker is reading.
   if (relictor::IsWorkerRunning()) {
-    relictor::StopWorker([] {
-      QCoreApplication::processEvents();
-      return true;
-    });
+    relictor::StopWorker(&relictor::QtJobRunner::PumpEvents);
   }
 }
 

@@ -51,12 +51,6 @@ class CRelictorApp : public QObject {
 
   void LoadSettings();
   void SaveSettings();
-  // The output-folder history of the recovery dialog: the current text
-  // under "HistoryCombo", the recently used folders under "HistoryCombo0",
-  // "HistoryCombo1", ... in their order.
-  void LoadHistory(QString& current, QStringList& folders) const;
-  void SaveHistory(const QString& current, const QStringList& folders);
-
   // Starts the update manager beside this program, with "q" when quiet.
   // A missing program is silent. Returns whether the process started.
   bool LaunchPatchwell(bool quiet);

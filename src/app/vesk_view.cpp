@@ -7,7 +7,7 @@
 
 #include "app/app_paths.h"
 #include "app/folders_tree_dlg.h"
-#include "app/list_placeholder.h"
+#include "app/entry_list_ctrl.h"
 #include "app/main_frame.h"
 #include "app/relictor_app.h"
 #include "model/entry.h"

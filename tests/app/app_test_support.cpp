@@ -1,6 +1,7 @@
 #include "app_test_support.h"
 
 #include <QAbstractItemView>
+#include <QDialog>
 #include <QMessageBox>
 #include <QTimer>
 #include <QTreeWidget>
@@ -13,11 +14,7 @@
 #include "app/vesk_view.h"
 #include "support/test_support.h"
 
-#if __has_include("app/entry_list_ctrl.h")
 #include "app/entry_list_ctrl.h"
-#else
-#include "app/list_placeholder.h"
-#endif
 
 namespace apptest {
 
@@ -77,23 +74,26 @@ Window::~Window() {
   app_.reset();
 }
 
-void WhenMessageBoxShows(std::function<void(QMessageBox*)> answer) {
+std::shared_ptr<bool> WhenDialogShows(const QString& name, std::function<void(QDialog*)> answer) {
+  auto seen = std::make_shared<bool>(false);
   auto* timer = new QTimer;
   timer->setInterval(20);
   auto tries = std::make_shared<int>(0);
-  QObject::connect(timer, &QTimer::timeout, [timer, answer, tries] {
-    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-    if (box == nullptr) {
-      // Give up after a while, so that a missing box fails the test
-      // instead of leaving a timer behind.
-      if (++*tries > 500) timer->deleteLater();
+  QObject::connect(timer, &QTimer::timeout, [timer, name, answer, tries, seen] {
+    auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+    if (dialog == nullptr || dialog->objectName() != name) {
+      // Give up after a while, so that a dialog that never shows fails
+      // the test instead of leaving a timer behind.
+      if (++*tries > 1500) timer->deleteLater();
       return;
     }
     timer->stop();
     timer->deleteLater();
-    answer(box);
+    *seen = true;
+    answer(dialog);
   });
   timer->start();
+  return seen;
 }
 
 QString RunAndCloseMessageBox(const std::function<void()>& action) {

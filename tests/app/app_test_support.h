@@ -13,6 +13,7 @@
 #include <QTest>
 
 class QTreeWidgetItem;
+class QDialog;
 class QMessageBox;
 class CMainFrame;
 class CRelictorApp;
@@ -56,10 +57,10 @@ class Window {
   QStringList problems_;
 };
 
-// Answers the next modal message box with `answer` (called with the box;
-// it should close it) as soon as it shows. Returns the text the box had,
-// through `text`, once the caller's event loop ran it.
-void WhenMessageBoxShows(std::function<void(QMessageBox*)> answer);
+// Answers the next modal dialog whose object name is `name` with `answer`
+// (called with the dialog; it should close it) as soon as it shows. The
+// returned flag turns true when it did.
+std::shared_ptr<bool> WhenDialogShows(const QString& name, std::function<void(QDialog*)> answer);
 // Runs `action`, which is expected to show one message box; closes it
 // and returns its text (empty when none showed).
 QString RunAndCloseMessageBox(const std::function<void()>& action);

@@ -1,5 +1,4 @@
-// The application object: settings in the per-user store, the output
-// folder history, starting the update manager, and where the help and the
+// The application object: settings in the per-user store, starting the update manager, and where the help and the
 // start page are found.
 
 #include <QDir>
@@ -109,21 +108,6 @@ class AppSettingsTest : public QObject {
     QCOMPARE(s.value(QStringLiteral("Settings/Language")).toInt(), 3);
     // The readers see the new character from the next folder read on.
     QCOMPARE(app.GetHost().settings.replaceChar, '$');
-  }
-
-  void historyKeepsItsOrderAndForgetsOldLines() {
-    CRelictorApp app;
-    app.SaveHistory(QStringLiteral("/out/b"), {QStringLiteral("/out/b"), QStringLiteral("/out/a"), QStringLiteral("/c")});
-    QSettings s = Store();
-    QCOMPARE(s.value(QStringLiteral("Settings/HistoryCombo")).toString(), QStringLiteral("/out/b"));
-    QCOMPARE(s.value(QStringLiteral("Settings/HistoryCombo0")).toString(), QStringLiteral("/out/b"));
-    QCOMPARE(s.value(QStringLiteral("Settings/HistoryCombo2")).toString(), QStringLiteral("/c"));
-    app.SaveHistory(QStringLiteral("/x"), {QStringLiteral("/x")});
-    QString current;
-    QStringList folders;
-    app.LoadHistory(current, folders);
-    QCOMPARE(current, QStringLiteral("/x"));
-    QCOMPARE(folders, QStringList{QStringLiteral("/x")});
   }
 
   void patchwellStartsBesideTheProgramWithQInQuietMode() {

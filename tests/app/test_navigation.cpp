@@ -4,6 +4,7 @@
 // marks.
 
 #include <QAction>
+#include <QDialog>
 #include <QDockWidget>
 #include <QMenu>
 #include <QMenuBar>
@@ -22,11 +23,7 @@
 #include "support/test_support.h"
 #include "volume/driver.h"
 
-#if __has_include("app/entry_list_ctrl.h")
 #include "app/entry_list_ctrl.h"
-#else
-#include "app/list_placeholder.h"
-#endif
 
 using apptest::ChildTexts;
 using apptest::ClickNode;
@@ -239,16 +236,27 @@ class NavigationTest : public QObject {
     QVERIFY(!enabled(CMainFrame::kSelectAll));
   }
 
-  void findLostFilesSelectsTheLostFilesFolder() {
+  void findLostFilesAsksForARangeAndScans() {
     ClickNode(frame(), FindNode(frame(), {"C:\\", "DOCS", "SUB"}));
+    // Cancelling the range dialog leaves the folder unread and empty.
+    auto asked = apptest::WhenDialogShows(QStringLiteral("CClusterRangeDlg"), [](QDialog* d) { d->reject(); });
     clickToolButton(CMainFrame::kFindLostFiles);
+    QVERIFY(*asked);
     QTreeWidgetItem* selected = frame()->NavigationPane()->SelectedNode();
     QCOMPARE(selected->text(0), QStringLiteral("LostFiles"));
     QCOMPARE(CFoldersTreeDlg::EntryOf(selected), reader()->GetLostFiles());
-    // Selecting it ran the deep scan (over the whole range: no range
-    // dialog is plugged in here), and the list shows what it found.
+    QVERIFY(!reader()->GetLostFiles()->populated);
+    QCOMPARE(frame()->View()->List()->Count(), 0);
+    // The next selection asks again; OK runs the scan behind its progress
+    // dialog, and the list shows what it found.
+    ClickNode(frame(), FindNode(frame(), {"C:\\", "DOCS"}));
+    asked = apptest::WhenDialogShows(QStringLiteral("CClusterRangeDlg"), [](QDialog* d) { d->accept(); });
+    ClickNode(frame(), selected);
+    QVERIFY(*asked);
     QVERIFY(reader()->GetLostFiles()->populated);
+    QCOMPARE(frame()->NavigationPane()->SelectedNode(), selected);
     QCOMPARE(frame()->View()->List()->Count(), static_cast<int>(reader()->GetLostFiles()->children.size()));
+    QCOMPARE(frame()->StatusText(), QStringLiteral("%1 Object(s)").arg(reader()->GetLostFiles()->children.size()));
   }
 
   void dockCommandsShowHideAndSwitchTabs() {
