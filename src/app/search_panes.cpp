@@ -150,8 +150,9 @@ CSearchDlg::CSearchDlg(QWidget* parent) : QWidget(parent) {
 }
 
 CSearchDlg::~CSearchDlg() {
-  // The worker refers to this pane: it ends before the pane goes.
-  if (searching_ || IsWorkerRunning()) StopSearch();
+  // The worker refers to this pane: it ends (and its thread is joined)
+  // before the pane goes.
+  StopSearch();
   if (CRelictorApp* app = CRelictorApp::Instance()) {
     app->SetBackgroundSearch(nullptr);
     if (auto* nav = app->navigationPane) nav->SetLookInBox(nullptr);
