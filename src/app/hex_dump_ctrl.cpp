@@ -450,8 +450,8 @@ void MFCDumpCtrl::OpenEditor(DumpColumn column) {
   editor_->setText(column == DumpColumn::Ascii ? QString(QChar(static_cast<unsigned char>(text[0])))
                                                : QString::fromLatin1(text.c_str()));
   ShowCaret();
-  PlaceEditor();
   editor_->show();
+  PlaceEditor();
   editor_->selectAll();
   editor_->setFocus(Qt::OtherFocusReason);
 }
