@@ -264,6 +264,8 @@ class HexViewTest : public QObject {
       // Oct, then Tab commits and moves to the Ascii column of the same unit.
       QTest::mouseDClick(d->viewport(), Qt::LeftButton, Qt::NoModifier, d->CellCenter(DumpColumn::Hex, 3));
       ed = d->Editor();
+      QVERIFY(ed->geometry().contains(d->CellCenter(DumpColumn::Hex, 3)));  // over its cell
+      QVERIFY(!ed->geometry().contains(d->CellCenter(DumpColumn::Hex, 0)));
       QTest::keyClick(ed, Qt::Key_O, Qt::ControlModifier);
       ed->selectAll();
       QTest::keyClicks(ed, "1789");
