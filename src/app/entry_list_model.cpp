@@ -252,8 +252,6 @@ QVariant EntryListModel::headerData(int section, Qt::Orientation orientation, in
       return QString::fromLatin1(c.header);
     case Qt::TextAlignmentRole:
       return QVariant::fromValue(c.alignment);
-    case Qt::SizeHintRole:
-      return QSize(c.width, 0);
     default:
       return {};
   }

@@ -58,6 +58,7 @@ CMainFrame::CMainFrame(const QStringList& sources, QWidget* parent) : QMainWindo
   ConnectListCommands(view_->List());
   CreateDocks();
   navigation_->BuildTree();
+  navigation_->Tree()->setFocus();
   // The enable rules follow the tree's and the list's selection at once.
   connect(navigation_->Tree(), &QTreeWidget::currentItemChanged, this, &CMainFrame::UpdateCommandUI);
   connect(view_->List(), &CEntryListCtrl::SelectionCountChanged, this, &CMainFrame::UpdateCommandUI);
