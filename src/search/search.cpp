@@ -96,6 +96,7 @@ bool SearchBelow(CDirectory& folder, SearchWalk& walk, int depth) {
   // Children may be appended while we walk (a folder whose populate adds
   // entries elsewhere), so walk by index.
   for (std::size_t n = 0; n < folder.children.size(); ++n) {
+    if (sink) sink->BeforeChild();
     if (IsStopRequested()) return false;
     CDirEntry* e = folder.children[n].get();
     if (!e || e == lost) continue;
