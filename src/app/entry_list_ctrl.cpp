@@ -7,6 +7,7 @@
 #include <QListView>
 #include <QMenu>
 #include <QStackedLayout>
+#include <QStyledItemDelegate>
 #include <QTreeView>
 
 namespace relictor {
@@ -36,6 +37,27 @@ class ContextMenuFilter : public QObject {
  private:
   CEntryListCtrl* list_;
   QAbstractItemView* view_;
+};
+
+// Items of the icon view all take one size per mode, so that the view lays
+// out any number of rows without asking each for its text, and names are
+// given the room of the grid rather than that of the first row.
+class FixedSizeDelegate : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+  void SetSize(QSize size, bool centred) { size_ = size, centred_ = centred; }
+  QSize sizeHint(const QStyleOptionViewItem&, const QModelIndex&) const override { return size_; }
+
+ protected:
+  void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+    QStyledItemDelegate::initStyleOption(option, index);
+    // Names stand centred under large icons.
+    if (centred_) option->displayAlignment = Qt::AlignHCenter | Qt::AlignTop;
+  }
+
+ private:
+  QSize size_{150, 20};
+  bool centred_ = false;
 };
 
 }  // namespace
@@ -78,6 +100,7 @@ CEntryListCtrl::CEntryListCtrl(bool withPath, QWidget* parent)
   icons_->setResizeMode(QListView::Adjust);
   icons_->setLayoutMode(QListView::Batched);
   icons_->setBatchSize(2000);
+  icons_->setItemDelegate(new FixedSizeDelegate(icons_));
 
   stack_->addWidget(details_);
   stack_->addWidget(icons_);
@@ -159,11 +182,13 @@ void CEntryListCtrl::SetViewMode(ViewMode mode) {
     icons_->setFlow(QListView::LeftToRight);
     icons_->setIconSize(QSize(32, 32));
     icons_->setGridSize(QSize(100, 64));
+    static_cast<FixedSizeDelegate*>(icons_->itemDelegate())->SetSize(QSize(96, 60), true);
     icons_->setWordWrap(true);
   } else {
     icons_->setViewMode(QListView::ListMode);
     icons_->setIconSize(QSize(16, 16));
     icons_->setGridSize(mode == kSmallIcons ? QSize(150, 20) : QSize());
+    static_cast<FixedSizeDelegate*>(icons_->itemDelegate())->SetSize(QSize(mode == kSmallIcons ? 146 : 190, 20), false);
     icons_->setWordWrap(false);
     // Small icons fill rows from left to right, the list fills columns
     // from top to bottom.

@@ -100,6 +100,13 @@ bool WindowWatcher::eventFilter(QObject* o, QEvent* e) {
   return false;
 }
 
+void MaybeShoot(QWidget* w, const QString& name) {
+  const QString dir = qEnvironmentVariable("RELICTOR_SHOTS");
+  if (dir.isEmpty() || !w) return;
+  QDir().mkpath(dir);
+  w->grab().save(dir + "/" + name + ".png");
+}
+
 QAbstractButton* FindButton(QWidget* w, const QString& text) {
   for (QAbstractButton* b : w->findChildren<QAbstractButton*>())
     if (b->text() == text && b->isVisible()) return b;

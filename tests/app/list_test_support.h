@@ -88,6 +88,10 @@ class WindowWatcher : public QObject {
   std::function<void(QWidget*)> shown_, hidden_;
 };
 
+// With RELICTOR_SHOTS naming a folder, saves a picture of the widget
+// there as NAME.png, to look at the windows the tests drive.
+void MaybeShoot(QWidget* w, const QString& name);
+
 // Finds the push button of a widget by its text.
 QAbstractButton* FindButton(QWidget* w, const QString& text);
 

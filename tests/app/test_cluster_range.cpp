@@ -88,6 +88,7 @@ class ClusterRangeTest : public QObject {
     QCOMPARE(p.summary->text(), QString("100-1099(0Mb)"));
     TypeValue(p.end, "2147");
     QCOMPARE(p.summary->text(), QString("100-2147(8Mb)"));
+    MaybeShoot(&dialog, "cluster-range");
     // Values outside the volume's clusters are not taken.
     TypeValue(p.end, "9999");
     QVERIFY(dialog.End() <= 5000u);

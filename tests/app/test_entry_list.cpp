@@ -108,6 +108,7 @@ class EntryListTest : public QObject {
 
     // Folders first, then files, by name without regard to case.
     QCOMPARE(Column(list, 0), (QStringList{"archive", "Photos", "A.txt", "b.jpg", "c.doc", "d.zip"}));
+    relictor::test::MaybeShoot(&list, "list-details");
     QCOMPARE(Column(list, 1).mid(2), (QStringList{QString::fromStdString(FormatSizeText(100, false)),
                                                   QString::fromStdString(FormatSizeText(10000, false)),
                                                   QString::fromStdString(FormatSizeText(5ull << 30, false)),
@@ -334,6 +335,7 @@ class EntryListTest : public QObject {
     QCOMPARE(v->viewMode(), QListView::IconMode);
     QCOMPARE(v->iconSize(), QSize(32, 32));
     QTest::qWait(50);
+    relictor::test::MaybeShoot(&list, "list-large-icons");
     // Icons are laid out in rows.
     QVERIFY(v->visualRect(list.Model()->index(0, 0)).top() == v->visualRect(list.Model()->index(1, 0)).top());
 

@@ -39,6 +39,7 @@ int ShowAndPress(QWidget* owner, const QString& caption, std::uint32_t style, co
     shown.icon = box->icon();
     shown.objectName = box->objectName();
     shown.parent = box->parentWidget();
+    relictor::test::MaybeShoot(box, "messagebox-" + QString::number(style, 16));
     QList<QAbstractButton*> buttons = box->buttons();
     std::sort(buttons.begin(), buttons.end(),
               [](QAbstractButton* a, QAbstractButton* b) { return a->mapToGlobal(QPoint()).x() < b->mapToGlobal(QPoint()).x(); });

@@ -269,6 +269,7 @@ class RecoveryTest : public QObject {
     fs::create_directories(other);
     CRecoveryDlg dialog(*settings_);
     dialog.show();
+    MaybeShoot(&dialog, "files-recovery");
     ModalDriver driver;
     QString title;
     driver.Then([&](QWidget* w) {
@@ -349,6 +350,7 @@ class RecoveryTest : public QObject {
       auto* dlg = static_cast<CWorkerDlg*>(w);
       counter = dlg->CounterText();
       if (counter != "3/12" || beat.ticks < 3) return false;
+      MaybeShoot(w, "file-saving");
       auto* bar = dlg->findChild<QProgressBar*>("overallBar");
       fileBar = QString::number(bar->maximum());
       return true;

@@ -76,6 +76,7 @@ class ScanningTest : public QObject {
             auto* d = qobject_cast<CWorkerDlg*>(w);
             if (!d) return;
             item = d->CurrentItemText();
+            MaybeShoot(d, "scanning");
             counter = d->CounterText();
             auto* bar = d->findChild<QProgressBar*>("overallBar");
             barValue = bar->value(), barMax = bar->maximum();
