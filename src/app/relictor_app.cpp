@@ -11,6 +11,8 @@
 #include "app/app_paths.h"
 #include "app/main_frame.h"
 #include "ui/job_runner.h"
+#include "update/release_signature.h"
+#include "update/update_client.h"
 #include "worker/worker.h"
 
 namespace {
@@ -82,9 +84,16 @@ bool CRelictorApp::LaunchPatchwell(bool quiet) {
 }
 
 bool CRelictorApp::CheckForUpdateAtStartup() {
-  // The update client is not built into the window yet: no newer release
-  // is ever reported, and nothing is sent anywhere.
-  return false;
+  // The installation that the update manager would update is the one
+  // checked: the `relictor` and the trusted key in the update manager's
+  // folder (this program's own). Every failure is silent, the wait is
+  // bounded by a few seconds, and with "AutoUpdate" off nothing is sent.
+  relictor::update::StartupCheckOptions options;
+  options.autoUpdate = autoUpdate != 0;
+  if (!options.autoUpdate) return false;
+  options.server = relictor::update::ConfiguredUpdateServer();
+  options.trustedKeyPath = QDir(patchwellFolder_).absoluteFilePath(QString::fromLatin1(relictor::update::kTrustedKeyFileName));
+  return relictor::update::NewerReleaseAtStartup(options, patchwellFolder_);
 }
 
 bool CRelictorApp::WinHelp(const QString& page) {

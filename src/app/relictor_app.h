@@ -59,8 +59,9 @@ class CRelictorApp : public QObject {
   void SetPatchwellFolder(const QString& folder) { patchwellFolder_ = folder; }
   QString PatchwellPath() const;
 
-  // The start-up update check. It stays silent and touches no network
-  // until the update client is built in; true when a newer release exists.
+  // The start-up update check: true when the update server offers a
+  // verified release newer than the `relictor` in the update manager's
+  // folder. Silent on every failure; no network access with AutoUpdate off.
   bool CheckForUpdateAtStartup();
 
   // Opens a help page ("index.html" when empty) in the desktop's browser.

@@ -4,6 +4,11 @@
 // folder of 100,000 files. The window neither crashes nor hangs, and tells
 // the user what to do where the user must act.
 
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QDir>
 #include <QElapsedTimer>
 #include <QTreeWidget>
 #include <algorithm>
@@ -67,6 +72,40 @@ class BadSourcesTest : public QObject {
     QVERIFY(text.contains(QStringLiteral("File > Open Image...")));
     QCOMPARE(ExplainOpenProblem(QStringLiteral("x.img: no such file or device")),
              QStringLiteral("x.img: no such file or device"));
+  }
+
+  void blockDevicesTheUserMayNotOpenAreNamed() {
+    // A system folder with three devices: one readable, one refused, one
+    // whose node is missing. Only the refused one is named.
+    std::string sys = apptest::Scratch() / "sysblock";
+    std::string dev = apptest::Scratch() / "devnodes";
+    QVERIFY(QDir().mkpath(QString::fromStdString(sys + "/sdx")) && QDir().mkpath(QString::fromStdString(sys + "/sdy")) &&
+            QDir().mkpath(QString::fromStdString(sys + "/sdz")) && QDir().mkpath(QString::fromStdString(dev)));
+    relictor::test::WriteFile(dev + "/sdx", std::string("readable"));
+    relictor::test::WriteFile(dev + "/sdy", std::string("refused"));
+    QVERIFY(::chmod((dev + "/sdx").c_str(), 0644) == 0);
+    QVERIFY(::chmod((dev + "/sdy").c_str(), 0) == 0);
+    QVERIFY(::chmod(apptest::Scratch().Path().c_str(), 0755) == 0);
+    auto check = [&] {
+      QStringList refused = RefusedBlockDevices(QString::fromStdString(sys), QString::fromStdString(dev));
+      return refused == QStringList{QString::fromStdString(dev + "/sdy")};
+    };
+    if (::geteuid() != 0) {
+      QVERIFY(check());
+      return;
+    }
+    // Root opens everything: the check runs in a child that drops to an
+    // unprivileged user first.
+    pid_t child = ::fork();
+    QVERIFY(child >= 0);
+    if (child == 0) {
+      bool ok = ::setgid(65534) == 0 && ::setuid(65534) == 0 && check();
+      ::_exit(ok ? 0 : 1);
+    }
+    int status = 0;
+    QCOMPARE(::waitpid(child, &status, 0), child);
+    QVERIFY(WIFEXITED(status));
+    QCOMPARE(WEXITSTATUS(status), 0);
   }
 
   void bytesThatHoldNoVolumeAreReportedAndTheOtherSourcesStillOpen() {
