@@ -11,6 +11,7 @@
 #include <QThread>
 #include <QVBoxLayout>
 
+#include <atomic>
 #include <climits>
 
 #include "scan/deep_scan.h"
@@ -130,26 +131,27 @@ void CClusterRangeDlg::accept() {
 
 bool QtClusterRangeChooser::Choose(std::uint64_t minimum, std::uint64_t maximum, std::uint32_t bytesPerCluster,
                                    std::uint64_t& start, std::uint64_t& end) {
-  bool chosen = false;
-  std::uint64_t s = minimum, e = maximum;
+  // The choice crosses threads through atomics when the worker asks.
+  std::atomic<bool> chosen{false};
+  std::atomic<std::uint64_t> s{minimum}, e{maximum};
   QPointer<QWidget> parent = parent_;
   auto ask = [&chosen, &s, &e, parent, minimum, maximum, bytesPerCluster] {
     QWidget* owner = parent ? parent.data() : QApplication::activeModalWidget();
     if (!owner) owner = QApplication::activeWindow();
     CClusterRangeDlg dialog(minimum, maximum, bytesPerCluster, owner);
     if (dialog.exec() == QDialog::Accepted) {
-      chosen = true;
-      s = dialog.Start();
-      e = dialog.End();
+      s.store(dialog.Start());
+      e.store(dialog.End());
+      chosen.store(true);
     }
   };
   QCoreApplication* app = QCoreApplication::instance();
   if (!app) return false;
   if (QThread::currentThread() == app->thread()) ask();
   else QMetaObject::invokeMethod(app, ask, Qt::BlockingQueuedConnection);
-  if (!chosen) return false;
-  start = s;
-  end = e;
+  if (!chosen.load()) return false;
+  start = s.load();
+  end = e.load();
   return true;
 }
 

@@ -3,6 +3,8 @@
 #include <QCoreApplication>
 #include <QThread>
 
+#include <atomic>
+
 #include "ui/xmessagebox.h"
 #include "worker/worker.h"
 
@@ -19,12 +21,14 @@ int QtPrompter::Ask(const std::string& text, const std::string& caption, std::ui
     const MessageBoxLayout layout = DescribeMessageBoxStyle(style);
     return layout.escapeResult;
   }
-  int result = DescribeMessageBoxStyle(style).escapeResult;
+  // The answer crosses threads through an atomic, so that its hand-over
+  // does not rest on the event loop's own locking alone.
+  std::atomic<int> result{DescribeMessageBoxStyle(style).escapeResult};
   QPointer<QWidget> owner = owner_;
   QMetaObject::invokeMethod(
-      app, [&result, owner, t, c, style] { result = XMessageBox(owner.data(), t, c, style); },
+      app, [&result, owner, t, c, style] { result.store(XMessageBox(owner.data(), t, c, style)); },
       Qt::BlockingQueuedConnection);
-  return result;
+  return result.load();
 }
 
 }  // namespace relictor

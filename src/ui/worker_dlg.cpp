@@ -11,6 +11,7 @@
 #include <QVBoxLayout>
 
 #include <climits>
+#include <string>
 
 #include "worker/worker.h"
 
@@ -40,7 +41,9 @@ class CWorkerDlg::QueuedSink final : public ProgressSink {
     {
       std::lock_guard lock(mutex_);
       State::Text& t = state_.texts[static_cast<int>(which)];
-      t.value = QString::fromUtf8(text.data(), qsizetype(text.size()));
+      // Kept as bytes: the text becomes a QString on the interface
+      // thread, so no string data is shared between the two threads.
+      t.value = text;
       t.set = true;
     }
     Post();
@@ -64,7 +67,7 @@ class CWorkerDlg::QueuedSink final : public ProgressSink {
 
   struct State {
     struct Text {
-      QString value;
+      std::string value;
       bool set = false;
     } texts[3];
     struct Bar {
@@ -215,7 +218,7 @@ void CWorkerDlg::ApplyProgress() {
   const QueuedSink::State s = sink_->Take();
   QLabel* texts[3] = {status_, counter_, item_};
   for (int i = 0; i < 3; ++i)
-    if (s.texts[i].set && texts[i]) texts[i]->setText(s.texts[i].value);
+    if (s.texts[i].set && texts[i]) texts[i]->setText(QString::fromUtf8(s.texts[i].value.data(), qsizetype(s.texts[i].value.size())));
   QProgressBar* bars[2] = {overallBar_, fileBar_};
   for (int i = 0; i < 2; ++i)
     if (s.bars[i].set) SetBar(bars[i], s.bars[i].low, s.bars[i].high, s.bars[i].pos);
