@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QTest>
 #include <QTimer>
 
 #include <cstdio>
@@ -12,7 +13,7 @@
 
 #include "volume/sector_source.h"
 
-namespace relictor::test {
+namespace relictor::test::panes {
 
 bool Sh(const std::string& commandLine) {
   CommandResult r = Run(commandLine);
@@ -128,7 +129,9 @@ bool WaitFor(const std::function<bool()>& done, int timeoutMs) {
   t.start();
   while (!done()) {
     if (t.elapsed() > timeoutMs) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    // An event loop that sleeps between events, so that waiting does not
+    // take the processor from the worker being waited for.
+    QTest::qWait(5);
   }
   return true;
 }
@@ -143,4 +146,4 @@ void PrepareGuiTestEnvironment() {
   }
 }
 
-}  // namespace relictor::test
+}  // namespace relictor::test::panes

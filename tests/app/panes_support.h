@@ -16,7 +16,7 @@
 #include "support/test_support.h"
 #include "volume/host.h"
 
-namespace relictor::test {
+namespace relictor::test::panes {
 
 // Runs a shell command; prints its output and returns false when it fails.
 bool Sh(const std::string& commandLine);
@@ -52,12 +52,12 @@ bool WaitFor(const std::function<bool()>& done, int timeoutMs = 60000);
 // application object exists.
 void PrepareGuiTestEnvironment();
 
-}  // namespace relictor::test
+}  // namespace relictor::test::panes
 
 // main() of a pane test: the environment first, then the Qt Test run.
 #define RELICTOR_PANES_TEST_MAIN(TestClass)                 \
   int main(int argc, char** argv) {                         \
-    relictor::test::PrepareGuiTestEnvironment();            \
+    relictor::test::panes::PrepareGuiTestEnvironment();            \
     QApplication app(argc, argv);                           \
     TestClass tc;                                           \
     return QTest::qExec(&tc, argc, argv);                   \

@@ -17,6 +17,7 @@
 
 using namespace relictor;
 using namespace relictor::test;
+using namespace relictor::test::panes;
 
 namespace {
 

@@ -37,7 +37,7 @@ class LostDriversTest : public QObject {
   // whose source is `image`. Returns the number of volumes found.
   int Walk(CMainFrame* frame, const std::string& image) {
     bool chose = false, ranged = false;
-    relictor::test::WhenModal([&](QWidget* w) {
+    relictor::test::panes::WhenModal([&](QWidget* w) {
       auto* dlg = qobject_cast<CFindLostDriversDlg*>(w);
       QVERIFY(dlg);
       QCOMPARE(dlg->windowTitle(), QString("Find Lost Drivers"));
@@ -50,7 +50,7 @@ class LostDriversTest : public QObject {
       }
       QCOMPARE(dlg->Selected()->GetSourcePath(), image);
       chose = true;
-      relictor::test::WhenModal([&](QWidget* r) {
+      relictor::test::panes::WhenModal([&](QWidget* r) {
         auto* range = qobject_cast<CClusterRangeDlg*>(r);
         QVERIFY(range);
         QCOMPARE(range->Start(), std::uint64_t{0});
@@ -61,7 +61,7 @@ class LostDriversTest : public QObject {
     });
     const int before = static_cast<int>(frame->Document()->GetDrives().size());
     frame->Action(CMainFrame::kFindLostDrivers)->trigger();
-    relictor::test::WaitFor([] { return QApplication::activeModalWidget() == nullptr; }, 60000);
+    relictor::test::panes::WaitFor([] { return QApplication::activeModalWidget() == nullptr; }, 60000);
     if (!chose || !ranged) return -1;
     return static_cast<int>(frame->Document()->GetDrives().size()) - before;
   }
@@ -130,7 +130,7 @@ class LostDriversTest : public QObject {
     QTest::mouseClick(search->RecurseBox(), Qt::LeftButton);
     search->PatternEdit()->setText("*.mp3");
     QTest::mouseClick(search->SearchButton(), Qt::LeftButton);
-    QVERIFY(relictor::test::WaitFor([&] { return !search->Searching(); }));
+    QVERIFY(relictor::test::panes::WaitFor([&] { return !search->Searching(); }));
     auto* results = qobject_cast<CSearchResultDlg*>(window.App()->searchResultPane);
     QCOMPARE(results->List()->Count(), 1);
     QCOMPARE(results->List()->Model()->EntryAt(0)->name, std::string("song.mp3"));

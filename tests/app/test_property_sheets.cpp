@@ -18,6 +18,7 @@
 
 using namespace relictor;
 using namespace relictor::test;
+using namespace relictor::test::panes;
 
 class PropertySheetsTest : public QObject {
   Q_OBJECT
