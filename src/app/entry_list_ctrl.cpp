@@ -123,6 +123,8 @@ void CEntryListCtrl::SetEntries(std::vector<CDirEntry*> entries) {
 
 void CEntryListCtrl::Clear() { model_->Clear(); }
 
+void CEntryListCtrl::InsertEntry(int row, CDirEntry* entry) { model_->InsertEntry(row, entry); }
+
 void CEntryListCtrl::Sort(int column, Qt::SortOrder order) {
   if (column < 0 || column >= model_->columnCount()) column = 0;
   sortColumn_ = column;

@@ -40,6 +40,8 @@ class CEntryListCtrl : public QWidget {
   // Shows a vector of entries (search results), sorted the same way.
   void SetEntries(std::vector<CDirEntry*> entries);
   void Clear();
+  // Adds one row at `row` without sorting (a search result as it is found).
+  void InsertEntry(int row, CDirEntry* entry);
 
   // Sorts on a view column in a direction and shows the header arrow.
   void Sort(int column, Qt::SortOrder order);

@@ -171,6 +171,15 @@ void EntryListModel::SetEntries(std::vector<CDirEntry*> entries) {
 
 void EntryListModel::Clear() { SetEntries(std::vector<CDirEntry*>{}); }
 
+void EntryListModel::InsertEntry(int row, CDirEntry* entry) {
+  const int count = static_cast<int>(std::min<std::size_t>(rows_.size(), INT32_MAX));
+  if (entry == nullptr || count == INT32_MAX) return;
+  row = std::clamp(row, 0, count);
+  beginInsertRows(QModelIndex(), row, row);
+  rows_.insert(rows_.begin() + row, entry);
+  endInsertRows();
+}
+
 CDirEntry* EntryListModel::EntryAt(int row) const {
   if (row < 0 || static_cast<std::size_t>(row) >= rows_.size()) return nullptr;
   return rows_[static_cast<std::size_t>(row)];
@@ -243,8 +252,6 @@ QVariant EntryListModel::headerData(int section, Qt::Orientation orientation, in
       return QString::fromLatin1(c.header);
     case Qt::TextAlignmentRole:
       return QVariant::fromValue(c.alignment);
-    case Qt::SizeHintRole:
-      return QSize(c.width, 0);
     default:
       return {};
   }

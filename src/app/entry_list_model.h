@@ -73,6 +73,9 @@ class EntryListModel : public QAbstractTableModel {
   // Shows a vector of entries (the finds of a search).
   void SetEntries(std::vector<CDirEntry*> entries);
   void Clear();
+  // Inserts one row at `row` (at the end when past it), the way search
+  // results arrive one by one.
+  void InsertEntry(int row, CDirEntry* entry);
 
   CDirEntry* EntryAt(int row) const;
   const std::vector<CDirEntry*>& Entries() const { return rows_; }

@@ -7,6 +7,7 @@
 #include "app/app_icons.h"
 #include "app/main_frame.h"
 #include "app/relictor_app.h"
+#include "app/search_gate.h"
 #include "app/vesk_doc.h"
 #include "app/vesk_view.h"
 #include "model/entry.h"
@@ -155,9 +156,9 @@ relictor::FolderTreeSink::Item CFoldersTreeDlg::InsertFolder(Item parent, CDirec
 
 bool CFoldersTreeDlg::ReadFolder(CDirectory* folder) {
   if (folder->populated) return true;
-  // A background search may be reading this volume; it stops first, so
-  // that the reader is never used by two threads at once.
-  if (auto* app = CRelictorApp::Instance()) app->StopSearchOn(folder->volume);
+  // A background search may be reading this volume: the callers hold it
+  // (SearchPause) while they read, so that the reader is never used by two
+  // threads at once.
   WaitCursor wait;
   ++reading_;
   folder->Populate(true, true, false);
@@ -170,6 +171,7 @@ void CFoldersTreeDlg::MakeChildNodes(QTreeWidgetItem* item) {
   if (item->data(0, kNodesMadeRole).toBool()) return;
   auto* folder = dynamic_cast<CDirectory*>(EntryOf(item));
   if (folder == nullptr) return;
+  relictor::SearchPause pause(folder->volume);
   if (!ReadFolder(folder)) {
     // Left unread (a cancelled range dialog): read again next time.
     return;
@@ -214,7 +216,14 @@ void CFoldersTreeDlg::OnSelectionChanged(QTreeWidgetItem* current) {
   }
   auto* folder = dynamic_cast<CDirectory*>(EntryOf(current));
   if (folder == nullptr) return;
+  relictor::SearchPause pause(folder->volume);
   ReadFolder(folder);
+  // While a search runs, the list reads only fields that are filled.
+  if (pause.Holding()) {
+    for (auto& child : folder->children) {
+      if (child) relictor::PrepareForDisplay(*child);
+    }
+  }
   // The folder may have been read without its nodes (by the search or
   // the saving); once read, its expand button follows its subfolders.
   if (current->childCount() == 0 && !current->data(0, kNodesMadeRole).toBool() && folder->populated &&

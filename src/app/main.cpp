@@ -4,11 +4,13 @@
 
 #include <QApplication>
 
+#include "app/panes.h"
 #include "app/relictor_app.h"
 
 int main(int argc, char** argv) {
   QApplication application(argc, argv);
   CRelictorApp app;
+  InstallPaneHooks(DefaultFrameHooks());
   QStringList sources = QApplication::arguments().mid(1);
   if (!app.InitInstance(sources)) return 1;
   return QApplication::exec();

@@ -58,6 +58,7 @@ CMainFrame::CMainFrame(const QStringList& sources, QWidget* parent) : QMainWindo
   ConnectListCommands(view_->List());
   CreateDocks();
   navigation_->BuildTree();
+  navigation_->Tree()->setFocus();
   // The enable rules follow the tree's and the list's selection at once.
   connect(navigation_->Tree(), &QTreeWidget::currentItemChanged, this, &CMainFrame::UpdateCommandUI);
   connect(view_->List(), &CEntryListCtrl::SelectionCountChanged, this, &CMainFrame::UpdateCommandUI);
@@ -259,13 +260,6 @@ void CMainFrame::CreateToolBar() {
     viewTypeButton_->setMenu(viewTypeMenu_);
     viewTypeButton_->setObjectName(QStringLiteral("ViewTypeButton"));
   }
-  // Check marks are for the menus; the tool bar's Search and Navigation
-  // buttons act like plain buttons.
-  for (int id : {kSearch, kNavigation}) {
-    if (auto* button = qobject_cast<QToolButton*>(toolBar_->widgetForAction(Action(id)))) {
-      button->setCheckable(false);
-    }
-  }
 }
 
 void CMainFrame::CreateStatusBar() {
@@ -433,8 +427,6 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
   if (auto* app = CRelictorApp::Instance()) app->StopSearchOn(nullptr);
   QMainWindow::closeEvent(event);
 }
-
-bool CMainFrame::eventFilter(QObject* watched, QEvent* event) { return QMainWindow::eventFilter(watched, event); }
 
 void CMainFrame::OnOpenImage() {
   QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Open Image"), QString(),

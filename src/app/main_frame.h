@@ -120,7 +120,6 @@ class CMainFrame : public QMainWindow {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
-  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   QAction* MakeAction(int id, const QString& text, const QString& tip, void (CMainFrame::*handler)());

@@ -1,5 +1,11 @@
 #include "app/vesk_doc.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <cerrno>
+
 #include "app/relictor_app.h"
 #include "cli/sources.h"
 
@@ -46,6 +52,18 @@ void CVeskDoc::Fill() {
   std::vector<relictor::SourceReport> reports;
   if (sources_.isEmpty()) {
     reports = relictor::ExamineSystemVolumes();
+    // The system list leaves out the devices this user may not read; when
+    // that leaves nothing, the user hears why and how to go on.
+    if (reports.empty()) {
+      QStringList refused = RefusedBlockDevices();
+      if (!refused.isEmpty()) {
+        problems_ << QStringLiteral(
+                         "You may not read this computer's disks (%1). Start Kalvor Relictor with the rights to read "
+                         "them (for example with sudo), or make an image of a disk (dd if=/dev/sdX of=disk.img) and "
+                         "open the image with File > Open Image...")
+                         .arg(refused.join(QStringLiteral(", ")));
+      }
+    }
   } else {
     for (const QString& s : sources_) reports.push_back(relictor::ExamineSource(s.toStdString()));
   }
@@ -110,6 +128,25 @@ int CVeskDoc::IndexOf(const CVolumeDriver* reader) const {
     if (drives_[i].reader.get() == reader) return static_cast<int>(i);
   }
   return -1;
+}
+
+QStringList RefusedBlockDevices(const QString& sysBlock, const QString& devRoot) {
+  QStringList refused;
+  const auto names = QDir(sysBlock).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::System, QDir::Name);
+  for (const QString& name : names) {
+    if (name.startsWith(QStringLiteral("ram")) || name.startsWith(QStringLiteral("zram")) ||
+        name.startsWith(QStringLiteral("loop")) || name.startsWith(QStringLiteral("sr"))) {
+      continue;
+    }
+    QByteArray path = QStringLiteral("%1/%2").arg(devRoot, name).toLocal8Bit();
+    int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd >= 0) {
+      ::close(fd);
+    } else if (errno == EACCES || errno == EPERM) {
+      refused << QString::fromLocal8Bit(path);
+    }
+  }
+  return refused;
 }
 
 QString ExplainOpenProblem(const QString& problem) {

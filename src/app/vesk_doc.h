@@ -63,6 +63,10 @@ class CVeskDoc {
   QStringList problems_;
 };
 
+// The block devices of the system that this user may not open.
+QStringList RefusedBlockDevices(const QString& sysBlock = QStringLiteral("/sys/class/block"),
+                                const QString& devRoot = QStringLiteral("/dev"));
+
 // The message the window shows for a source it cannot open: the engine's
 // sentence, and for a device the user may not read, how to go on.
 QString ExplainOpenProblem(const QString& problem);

@@ -27,10 +27,8 @@ CVeskView::CVeskView(QWidget* parent)
   // Every link of the start page opens in the desktop's browser; the
   // start page itself stays as it is.
   startPage_->setOpenLinks(false);
-  connect(startPage_, &QTextBrowser::anchorClicked, this, [](const QUrl& url) {
-    QUrl target = url;
-    if (url.isRelative()) target = QUrl::fromLocalFile(FindDataFile(QStringLiteral("Media/") + url.path()));
-    QDesktopServices::openUrl(target);
+  connect(startPage_, &QTextBrowser::anchorClicked, this, [this](const QUrl& url) {
+    QDesktopServices::openUrl(url.isRelative() ? startPage_->source().resolved(url) : url);
   });
   connect(list_, &CEntryListCtrl::FolderActivated, this, &CVeskView::OnFolderActivated);
   connect(list_, &CEntryListCtrl::SelectionCountChanged, this, [](int, const QString& text) {

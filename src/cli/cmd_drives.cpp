@@ -1,6 +1,7 @@
 // relictor-cli drives: the volumes the program would show.
 
 #include <cstdio>
+#include <optional>
 
 #include "cli/cli.h"
 #include "cli/json.h"
@@ -21,7 +22,9 @@ int RunDrives(Context& context, const Args& args) {
   list.Build(sources, MakeReaderFactory(), &context.host);
 
   bool json = args.Has("--json");
-  std::vector<JsonObject> rows;
+  OutputBuffer out;
+  std::optional<JsonArrayWriter> rows;
+  if (json) rows.emplace(out);
   int index = 0;
   for (const auto& d : list.Drives()) {
     ++index;
@@ -29,7 +32,8 @@ int RunDrives(Context& context, const Args& args) {
     std::string letter = v.Letter() >= 'A' && v.Letter() <= 'Z' ? std::string(1, static_cast<char>(v.Letter())) : "";
     std::string volumeName = d.sourcePath + "@" + std::to_string(d.indexInSource);
     if (json) {
-      JsonObject o;
+      JsonArrayWriter& o = *rows;
+      o.BeginObject();
       o.Add("index", index)
           .Add("letter", letter)
           .Add("name", v.GetDisplayName())
@@ -40,7 +44,7 @@ int RunDrives(Context& context, const Args& args) {
           .Add("source", d.sourcePath)
           .Add("start_sector", d.startSector)
           .Add("volume", volumeName);
-      rows.push_back(std::move(o));
+      o.EndObject();
     } else {
       std::printf("%2d  %-1s  %-28s %-5s  %5u B/sector  %6u B/cluster  %10llu clusters  %s  start %llu\n", index,
                   letter.c_str(), v.GetDisplayName().c_str(), v.FileSystemName().c_str(), v.BytesPerSector(),
@@ -48,7 +52,8 @@ int RunDrives(Context& context, const Args& args) {
                   static_cast<unsigned long long>(d.startSector));
     }
   }
-  if (json) PrintJsonArray(rows);
+  if (rows) rows->Close();
+  if (!out.Flush()) return FinishOutput(out, kExitError);
   for (const auto& p : list.Problems()) PrintError(p);
   for (const auto& f : list.Failures()) PrintError(f.error);
   if (!json && list.Drives().empty() && args.Positionals().empty() && list.Problems().empty() && list.Failures().empty()) {

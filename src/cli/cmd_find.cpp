@@ -31,10 +31,17 @@ bool ParseLocalTime(const std::string& text, EntryTime& out) {
   return true;
 }
 
-class CollectHits final : public SearchResultSink {
+// Writes each hit as the search finds it. The search calls it on the
+// worker thread, which alone uses the listing until the job has ended.
+class StreamHits final : public SearchResultSink {
  public:
-  void AddResult(std::uint32_t, CDirEntry* entry) override { hits.push_back(entry); }
-  std::vector<CDirEntry*> hits;
+  explicit StreamHits(EntryListing& listing) : listing_(listing) {}
+  void AddResult(std::uint32_t, CDirEntry* entry) override {
+    if (entry) listing_.Write(*entry);
+  }
+
+ private:
+  EntryListing& listing_;
 };
 
 const Command& FindCommand() { return CommandNamed("find"); }
@@ -68,22 +75,17 @@ int RunFind(Context& context, const Args& args) {
 
   OpenedVolume opened;
   if (!OpenVolumeForCommand(pos[0], context.host, opened)) return kExitError;
-  CollectHits sink;
+  OutputBuffer out;
+  EntryListing listing(out, args.Has("--json"), true);
+  StreamHits sink(listing);
   SearchTask task(*opened.volume->GetRoot(), c, &sink);
   JobInfo info{JobKind::Search, "Searching", opened.volume->GetDisplayName(), 0};
   context.jobs->Run(task, info);
-
-  if (args.Has("--json")) {
-    std::vector<JsonObject> rows;
-    for (CDirEntry* e : sink.hits) rows.push_back(EntryJson(*e));
-    PrintJsonArray(rows);
-  } else {
-    PrintEntryTable(sink.hits, true);
-  }
-  std::fflush(stdout);
-  if (!task.Completed()) return kExitStopped;
-  std::fprintf(stderr, "%s\n", task.StatusText().c_str());
-  return kExitOk;
+  listing.Close();
+  if (!task.Completed()) return FinishOutput(out, kExitStopped);
+  const int rc = FinishOutput(out, kExitOk);
+  if (rc == kExitOk) std::fprintf(stderr, "%s\n", task.StatusText().c_str());
+  return rc;
 }
 
 const CommandRegistrar registrar({

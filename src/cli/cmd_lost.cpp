@@ -59,20 +59,22 @@ int RunLost(Context& context, const Args& args) {
   JobInfo info{JobKind::LostVolumes, "Find Lost Drivers...", disk.GetDisplayName(), disk.BytesPerSector()};
   context.jobs->Run(task, info);
 
+  OutputBuffer out;
   if (args.Has("--json")) {
-    std::vector<JsonObject> rows;
+    JsonArrayWriter json(out);
     for (const auto& v : task.Found()) {
-      JsonObject o;
-      o.Add("name", v.name)
+      json.BeginObject();
+      json.Add("name", v.name)
           .Add("start_sector", v.startSector)
           .Add("fs", v.fsName)
           .Add("sectors", v.sectors)
           .Add("opened", v.opened)
           .Add("volume", args.Positionals()[0] + "@lost:" + std::to_string(v.startSector));
-      rows.push_back(std::move(o));
+      json.EndObject();
     }
-    PrintJsonArray(rows);
+    json.Close();
   } else {
+    std::fflush(stdout);
     for (const auto& v : task.Found()) {
       double mib = static_cast<double>(v.sectors) * disk.BytesPerSector() / (1024.0 * 1024.0);
       std::printf("%-20s start %12llu  %-5s  %12llu sectors (%.1f MiB)%s   %s@lost:%llu\n", v.name.c_str(),
@@ -81,7 +83,7 @@ int RunLost(Context& context, const Args& args) {
                   args.Positionals()[0].c_str(), static_cast<unsigned long long>(v.startSector));
     }
   }
-  std::fflush(stdout);
+  if (out.Failed() || !out.Flush()) return FinishOutput(out, kExitError);
   if (!task.Completed()) return kExitStopped;
   std::fprintf(stderr, "%zu volume%s found on %s\n", task.Found().size(), task.Found().size() == 1 ? "" : "s",
                disk.GetDisplayName().c_str());

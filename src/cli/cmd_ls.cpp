@@ -6,6 +6,7 @@
 
 #include "cli/cli.h"
 #include "cli/entries.h"
+#include "cli/jobs.h"
 #include "cli/json.h"
 #include "cli/paths.h"
 #include "cli/sources.h"
@@ -30,10 +31,28 @@ constexpr int kMaxDepth = 256;
 struct Walk {
   CVolumeDriver* volume = nullptr;
   bool recursive = false;
-  std::vector<CDirEntry*> rows;
-  // Folders already listed, by first cluster, so that a damaged volume
+  EntryListing* listing = nullptr;
+  // Ctrl-C, or standard output that cannot be written any more.
+  bool stopped = false;
+  // Folders already listed, by folder key, so that a damaged volume
   // whose folders point at each other is listed once.
   std::set<std::uint64_t> seen;
+
+  bool Emit(CDirEntry& entry) {
+    if (stopped || InterruptRequested() || listing->Failed()) {
+      stopped = true;
+      return false;
+    }
+    listing->Write(entry);
+    return true;
+  }
+  // A folder whose listing is done gives its entries back, so that the
+  // walk holds only the folders on its way down, however many it lists.
+  void Release(CDirectory& folder) {
+    folder.ClearChildren();
+    folder.populated = false;
+    listing->ForgetLocations();
+  }
 };
 
 void Collect(Walk& walk, CDirectory& folder, int depth) {
@@ -41,16 +60,18 @@ void Collect(Walk& walk, CDirectory& folder, int depth) {
   std::vector<CDirectory*> subfolders;
   for (auto& child : folder.children) {
     if (!child) continue;
-    walk.rows.push_back(child.get());
+    if (!walk.Emit(*child)) return;
     auto* sub = dynamic_cast<CDirectory*>(child.get());
     // LostFiles is listed but not read: reading it starts a deep scan.
     if (sub && sub != walk.volume->GetLostFiles()) subfolders.push_back(sub);
   }
   if (!walk.recursive || depth >= kMaxDepth) return;
   for (CDirectory* sub : subfolders) {
+    if (walk.stopped) return;
     std::uint64_t cluster = 0;
-    if (sub->GetFirstCluster(cluster) && !walk.seen.insert(cluster).second) continue;
+    if (sub->GetFolderKey(cluster) && !walk.seen.insert(cluster).second) continue;
     Collect(walk, *sub, depth + 1);
+    walk.Release(*sub);
   }
 }
 
@@ -65,25 +86,21 @@ int RunLs(Context& context, const Args& args) {
     PrintError(error);
     return kExitError;
   }
+  OutputBuffer out;
+  EntryListing listing(out, args.Has("--json"), args.Has("-r"));
   Walk walk;
   walk.volume = opened.volume;
   walk.recursive = args.Has("-r");
+  walk.listing = &listing;
   if (auto* folder = dynamic_cast<CDirectory*>(start)) {
     std::uint64_t cluster = 0;
-    if (folder->GetFirstCluster(cluster)) walk.seen.insert(cluster);
+    if (folder->GetFolderKey(cluster)) walk.seen.insert(cluster);
     Collect(walk, *folder, 0);
   } else {
-    walk.rows.push_back(start);
+    walk.Emit(*start);
   }
-  if (args.Has("--json")) {
-    std::vector<JsonObject> items;
-    items.reserve(walk.rows.size());
-    for (CDirEntry* e : walk.rows) items.push_back(EntryJson(*e));
-    PrintJsonArray(items);
-  } else {
-    PrintEntryTable(walk.rows, walk.recursive);
-  }
-  return kExitOk;
+  listing.Close();
+  return FinishOutput(out, walk.stopped && !listing.Failed() ? kExitStopped : kExitOk);
 }
 
 const CommandRegistrar registrar(kLs);

@@ -78,16 +78,17 @@ int RunScan(Context& context, const Args& args) {
     finds.push_back(child.get());
     (child->IsFolder() ? folders : files) += 1;
   }
-  if (args.Has("--json")) {
-    std::vector<JsonObject> rows;
-    rows.reserve(finds.size());
-    for (CDirEntry* e : finds) rows.push_back(EntryJson(*e));
-    PrintJsonArray(rows);
-  } else {
-    PrintEntryTable(finds, false);
+  // The finds are written out as the scan left them in LostFiles; the
+  // listing adds only one buffer to them.
+  OutputBuffer out;
+  EntryListing listing(out, args.Has("--json"), false);
+  for (CDirEntry* e : finds) {
+    if (InterruptRequested() || listing.Failed()) break;
+    listing.Write(*e);
   }
-  std::fflush(stdout);
-  const bool completed = lost->populated;
+  listing.Close();
+  if (out.Failed()) return FinishOutput(out, kExitError);
+  const bool completed = lost->populated && !InterruptRequested();
   std::fprintf(stderr, "%s clusters %s: %zu lost file%s, %zu lost folder%s\n", completed ? "scanned" : "stopped in",
                ClusterRangeSummary(volume.FirstCluster(), volume.LastCluster(), volume.BytesPerCluster()).c_str(),
                files, files == 1 ? "" : "s", folders, folders == 1 ? "" : "s");

@@ -1,6 +1,11 @@
 #include "cli/json.h"
 
-#include <cstdio>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "cli/cli.h"
 
 namespace relictor::cli {
 namespace {
@@ -26,20 +31,44 @@ std::size_t Utf8Length(std::string_view s, std::size_t i) {
   return n;
 }
 
+// Bytes that go into a JSON string as they are: printable ASCII but the
+// quote and the backslash.
+bool Plain(unsigned char c) { return c >= 0x20 && c < 0x7F && c != '"' && c != '\\'; }
+
+void AppendUnsigned(std::string& out, std::uint64_t v) {
+  char buf[24];
+  char* end = buf + sizeof buf;
+  char* p = end;
+  do {
+    *--p = static_cast<char>('0' + v % 10);
+    v /= 10;
+  } while (v != 0);
+  out.append(p, static_cast<std::size_t>(end - p));
+}
+
 }  // namespace
 
-std::string JsonString(std::string_view s) {
-  std::string out = "\"";
-  for (std::size_t i = 0; i < s.size();) {
+void AppendJsonString(std::string& out, std::string_view s) {
+  out += '"';
+  std::size_t i = 0;
+  while (i < s.size()) {
+    // Runs of plain bytes, the whole of most names, are copied at once.
+    std::size_t run = i;
+    while (run < s.size() && Plain(static_cast<unsigned char>(s[run]))) ++run;
+    if (run > i) {
+      out.append(s.data() + i, run - i);
+      i = run;
+      if (i == s.size()) break;
+    }
     auto c = static_cast<unsigned char>(s[i]);
     if (c == '"' || c == '\\') {
       out += '\\';
       out += static_cast<char>(c);
       ++i;
     } else if (c < 0x20 || c == 0x7F) {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\u%04x", c);
-      out += buf;
+      static const char kHex[] = "0123456789abcdef";
+      const char escape[6] = {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 15]};
+      out.append(escape, sizeof escape);
       ++i;
     } else {
       std::size_t n = Utf8Length(s, i);
@@ -47,56 +76,128 @@ std::string JsonString(std::string_view s) {
         out += "\xEF\xBF\xBD";
         ++i;
       } else {
-        out.append(s.substr(i, n));
+        out.append(s.data() + i, n);
         i += n;
       }
     }
   }
-  return out + "\"";
+  out += '"';
 }
 
-void JsonObject::Key(std::string_view key) {
-  if (!body_.empty()) body_ += ", ";
-  body_ += JsonString(key) + ": ";
+std::string JsonString(std::string_view s) {
+  std::string out;
+  AppendJsonString(out, s);
+  return out;
 }
 
-JsonObject& JsonObject::Add(std::string_view key, std::string_view value) {
-  Key(key);
-  body_ += JsonString(value);
-  return *this;
-}
+OutputBuffer::OutputBuffer(std::FILE* out) : out_(out) { text_.reserve(kBlock + (kBlock >> 2)); }
 
-JsonObject& JsonObject::Add(std::string_view key, std::uint64_t value) {
-  Key(key);
-  body_ += std::to_string(value);
-  return *this;
-}
+OutputBuffer::~OutputBuffer() { Flush(); }
 
-JsonObject& JsonObject::Add(std::string_view key, std::int64_t value) {
-  Key(key);
-  body_ += std::to_string(value);
-  return *this;
-}
-
-JsonObject& JsonObject::Add(std::string_view key, bool value) {
-  Key(key);
-  body_ += value ? "true" : "false";
-  return *this;
-}
-
-JsonObject& JsonObject::AddNull(std::string_view key) {
-  Key(key);
-  body_ += "null";
-  return *this;
-}
-
-void PrintJsonArray(const std::vector<JsonObject>& items) {
-  std::fputs("[", stdout);
-  for (std::size_t i = 0; i < items.size(); ++i) {
-    std::fputs(i ? ",\n " : "\n ", stdout);
-    std::fputs(items[i].Text().c_str(), stdout);
+bool OutputBuffer::Flush() {
+  if (error_ != 0) {
+    text_.clear();
+    return false;
   }
-  std::fputs(items.empty() ? "]\n" : "\n]\n", stdout);
+  // Whatever the C library still holds goes first, then the buffer, with
+  // write(2) directly: a Ctrl-C that arrives while the write waits for a
+  // slow reader interrupts it, and it must go on rather than fail, so that
+  // the listing can still be closed.
+  if (std::fflush(out_) != 0) error_ = errno != 0 ? errno : EIO;
+  const int fd = fileno(out_);
+  std::size_t done = 0;
+  while (error_ == 0 && done < text_.size()) {
+    const ssize_t n = ::write(fd, text_.data() + done, text_.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      error_ = n < 0 && errno != 0 ? errno : EIO;
+      break;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  text_.clear();
+  return error_ == 0;
+}
+
+JsonArrayWriter::JsonArrayWriter(OutputBuffer& out) : out_(out) { out_.Text() += '['; }
+
+JsonArrayWriter::~JsonArrayWriter() {
+  if (!closed_) Close();
+}
+
+void JsonArrayWriter::BeginObject() {
+  objectStart_ = out_.Text().size();
+  inObject_ = true;
+  out_.Text().append(objects_ == 0 ? "\n {" : ",\n {");
+  firstKey_ = true;
+}
+
+void JsonArrayWriter::Key(std::string_view key) {
+  std::string& t = out_.Text();
+  if (!firstKey_) t.append(", ");
+  firstKey_ = false;
+  AppendJsonString(t, key);
+  t.append(": ");
+}
+
+JsonArrayWriter& JsonArrayWriter::Add(std::string_view key, std::string_view value) {
+  Key(key);
+  AppendJsonString(out_.Text(), value);
+  return *this;
+}
+
+JsonArrayWriter& JsonArrayWriter::Add(std::string_view key, std::uint64_t value) {
+  Key(key);
+  AppendUnsigned(out_.Text(), value);
+  return *this;
+}
+
+JsonArrayWriter& JsonArrayWriter::Add(std::string_view key, std::int64_t value) {
+  Key(key);
+  std::string& t = out_.Text();
+  if (value < 0) {
+    t += '-';
+    AppendUnsigned(t, static_cast<std::uint64_t>(-(value + 1)) + 1);
+  } else {
+    AppendUnsigned(t, static_cast<std::uint64_t>(value));
+  }
+  return *this;
+}
+
+JsonArrayWriter& JsonArrayWriter::Add(std::string_view key, bool value) {
+  Key(key);
+  out_.Text().append(value ? "true" : "false");
+  return *this;
+}
+
+JsonArrayWriter& JsonArrayWriter::AddNull(std::string_view key) {
+  Key(key);
+  out_.Text().append("null");
+  return *this;
+}
+
+void JsonArrayWriter::EndObject() {
+  out_.Text() += '}';
+  inObject_ = false;
+  ++objects_;
+  out_.Written();
+}
+
+bool JsonArrayWriter::Close() {
+  if (closed_) return !out_.Failed();
+  closed_ = true;
+  if (inObject_) {
+    out_.Text().resize(objectStart_);
+    inObject_ = false;
+  }
+  out_.Text().append(objects_ == 0 ? "]\n" : "\n]\n");
+  return out_.Flush();
+}
+
+int FinishOutput(OutputBuffer& out, int rc) {
+  if (out.Flush()) return rc;
+  PrintError(std::string("cannot write the output: ") + std::strerror(out.Error()));
+  return kExitError;
 }
 
 }  // namespace relictor::cli

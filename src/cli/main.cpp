@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,8 @@ void PrintHelp() {
       "\noptions of every command:\n"
       "  --replace-char C   character that stands in for the lost first letter of deleted\n"
       "                     FAT short names (default _)\n"
+      "  --no-keep-times    saved files and folders get the time they were written instead\n"
+      "                     of their entry's modification and access times\n"
       "\nexit codes: 0 done, 1 error, 2 bad usage, 130 stopped (Ctrl-C)\n");
 }
 
@@ -65,6 +68,7 @@ int main(int argc, char** argv) {
   }
   auto known = command->options;
   known.push_back({"--replace-char", 1});
+  known.push_back({"--no-keep-times", 0});
   Args parsed;
   std::string error;
   if (!parsed.Parse(rest, known, error)) return UsageError(*command, error);
@@ -79,6 +83,7 @@ int main(int argc, char** argv) {
     }
     context.host.settings.replaceChar = c[0];
   }
+  if (parsed.Has("--no-keep-times")) context.host.settings.keepTimes = false;
   CliJobRunner jobs(context.stderrIsTerminal);
   CliRangeChooser ranges;
   context.jobs = &jobs;
@@ -86,7 +91,16 @@ int main(int argc, char** argv) {
   context.host.jobs = &jobs;
   context.host.rangeChooser = &ranges;
   InstallInterruptHandler();
-  int rc = command->run(context, parsed);
+  int rc;
+  try {
+    rc = command->run(context, parsed);
+  } catch (const std::exception& e) {
+    // A command that fails midway (memory ran out) has, while unwinding,
+    // closed the JSON array it was writing; the failure goes to stderr.
+    std::fflush(stdout);
+    PrintError(std::string("stopped by an internal error: ") + e.what());
+    return kExitError;
+  }
   std::fflush(stdout);
   if (rc == kExitOk && jobs.WasStopped()) rc = kExitStopped;
   return rc;

@@ -125,6 +125,12 @@ class CFATDriver : public CVolumeDriver {
   bool IsEmptyDirectory(std::uint32_t cluster);
   bool LooksLikeDirectoryContent(std::uint32_t cluster);
   bool LooksLikeRootCluster(std::uint32_t cluster);
+  // Whether a cluster holds folder entries that belong to no listed folder:
+  // a later cluster of a deleted folder, whose chain the deletion freed.
+  // Every entry up to the end marker must look like one a file system
+  // wrote, at least one must name a file or folder, and there is no "."
+  // or ".." (that would be a folder's first cluster).
+  bool LooksLikeOrphanedEntries(std::uint32_t cluster);
 
   FatType GetFatType() const { return geometry_.fatType; }
   const FatGeometry& Geometry() const { return geometry_; }

@@ -280,6 +280,27 @@ bool CFATDriver::LooksLikeRootCluster(std::uint32_t cluster) {
   return flag;
 }
 
+bool CFATDriver::LooksLikeOrphanedEntries(std::uint32_t cluster) {
+  if (!LooksLikeDirectoryContent(cluster)) return false;
+  FatDirCursor cursor = StartCursor(cluster, 0);
+  FatRawEntry e;
+  const std::uint64_t perCluster = bytesPerCluster_ / 32;
+  bool previousWasLongName = false;
+  std::uint64_t named = 0;
+  for (std::uint64_t i = 0; i < perCluster && ReadRawEntry(cursor, e) && cursor.cluster == cluster; ++i) {
+    if (e[0] == 0) break;
+    const bool longName = e[11] == 0x0F && le16(ByteSpan(e), 26) == 0;
+    if (longName && ((e[0] & 0x40) || previousWasLongName)) {
+      previousWasLongName = true;
+      continue;
+    }
+    previousWasLongName = false;
+    if (!EntryPassesChecks(e) || e[0] == '.') return false;
+    if (!(e[11] & 0x08)) ++named;
+  }
+  return named > 0;
+}
+
 bool CFATDriver::ScanCluster(std::uint64_t c64, ClusterBitmap& bitmap, ProgressSink* progress) {
   if (!IsDataCluster(c64)) return false;
   const auto c = static_cast<std::uint32_t>(c64);
@@ -295,6 +316,10 @@ bool CFATDriver::ScanCluster(std::uint64_t c64, ClusterBitmap& bitmap, ProgressS
     folderName = "Cluster_" + std::to_string(c);
   } else if (LooksLikeDirectoryContent(c) && LooksLikeRootCluster(c)) {
     folderName = "Cluster_" + std::to_string(c) + " (Root)";
+  } else if (LooksLikeOrphanedEntries(c)) {
+    // The entries of a deleted folder's later cluster: listed as a lost
+    // folder of their own, so that the files they name can be saved too.
+    folderName = "Cluster_" + std::to_string(c);
   } else {
     LostFileGuess guess = ScanForLostFile(*this, c);
     if (!guess.found || !lostFiles_) return false;

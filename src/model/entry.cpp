@@ -18,6 +18,180 @@ bool ToLocal(EntryTime t, std::tm& out) {
   if (static_cast<EntryTime>(tt) != t) return false;
   return localtime_r(&tt, &out) != nullptr;
 }
+
+// The fields of a local time that the texts show.
+struct LocalFields {
+  std::int64_t year = 0;
+  int month = 0, day = 0, hour = 0, minute = 0, second = 0;
+};
+
+constexpr std::int64_t kSecondsPerDay = 86400;
+constexpr std::int64_t kSecondsPerHour = 3600;
+// Years 1 to 9999: the range in which the arithmetic below and the
+// four-digit texts hold; times outside it go to the C library.
+constexpr EntryTime kFirstFastTime = -62135596800;  // 0001-01-01 00:00:00
+constexpr EntryTime kLastFastTime = 253402300799;   // 9999-12-31 23:59:59
+
+// The calendar fields of a count of seconds since 1970 in a zone without
+// offset (the proleptic Gregorian calendar, days counted in eras of 400
+// years, each of which has the same number of days).
+LocalFields CivilFields(std::int64_t t) {
+  std::int64_t days = t / kSecondsPerDay, rest = t % kSecondsPerDay;
+  if (rest < 0) rest += kSecondsPerDay, --days;
+  LocalFields f;
+  f.hour = static_cast<int>(rest / 3600);
+  f.minute = static_cast<int>(rest / 60 % 60);
+  f.second = static_cast<int>(rest % 60);
+  // Shift the epoch to 0000-03-01, so that the leap day ends each year.
+  const std::int64_t z = days + 719468;
+  const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const std::int64_t dayOfEra = z - era * 146097;
+  const std::int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+  const std::int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+  const std::int64_t mp = (5 * dayOfYear + 2) / 153;
+  f.day = static_cast<int>(dayOfYear - (153 * mp + 2) / 5 + 1);
+  f.month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+  f.year = yearOfEra + era * 400 + (f.month <= 2 ? 1 : 0);
+  return f;
+}
+
+// The inverse of CivilFields: seconds since 1970 of calendar fields taken
+// as UTC.
+std::int64_t CivilSeconds(const std::tm& tm) {
+  const std::int64_t month = tm.tm_mon + 1;
+  const std::int64_t year = static_cast<std::int64_t>(tm.tm_year) + 1900 - (month <= 2 ? 1 : 0);
+  const std::int64_t era = (year >= 0 ? year : year - 399) / 400;
+  const std::int64_t yearOfEra = year - era * 400;
+  const std::int64_t dayOfYear = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + tm.tm_mday - 1;
+  const std::int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+  const std::int64_t days = era * 146097 + dayOfEra - 719468;
+  return days * kSecondsPerDay + tm.tm_hour * 3600 + tm.tm_min * 60 + tm.tm_sec;
+}
+
+// Local times for long listings: the offset from UTC is looked up in the
+// C library once per hour of time stamps and cached, since asking it for
+// every one of hundreds of thousands of entries costs more than the
+// listing. An hour is cached only when the library gives the same offset
+// at its first and last second;
+// an hour in which the offset changes (or that a leap second shifts) is
+// left to the library second by second. The cache belongs to its thread,
+// and is emptied when the program switches zones (tzset after a change
+// of TZ updates the library's zone names and offset, which are compared).
+class ZoneCache {
+ public:
+  bool Fields(EntryTime t, LocalFields& out) {
+    if (t < kFirstFastTime || t > kLastFastTime) return LibraryFields(t, out);
+    CheckZone();
+    std::int64_t hour = t / kSecondsPerHour;
+    if (t % kSecondsPerHour < 0) --hour;
+    Slot& slot = slots_[static_cast<std::size_t>(hour) % kSlots];
+    if (!slot.valid || slot.hour != hour) Fill(slot, hour);
+    if (!slot.uniform) return LibraryFields(t, out);
+    out = CivilFields(t + slot.offset);
+    return true;
+  }
+
+ private:
+  struct Slot {
+    bool valid = false;
+    bool uniform = false;
+    std::int64_t hour = 0;
+    std::int64_t offset = 0;
+  };
+  static constexpr std::size_t kSlots = 256;
+
+  static bool LibraryFields(EntryTime t, LocalFields& out) {
+    std::tm tm{};
+    if (!ToLocal(t, tm)) return false;
+    out.year = static_cast<std::int64_t>(tm.tm_year) + 1900;
+    out.month = tm.tm_mon + 1;
+    out.day = tm.tm_mday;
+    out.hour = tm.tm_hour;
+    out.minute = tm.tm_min;
+    out.second = tm.tm_sec;
+    return true;
+  }
+
+  void CheckZone() {
+    if (!zoneRead_) {
+      // The library's zone names and offset are set by tzset, which its
+      // local time conversion runs only once; running it here first makes
+      // them reflect the zone those conversions use.
+      tzset();
+      zoneRead_ = true;
+    }
+    if (tzname[0] == zone_[0] && tzname[1] == zone_[1] && timezone == offset_ && daylight == daylight_) return;
+    zone_[0] = tzname[0];
+    zone_[1] = tzname[1];
+    offset_ = timezone;
+    daylight_ = daylight;
+    for (Slot& s : slots_) s.valid = false;
+  }
+
+  static void Fill(Slot& slot, std::int64_t hour) {
+    slot.valid = true;
+    slot.hour = hour;
+    slot.uniform = false;
+    const std::time_t first = static_cast<std::time_t>(hour * kSecondsPerHour);
+    const std::time_t last = first + static_cast<std::time_t>(kSecondsPerHour - 1);
+    std::tm a{}, b{};
+    if (!localtime_r(&first, &a) || !localtime_r(&last, &b)) return;
+    // The offsets the library applied at the hour's two ends, worked out
+    // from the fields it gave (a leap second shows as a difference too).
+    const std::int64_t offset = CivilSeconds(a) - first;
+    if (CivilSeconds(b) - last != offset) return;
+    slot.offset = offset;
+    slot.uniform = true;
+  }
+
+  Slot slots_[kSlots];
+  bool zoneRead_ = false;
+  const char* zone_[2] = {nullptr, nullptr};
+  long offset_ = 0;
+  int daylight_ = 0;
+};
+
+bool LocalTimeFields(EntryTime t, LocalFields& out) {
+  if (t == kNoTime) return false;
+  thread_local ZoneCache cache;
+  return cache.Fields(t, out);
+}
+
+char* PutDigits(char* p, std::int64_t value, int width) {
+  for (int i = width - 1; i >= 0; --i) {
+    p[i] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  }
+  return p + width;
+}
+
+// "%04d/%02d/%02d", and with `withTime` " %02d:%02d:%02d", into `out`.
+std::size_t PutDateText(const LocalFields& f, bool withTime, char* out) {
+  if (f.year < 0 || f.year > 9999) {
+    // Only the C library's path gives such years; printed as it always was.
+    const int year = static_cast<int>(f.year);
+    if (withTime) {
+      return static_cast<std::size_t>(std::snprintf(out, kDateTextCapacity, "%04d/%02d/%02d %02d:%02d:%02d", year,
+                                                    f.month, f.day, f.hour, f.minute, f.second));
+    }
+    return static_cast<std::size_t>(std::snprintf(out, kDateTextCapacity, "%04d/%02d/%02d", year, f.month, f.day));
+  }
+  char* p = PutDigits(out, f.year, 4);
+  *p++ = '/';
+  p = PutDigits(p, f.month, 2);
+  *p++ = '/';
+  p = PutDigits(p, f.day, 2);
+  if (withTime) {
+    *p++ = ' ';
+    p = PutDigits(p, f.hour, 2);
+    *p++ = ':';
+    p = PutDigits(p, f.minute, 2);
+    *p++ = ':';
+    p = PutDigits(p, f.second, 2);
+  }
+  *p = '\0';
+  return static_cast<std::size_t>(p - out);
+}
 }  // namespace
 
 void SetFolderTypeName(std::string name) { FolderTypeName() = std::move(name); }
@@ -44,21 +218,32 @@ std::string StatusText(std::uint32_t status) {
   }
 }
 
+std::size_t FormatDateTimeTo(EntryTime t, char* out) {
+  LocalFields f;
+  if (!LocalTimeFields(t, f)) {
+    out[0] = '\0';
+    return 0;
+  }
+  return PutDateText(f, true, out);
+}
+
+std::size_t FormatDateTo(EntryTime t, char* out) {
+  LocalFields f;
+  if (!LocalTimeFields(t, f)) {
+    out[0] = '\0';
+    return 0;
+  }
+  return PutDateText(f, false, out);
+}
+
 std::string FormatDateTime(EntryTime t) {
-  std::tm tm{};
-  if (!ToLocal(t, tm)) return {};
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%04d/%02d/%02d %02d:%02d:%02d", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
-                tm.tm_hour, tm.tm_min, tm.tm_sec);
-  return buf;
+  char buf[kDateTextCapacity];
+  return std::string(buf, FormatDateTimeTo(t, buf));
 }
 
 std::string FormatDate(EntryTime t) {
-  std::tm tm{};
-  if (!ToLocal(t, tm)) return {};
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%04d/%02d/%02d", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
-  return buf;
+  char buf[kDateTextCapacity];
+  return std::string(buf, FormatDateTo(t, buf));
 }
 
 std::string TypeTextFromName(const std::string& name) {
@@ -102,8 +287,13 @@ std::string CDirEntry::GetCreatedText() const { return FormatDateTime(created); 
 std::string CDirEntry::GetModifiedText() const { return FormatDateTime(modified); }
 
 std::string CDirEntry::GetAccessedText() const {
-  if (volume != nullptr && volume->KeepsAccessTimeOfDay()) return FormatDateTime(accessed);
-  return FormatDate(accessed);
+  char buf[kDateTextCapacity];
+  return std::string(buf, GetAccessedTextTo(buf));
+}
+
+std::size_t CDirEntry::GetAccessedTextTo(char* out) const {
+  if (volume != nullptr && volume->KeepsAccessTimeOfDay()) return FormatDateTimeTo(accessed, out);
+  return FormatDateTo(accessed, out);
 }
 
 CDirEntry* CDirectory::Append(std::unique_ptr<CDirEntry> child) {

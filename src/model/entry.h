@@ -67,6 +67,8 @@ class CDirEntry {
   // As above on volumes that keep the access time of day (NTFS); the date
   // alone ("%04d/%02d/%02d") on every other volume.
   std::string GetAccessedText() const;
+  // GetAccessedText into a buffer of kDateTextCapacity bytes; its length.
+  std::size_t GetAccessedTextTo(char* out) const;
 
   template <typename T>
   bool IsKindOf() const {
@@ -101,6 +103,13 @@ class CDirectory : public CDirEntry {
   // search, the file count or the saving ask; a lost-files folder then
   // does not start a deep scan.
   virtual void Populate(bool includeDeleted, bool deletedFilesOnly, bool force) = 0;
+
+  // What tells this folder apart from every other folder of its volume,
+  // where the reader knows it: the first cluster of a FAT folder, the
+  // record number of an NTFS one. Walks over the tree (search, count,
+  // save, list) enter each folder once by this key, so a damaged volume
+  // whose folder entries share a folder costs no more than a tree.
+  virtual bool GetFolderKey(std::uint64_t& key) const { return GetFirstCluster(key); }
 
   // Appends a child, taking ownership; returns it.
   CDirEntry* Append(std::unique_ptr<CDirEntry> child);
@@ -138,6 +147,13 @@ std::string StatusText(std::uint32_t status);
 // Local time texts; empty when the time is unset or cannot be converted.
 std::string FormatDateTime(EntryTime t);
 std::string FormatDate(EntryTime t);
+// The same texts written into a buffer of kDateTextCapacity bytes, with a
+// terminating zero; they return the text's length (0 when empty). Long
+// listings use these: they reuse one buffer and look the zone's offset up
+// once per hour of time stamps rather than once per time.
+inline constexpr std::size_t kDateTextCapacity = 64;
+std::size_t FormatDateTimeTo(EntryTime t, char* out);
+std::size_t FormatDateTo(EntryTime t, char* out);
 // The type text of a file name: the text after its last ".", or the whole
 // name when it has none.
 std::string TypeTextFromName(const std::string& name);

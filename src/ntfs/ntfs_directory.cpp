@@ -8,6 +8,7 @@
 
 #include "ntfs/ntfs_attribute_list.h"
 #include "ntfs/ntfs_driver.h"
+#include "ntfs/ntfs_standard_information.h"
 #include "scan/deep_scan.h"
 
 namespace relictor {
@@ -105,8 +106,10 @@ void CNTFSDriver::BuildRecordIndex() {
     if (!ListableRecord(i, h, fn)) continue;
     const std::uint64_t parent = fn.fields.parent;
     // A record cannot be its own folder (the root names itself "." and is
-    // not listed); listing it would nest it in itself without end.
-    if (parent == i) continue;
+    // not listed); listing it would nest it in itself without end. Nor is
+    // the root ever a child: a damaged root whose name gives one of its
+    // own subfolders as its parent would nest the whole tree into itself.
+    if (parent == i || i == kNtfsRootRecord) continue;
     children_.push_back({parent, i});
     if (h.IsDirectory() && !(fn.fields.flags & kNtfsFileAttrSystem)) foldersWithSubfolders_.push_back(parent);
     if (!h.InUse()) {
@@ -148,6 +151,20 @@ std::vector<std::uint64_t> CNTFSDriver::ChildrenOf(std::uint64_t folder) const {
 bool CNTFSDriver::FolderHasSubfolders(std::uint64_t folder) const {
   return std::binary_search(foldersWithSubfolders_.begin(), foldersWithSubfolders_.end(), folder);
 }
+
+namespace {
+
+// Whether `record` is the folder itself or one of the folders above it.
+bool IsOwnOrAncestorRecord(const CNTFSDirectory* folder, std::uint64_t record) {
+  int depth = 0;
+  for (const CDirEntry* f = folder; f != nullptr && depth < 4096; f = f->parent, ++depth) {
+    auto* d = dynamic_cast<const CNTFSDirectory*>(f);
+    if (d && d->reference == record) return true;
+  }
+  return false;
+}
+
+}  // namespace
 
 CNTFSDriver* CNTFSDirectory::Driver() const { return dynamic_cast<CNTFSDriver*>(volume); }
 
@@ -201,6 +218,8 @@ void CNTFSDirectory::Populate(bool, bool, bool force) {
     return;
   }
   for (std::uint64_t record : d->ChildrenOf(reference)) {
+    // A folder never appears inside itself or inside a folder below it.
+    if (IsOwnOrAncestorRecord(this, record)) continue;
     auto entry = MakeEntry(*d, record);
     if (entry) Append(std::move(entry));
   }
@@ -230,14 +249,30 @@ std::unique_ptr<CDirEntry> CNTFSDirectory::MakeEntry(CNTFSDriver& d, std::uint64
   }
   const std::string shown = chosen->name.empty() ? "Record_" + std::to_string(record) : chosen->name;
   const bool deletedRecord = !h.InUse();
+  // Times and attribute flags come from $STANDARD_INFORMATION, which the
+  // file system keeps current; the copies in $FILE_NAME are refreshed only
+  // when the file is created, renamed or moved, so they would show an
+  // edited file with its creation time as its modification time. They
+  // stand in only where the record has no sound $STANDARD_INFORMATION.
+  NtfsStandardInformation times;
+  times.created = first.fields.created;
+  times.modified = first.fields.modified;
+  times.accessed = first.fields.accessed;
+  times.flags = chosen->fields.flags;
+  if (auto si = FindStandardInformation(r)) {
+    times = *si;
+    // Only the $FILE_NAME copy carries the bit that marks a folder (one with
+    // a name index); it is kept, so a folder's flags still say it is one.
+    times.flags |= chosen->fields.flags & kNtfsFileAttrNameIndex;
+  }
   auto setCommon = [&](CDirEntry& e) {
     e.volume = &d;
     e.parent = this;
     e.name = shown;
-    e.created = FileTimeToEntryTime(first.fields.created);
-    e.modified = FileTimeToEntryTime(first.fields.modified);
-    e.accessed = FileTimeToEntryTime(first.fields.accessed);
-    e.attributes = chosen->fields.flags;
+    e.created = FileTimeToEntryTime(times.created);
+    e.modified = FileTimeToEntryTime(times.modified);
+    e.accessed = FileTimeToEntryTime(times.accessed);
+    e.attributes = times.flags;
     e.deleted = deletedRecord;
   };
   if (h.IsDirectory()) {

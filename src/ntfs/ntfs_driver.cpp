@@ -9,6 +9,7 @@
 #include <limits>
 
 #include "ntfs/ntfs_attribute_list.h"
+#include "volume/checked.h"
 #include "worker/frontend.h"
 #include "worker/worker.h"
 
@@ -192,11 +193,10 @@ bool CNTFSDriver::SetupMft() {
   // The image can be no larger than the MFT's runs reach, nor than the
   // volume or the device: a damaged size field must not make the load
   // claim memory for data that cannot exist.
+  // (A product that does not fit in 64 bits bounds nothing.)
   std::uint64_t imageBytes = realSize;
-  if (mftMappedClusters_ <= std::numeric_limits<std::uint64_t>::max() / bytesPerCluster_) {
-    imageBytes = std::min(imageBytes, mftMappedClusters_ * bytesPerCluster_);
-  }
-  imageBytes = std::min(imageBytes, clusterCount_ * bytesPerCluster_);
+  imageBytes = std::min(imageBytes, CheckedMul(mftMappedClusters_, bytesPerCluster_).value_or(imageBytes));
+  imageBytes = std::min(imageBytes, CheckedMul(clusterCount_, bytesPerCluster_).value_or(imageBytes));
   if (device_) imageBytes = std::min(imageBytes, device_->Size());
   recordCount_ = imageBytes / recordSize_;
   if (recordCount_ == 0) return Fail("the MFT holds no records");
@@ -315,6 +315,7 @@ class MftLoadTask final : public WorkerTask {
       }
     }
     if (remaining_ == 0) {
+      FixUpTo(d_.mftImageSize_);
       d_.FinishMftLoad();
       return true;
     }
@@ -343,6 +344,7 @@ class MftLoadTask final : public WorkerTask {
       }
       done += k;
       counter_ += k;
+      FixUpTo(at + k * bpc);
       if (index % 32 == 0) Report(p);
     }
     vcn_ += n;
@@ -353,6 +355,21 @@ class MftLoadTask final : public WorkerTask {
 
  private:
   static constexpr std::uint64_t kBlockClusters = 32;
+
+  // Applies the fixups of every record that lies wholly before `end` of
+  // the image and has not had them yet. The image is filled from its start
+  // on and never written again behind the block just read, so each record
+  // is fixed up once, right after its last byte arrived and while its
+  // bytes are still in the processor's cache: a separate pass over the
+  // whole image afterwards would fetch them from memory again.
+  void FixUpTo(std::uint64_t end) {
+    const std::uint64_t size = d_.recordSize_;
+    end = std::min(end, d_.mftImageSize_);
+    for (; (fixed_ + 1) * size <= end; ++fixed_) {
+      std::span<std::uint8_t> r(d_.mftImage_.get() + fixed_ * size, static_cast<std::size_t>(size));
+      if (HasFileSignature(ByteSpan(r.data(), r.size()))) ApplyFixups(r);
+    }
+  }
 
   void Report(ProgressSink* p) const {
     if (!p) return;
@@ -368,6 +385,7 @@ class MftLoadTask final : public WorkerTask {
   std::uint64_t remaining_ = 0;
   std::uint64_t total_ = 0;
   std::uint64_t counter_ = 0;
+  std::uint64_t fixed_ = 0;  // records fixed up so far
   std::vector<std::uint8_t> block_;
 };
 
@@ -376,10 +394,9 @@ bool CNTFSDriver::LoadMft() {
   if (recordCount_ == 0) return false;
   // Every load starts from a zeroed image, so that nothing of an earlier,
   // stopped load or of a block that failed to read is taken for records.
-  mftImage_.reset();
+  mftImage_.Reset();
   mftImageSize_ = recordCount_ * recordSize_;
-  mftImage_.reset(static_cast<std::uint8_t*>(std::calloc(static_cast<std::size_t>(mftImageSize_), 1)));
-  if (!mftImage_) return false;
+  if (!mftImage_.Allocate(static_cast<std::size_t>(mftImageSize_))) return false;
   MftLoadTask task(*this);
   JobInfo info{JobKind::LoadMft, "Scanning...", displayName_, bytesPerCluster_};
   InlineJobRunner inlineRunner;
@@ -387,17 +404,14 @@ bool CNTFSDriver::LoadMft() {
   const bool finished = runner.Run(task, info);
   if (!finished || !mftLoaded_) {
     mftLoaded_ = false;
-    mftImage_.reset();
+    mftImage_.Reset();
     return false;
   }
   return true;
 }
 
 void CNTFSDriver::FinishMftLoad() {
-  for (std::uint64_t n = 0; n < recordCount_; ++n) {
-    std::span<std::uint8_t> r(mftImage_.get() + n * recordSize_, recordSize_);
-    if (HasFileSignature(ByteSpan(r.data(), r.size()))) ApplyFixups(r);
-  }
+  // Every record has had its fixups applied by the load.
   // The index is built from the image, which is whole from here on.
   mftLoaded_ = true;
   BuildRecordIndex();

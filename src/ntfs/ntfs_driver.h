@@ -21,6 +21,7 @@
 #include "ntfs/ntfs_record.h"
 #include "volume/boot_sector.h"
 #include "volume/driver.h"
+#include "volume/zeroed_memory.h"
 
 namespace relictor {
 
@@ -173,11 +174,8 @@ class CNTFSDriver : public CVolumeDriver {
   std::uint64_t mftMappedClusters_ = 0;
   std::uint64_t recordCount_ = 0;
   // The MFT image. Its memory comes zeroed from the system without being
-  // written first (calloc), so that the load touches each page once.
-  struct FreeDeleter {
-    void operator()(std::uint8_t* p) const { std::free(p); }
-  };
-  std::unique_ptr<std::uint8_t, FreeDeleter> mftImage_;
+  // written first, so that the load touches each page once.
+  ZeroedMemory mftImage_;
   std::uint64_t mftImageSize_ = 0;
   bool mftLoaded_ = false;
   int mftLoads_ = 0;
@@ -198,6 +196,10 @@ class CNTFSDirectory : public CDirectory {
   const char* ClassName() const override { return "CNTFSDirectory"; }
   bool HasSubfolders(bool includeDeleted) override;
   void Populate(bool includeDeleted, bool deletedFilesOnly, bool force) override;
+  bool GetFolderKey(std::uint64_t& key) const override {
+    key = reference;
+    return true;
+  }
 
   // The folder's record number (48 bits; for a "Cluster_%d" placeholder the
   // lost parent's number, for "LostFiles" 0 and "DeletedFiles" 1).

@@ -13,6 +13,7 @@
 #include "ntfs/ntfs_driver.h"
 #include "ntfs/ntfs_lznt1.h"
 #include "scan/signatures.h"
+#include "volume/checked.h"
 #include "worker/frontend.h"
 #include "worker/worker.h"
 
@@ -407,7 +408,7 @@ bool CNTFSFile::SaveData(OutputFile& out, ProgressSink* progress) {
     // saved as they lie, whole 512-byte blocks of cipher text as far as
     // the file's clusters reach, so that they can be decrypted elsewhere.
     std::uint64_t raw = s.realSize / 512 * 512 + (s.realSize % 512 != 0 ? 512 : 0);
-    raw = std::min(raw, s.mappedClusters * bpc);
+    raw = std::min(raw, CheckedMul(s.mappedClusters, bpc).value_or(raw));
     out.NoteProblem("the file is encrypted: its data are saved as they lie on the volume, not decrypted");
     StreamSaver saver(*d, out, progress, raw);
     ok = saver.CopyRuns(s.runs, std::numeric_limits<std::uint64_t>::max());

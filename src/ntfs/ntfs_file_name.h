@@ -21,6 +21,8 @@ enum NtfsNameSpace : std::uint8_t {
 };
 
 inline constexpr std::uint32_t kNtfsFileAttrSystem = 0x0004;
+// Set in a folder's $FILE_NAME flags: the folder has an index of names.
+inline constexpr std::uint32_t kNtfsFileAttrNameIndex = 0x10000000;
 
 // The fixed part of a $FILE_NAME value, in front of the name.
 inline constexpr std::size_t kNtfsFileNameHeader = 66;

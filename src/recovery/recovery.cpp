@@ -75,7 +75,7 @@ using FolderKey = std::pair<const void*, std::uint64_t>;
 
 bool FolderKeyOf(const CDirectory& folder, FolderKey& key) {
   std::uint64_t cluster = 0;
-  if (!folder.GetFirstCluster(cluster)) return false;
+  if (!folder.GetFolderKey(cluster)) return false;
   key = {folder.volume, cluster};
   return true;
 }
@@ -346,7 +346,34 @@ bool SavingRun::SaveFolderAt(CDirectory& folder, OutputFolder& parent, bool& rep
                                  "the entry is neither a file nor a folder", false});
     }
   }
+  // Last, since every file written into the folder changed its time.
+  if (here.IsOpen()) ApplyTimes(folder, here.Fd());
   return true;
+}
+
+void SavingRun::ApplyTimes(const CDirEntry& entry, int fd) {
+  bool keep = false;
+  if (keepTimes.has_value()) {
+    keep = *keepTimes;
+  } else if (entry.volume != nullptr) {
+    keep = entry.volume->GetHost().settings.keepTimes;
+  }
+  if (!keep || fd < 0) return;
+  timespec times[2];
+  times[0].tv_sec = 0;
+  times[0].tv_nsec = UTIME_OMIT;
+  times[1] = times[0];
+  if (entry.accessed != kNoTime) {
+    times[0].tv_sec = static_cast<time_t>(entry.accessed);
+    times[0].tv_nsec = 0;
+  }
+  if (entry.modified != kNoTime) {
+    times[1].tv_sec = static_cast<time_t>(entry.modified);
+    times[1].tv_nsec = 0;
+  }
+  // A time the output's file system cannot hold is not worth failing the
+  // saving for: the file itself is what the user wants back.
+  (void)::futimens(fd, times);
 }
 
 bool SavingRun::SaveFile(CFSFile& file, OutputFolder& parent, bool& replaceFilesFlag) {
@@ -403,6 +430,7 @@ bool SavingRun::WriteFile(CFSFile& file, OutputFolder& folder, const std::string
   record.problems = out.Problems();
   if (::fstat(fd, &st) == 0) record.written = static_cast<std::uint64_t>(st.st_size);
   else record.written = out.BytesWritten();
+  ApplyTimes(file, fd);
   if (::close(fd) != 0) {
     record.problems.push_back("the file could not be written to the end: " + SystemText(errno));
     ok = false;

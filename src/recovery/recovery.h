@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -130,6 +131,10 @@ class SavingRun {
   // The two flags of the run, both false at its start.
   bool replaceFiles = false;    // an existing file is replaced without asking
   bool replaceFolders = false;  // an existing folder is written into without asking
+  // Whether saved files and folders keep their entry's modification and
+  // access times. Unset: as the settings of the entry's reader say
+  // (Settings::keepTimes), which is how the front ends choose.
+  std::optional<bool> keepTimes;
 
   // Counts, then saves the selection in row order (folders through
   // SaveFolder, files through SaveFile) until the first false result.
@@ -152,6 +157,9 @@ class SavingRun {
                     int depth);
   // Creates `name` in `folder` and lets the entry's reader write it.
   bool WriteFile(CFSFile& file, OutputFolder& folder, const std::string& name);
+  // Gives an output file or folder its entry's times when the run keeps
+  // them; a time the entry does not know is left as the system set it.
+  void ApplyTimes(const CDirEntry& entry, int fd);
   OutputFolder OpenChildFolder(OutputFolder& parent, const std::string& name);
   OutputNameSet& NamesOf(OutputFolder& folder);
   int Ask(const std::string& text);

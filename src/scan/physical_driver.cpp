@@ -4,7 +4,9 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 
+#include "volume/checked.h"
 #include "worker/frontend.h"
 #include "worker/worker.h"
 
@@ -210,9 +212,12 @@ bool FindLostDrivers(CPhysicalDriver& disk, std::vector<std::unique_ptr<CVolumeD
     // step past the start of a volume that follows right behind.
     if (LooksLikeLostNtfs(b)) {
       v.kind = FsKind::Ntfs;
-      v.sectors = le32(b, 40);
+      // The total is a 64-bit field; a damaged one may be as large as it
+      // likes, and then the walk simply ends.
+      v.sectors = le64(b, 40);
       v.fsName = "NTFS";
-      next = s + v.sectors;  // lands on the backup boot sector, which is passed
+      const std::optional<std::uint64_t> end = CheckedAdd(s, v.sectors);
+      next = end ? *end : last;  // lands on the backup boot sector, which is passed
     } else if (LooksLikeLostFat(b)) {
       v.kind = FsKind::Fat;
       std::uint32_t total32 = le32(b, 32);
@@ -237,6 +242,7 @@ bool FindLostDrivers(CPhysicalDriver& disk, std::vector<std::unique_ptr<CVolumeD
       }
       if (found) found->push_back(v);
     }
+    if (next >= last) break;
     s = next + 1;
   }
   if (progress && last > disk.FirstCluster()) disk.ReportScanProgress(progress, last);

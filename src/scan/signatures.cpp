@@ -4,16 +4,22 @@
 #include <array>
 #include <cstring>
 #include <limits>
+#include <optional>
+#include <unordered_set>
 #include <vector>
 
 #include "model/entry.h"
+#include "scan/media_rules.h"
+#include "volume/checked.h"
 #include "volume/driver.h"
+#include "volume/walk_memo.h"
 
 namespace relictor {
 
 const char* const kTypeNames[kTypeNameCount] = {
     "BMP", "JPG", "GIF", "TGA", "TIFF", "PCX", "PNG", "OFFICE", "DOC", "XLS", "PPT", "VSD", "MDB",
     "PDF", "DBF", "HTM", "HTML", "AVI", "WAV", "CDR", "MID", "MOV", "ZIP", "RAR", "TAR",
+    "MP3", "OGG", "MP4", "M4A", "MPG", "DOCX", "XLSX", "PPTX", "ODT", "ODS", "ODP", "EPUB",
 };
 
 namespace {
@@ -40,6 +46,65 @@ bool EqualsIgnoringCase(ByteSpan b, std::size_t at, const char* lower, std::size
   return true;
 }
 
+// A TGA header has few valid values in its first 18 bytes: the colour-map
+// type is 0 or 1 and agrees with the image type (1 and 9 are colour-mapped,
+// 2 and 10 true-colour, 3 and 11 grey), an image without a colour map
+// leaves the colour-map fields 0, the pixel depth suits the image type,
+// the image is not 0 pixels wide or high, and the two top bits of the
+// descriptor are 0. Two bytes alone would be met inside every few hundred
+// clusters of a photo.
+bool IsTgaHeader(ByteSpan b) {
+  if (!InBounds(b, 0, 18)) return false;
+  const std::uint8_t mapType = le8(b, 1), type = le8(b, 2), depth = le8(b, 16);
+  const bool mapped = type == 1 || type == 9;
+  const bool trueColour = type == 2 || type == 10;
+  const bool grey = type == 3 || type == 11;
+  if (!mapped && !trueColour && !grey) return false;
+  if (mapType > 1 || (mapped && mapType != 1)) return false;
+  if (mapType == 0) {
+    for (std::size_t i = 3; i <= 7; ++i) {
+      if (le8(b, i) != 0) return false;
+    }
+  } else {
+    const std::uint8_t entryBits = le8(b, 7);
+    if (le16(b, 5) == 0 || (entryBits != 15 && entryBits != 16 && entryBits != 24 && entryBits != 32)) return false;
+  }
+  if (le16(b, 12) == 0 || le16(b, 14) == 0) return false;
+  if ((le8(b, 17) & 0xC0) != 0) return false;
+  if (trueColour) return depth == 15 || depth == 16 || depth == 24 || depth == 32;
+  return depth == 8 || depth == 16;
+}
+
+bool IsId3Start(ByteSpan b) {
+  if (!Bytes(b, 0, "ID3", 3) || !InBounds(b, 0, 10)) return false;
+  const std::uint8_t version = le8(b, 3);
+  if (version < 2 || version > 4 || le8(b, 4) == 0xFF) return false;
+  for (std::size_t i = 6; i < 10; ++i) {
+    if (le8(b, i) & 0x80) return false;
+  }
+  return true;
+}
+
+// The first page of an Ogg stream: version 0, the beginning-of-stream flag.
+bool IsOggStart(ByteSpan b) {
+  return Bytes(b, 0, "OggS", 4) && InBounds(b, 0, 27) && le8(b, 4) == 0 && (le8(b, 5) & 0x02) != 0;
+}
+
+// An MP4 or QuickTime movie starts with its file-type box, which is small.
+bool IsFileTypeBox(ByteSpan b) {
+  if (!Bytes(b, 4, "ftyp", 4) || !InBounds(b, 0, 12)) return false;
+  const std::uint32_t size = (std::uint32_t{le8(b, 0)} << 24) | (std::uint32_t{le8(b, 1)} << 16) |
+                             (std::uint32_t{le8(b, 2)} << 8) | le8(b, 3);
+  return size >= 12 && size <= 4096;
+}
+
+// A pack header of an MPEG-1 or MPEG-2 program stream.
+bool IsPackHeader(ByteSpan b) {
+  if (!Bytes(b, 0, "\0\0\x01\xBA", 4) || !InBounds(b, 0, 5)) return false;
+  const std::uint8_t mark = le8(b, 4);
+  return (mark & 0xC0) == 0x40 || (mark & 0xF0) == 0x20;
+}
+
 }  // namespace
 
 std::uint16_t IdentifySignature(ByteSpan cluster) {
@@ -54,11 +119,7 @@ std::uint16_t IdentifySignature(ByteSpan cluster) {
   }
   if (IsBmpHeader(b)) return kTypeBmp;
   if (Bytes(b, 0, "GIF8", 4) && (at(4) == '9' || at(4) == '7') && at(5) == 'a') return kTypeGif;
-  // A weak test that comes early on purpose: a cluster of zeros is "TGA".
-  if (b.size() >= 3 && at(1) == 0) {
-    std::uint8_t t = at(2);
-    if (t <= 3 || t == 9 || t == 10 || t == 11) return kTypeTga;
-  }
+  if (IsTgaHeader(b)) return kTypeTga;
   if (Bytes(b, 0, "II*\0", 4) || Bytes(b, 0, "MM\0*", 4)) return kTypeTiff;
   if (b.size() > 69 && at(0) == 0x0A && at(2) == 1) {
     std::uint8_t version = at(1), bits = at(3);
@@ -83,9 +144,109 @@ std::uint16_t IdentifySignature(ByteSpan cluster) {
   if (InBounds(b, 0, 4) && le32(b, 0) == 0x04034B50) return kTypeZip;
   if (Bytes(b, 0, "Rar!\x1A\x07\0", 7)) return kTypeRar;
   if (Bytes(b, 257, "ustar\0", 6)) return kTypeTar;
+  if (IsId3Start(b)) return kTypeMp3;
+  if (IsOggStart(b)) return kTypeOgg;
+  if (IsFileTypeBox(b)) return kTypeMp4;
+  if (IsPackHeader(b)) return kTypeMpg;
   return kNoType;
 }
 
+bool StartsWithStrongSignature(ByteSpan cluster) {
+  switch (IdentifySignature(cluster)) {
+    case kNoType:
+    case kTypeTga:
+    case kTypePcx:
+    case kTypeDbf: return false;
+    // Two bytes are too few: a JPEG start is only believed with the FF of
+    // its first marker behind them.
+    case kTypeJpg: return InBounds(cluster, 0, 3) && le8(cluster, 2) == 0xFF;
+    default: return true;
+  }
+}
+
+
+// ---------------------------------------------------------------------------
+// Remembered walks
+
+namespace {
+
+// Rules that note their walks in the volume's memo. Searches are told
+// apart by their pattern, hashed into the point's state.
+enum WalkRule : std::uint32_t { kWalkGif = 1, kWalkJpeg = 2, kWalkPcx = 3, kWalkSearch = 4 };
+
+WalkMemo& MemoOf(CDriver& volume) {
+  return volume.Walks().For(volume.FirstCluster(), volume.LastCluster(), ClusterStream::ClusterSize(volume));
+}
+
+// The points one walk passes, and what it learns from earlier walks. Only
+// the first resumable point in each cluster is looked up and noted: two
+// walks that met somewhere inside a cluster go on alike and meet again at
+// the first such point of the next cluster they both enter, so the memo
+// holds at most one point per cluster and walk.
+class WalkTrail {
+ public:
+  WalkTrail(CDriver& volume, const ClusterStream& stream, std::uint32_t rule)
+      : memo_(MemoOf(volume)), s_(stream), rule_(rule) {}
+
+  // At a point where the walk could be resumed in parser state `state`,
+  // having counted `counted` so far: the end an earlier walk met from
+  // here, if any.
+  std::optional<WalkEnd> At(std::uint64_t state, std::uint64_t counted = 0) {
+    return AtPoint(s_.Cluster(), s_.Offset(), state, counted);
+  }
+  std::optional<WalkEnd> AtPoint(std::uint64_t cluster, std::uint64_t offset, std::uint64_t state,
+                                 std::uint64_t counted) {
+    if (noted_ && cluster == lastCluster_) return std::nullopt;
+    noted_ = true;
+    lastCluster_ = cluster;
+    const WalkPoint point{cluster, offset, state, rule_};
+    if (const WalkEnd* end = memo_.Find(point)) return *end;
+    points_.push_back({point, counted});
+    return std::nullopt;
+  }
+
+  // Remembers the end for every point passed; `end.counted` is the total
+  // counted from the start of the walk.
+  void End(const WalkEnd& end) {
+    for (const Noted& n : points_) {
+      WalkEnd fromHere = end;
+      fromHere.counted = end.counted >= n.counted ? end.counted - n.counted : 0;
+      memo_.Remember(n.point, fromHere);
+    }
+    points_.clear();
+  }
+  void Fail() { End(WalkEnd{}); }
+
+ private:
+  struct Noted {
+    WalkPoint point;
+    std::uint64_t counted;
+  };
+  WalkMemo& memo_;
+  const ClusterStream& s_;
+  std::uint32_t rule_;
+  bool noted_ = false;
+  std::uint64_t lastCluster_ = 0;
+  std::vector<Noted> points_;
+};
+
+// Bytes from offset 0 of cluster `from` to (cluster, offset), or nothing
+// when that cannot be told in 64 bits.
+std::optional<std::uint64_t> Distance(std::uint64_t from, std::uint64_t cluster, std::uint64_t offset,
+                                      std::uint64_t clusterSize) {
+  if (cluster < from) return std::nullopt;
+  const std::optional<std::uint64_t> whole = CheckedMul(cluster - from, clusterSize);
+  if (!whole || *whole > std::numeric_limits<std::uint64_t>::max() - offset) return std::nullopt;
+  return *whole + offset;
+}
+
+std::uint64_t PatternKey(const std::uint8_t* pattern, std::size_t length, bool ignoreCase) {
+  std::uint64_t h = 0xCBF29CE484222325ull ^ (ignoreCase ? 1u : 0u);
+  for (std::size_t i = 0; i < length; ++i) h = (h ^ pattern[i]) * 0x100000001B3ull;
+  return (h ^ length) * 0x100000001B3ull;
+}
+
+}  // namespace
 
 // ---------------------------------------------------------------------------
 // Cluster stream
@@ -162,6 +323,18 @@ std::uint64_t ClusterStream::Read(void* buffer, std::uint64_t n) {
   const std::uint64_t size = ClusterSize(volume_);
   if (!valid_ || size == 0 || n == 0) return 0;
   auto* out = static_cast<std::uint8_t*>(buffer);
+  // Most reads of the walks are a few bytes inside the loaded cluster:
+  // they are copied without the loop.
+  if (loaded_ && offset_ < size && n < size - offset_) {
+    const std::uint8_t* from = volume_.ClusterBuffer().data() + offset_;
+    if (n == 1) {
+      *out = *from;
+    } else {
+      std::memcpy(out, from, static_cast<std::size_t>(n));
+    }
+    offset_ += n;
+    return n;
+  }
   std::uint64_t left = n;
   while (left > 0) {
     if (!Load()) return 0;
@@ -177,6 +350,10 @@ std::uint64_t ClusterStream::Read(void* buffer, std::uint64_t n) {
 
 namespace {
 
+bool IsZeroCluster(ByteSpan b) {
+  return std::all_of(b.begin(), b.end(), [](std::uint8_t v) { return v == 0; });
+}
+
 bool TailMatches(const std::uint8_t* data, const std::uint8_t* pattern, std::size_t length, bool ignoreCase) {
   for (std::size_t i = 1; i < length; ++i) {
     std::uint8_t c = data[i];
@@ -191,9 +368,17 @@ bool TailMatches(const std::uint8_t* data, const std::uint8_t* pattern, std::siz
 std::int64_t ClusterStream::FindPattern(const std::uint8_t* pattern, std::size_t length, bool ignoreCase) {
   const std::uint64_t size = ClusterSize(volume_);
   if (!valid_ || size == 0 || pattern == nullptr || length == 0 || length > size) return -1;
+  // Every arrival at the start of a following cluster is a point another
+  // search for the same pattern may reach too; from there both find the
+  // same match or fail at the same cluster.
+  WalkTrail trail(volume_, *this, kWalkSearch);
+  const std::uint64_t key = PatternKey(pattern, length, ignoreCase);
   std::uint64_t passed = 0;
   for (;;) {
-    if (!Load()) return -1;
+    if (!Load()) {
+      trail.Fail();
+      return -1;
+    }
     const std::uint8_t* data = volume_.ClusterBuffer().data();
     if (size - offset_ >= length) {
       const std::uint64_t lastStart = size - length;
@@ -205,7 +390,11 @@ std::int64_t ClusterStream::FindPattern(const std::uint8_t* pattern, std::size_t
         if (TailMatches(data + pos, pattern, length, ignoreCase)) {
           std::uint64_t result = passed + (pos - offset_) + length;
           offset_ = pos + length;
-          if (!StepOverBoundary()) return -1;
+          if (!StepOverBoundary()) {
+            trail.Fail();
+            return -1;
+          }
+          trail.End(WalkEnd{true, cluster_, offset_, 0, 0});
           if (result > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) return -1;
           return static_cast<std::int64_t>(result);
         }
@@ -214,9 +403,37 @@ std::int64_t ClusterStream::FindPattern(const std::uint8_t* pattern, std::size_t
     }
     passed += size - offset_;
     offset_ = size;
-    if (!StepOverBoundary() || !Load()) return -1;
-    // Another file starts here, so the one being measured cannot go on.
-    if (IdentifySignature(ByteSpan(volume_.ClusterBuffer().data(), static_cast<std::size_t>(size))) != kNoType) {
+    if (!StepOverBoundary()) {
+      trail.Fail();
+      return -1;
+    }
+    if (const std::optional<WalkEnd> known = trail.AtPoint(cluster_, 0, key, 0)) {
+      const std::optional<std::uint64_t> rest = Distance(cluster_, known->cluster, known->offset, size);
+      if (!known->found || !rest || *rest > std::numeric_limits<std::uint64_t>::max() - passed) {
+        trail.Fail();
+        valid_ = false;
+        return -1;
+      }
+      trail.End(*known);
+      cluster_ = known->cluster;
+      offset_ = known->offset;
+      loaded_ = false;
+      const std::uint64_t result = passed + *rest;
+      if (result > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) return -1;
+      return static_cast<std::int64_t>(result);
+    }
+    if (!Load()) {
+      trail.Fail();
+      return -1;
+    }
+    // Another file starts here, so the one being measured cannot go on. A
+    // weak start (a TGA, PCX or DBF test passed by chance) does not count:
+    // the end marker the rule looks for knows better. A cluster of zeros
+    // ends the search too: it is free space, not the inside of a file
+    // still waiting for its end marker.
+    const ByteSpan next(volume_.ClusterBuffer().data(), static_cast<std::size_t>(size));
+    if (StartsWithStrongSignature(next) || IsZeroCluster(next)) {
+      trail.Fail();
       valid_ = false;
       return -1;
     }
@@ -230,7 +447,6 @@ namespace {
 
 // Sane maxima for walks that real files never come near; they only keep a
 // hostile cluster from costing more than the scan range already allows.
-constexpr std::uint64_t kMaxJpegSegments = 65536;
 constexpr std::uint64_t kMaxHuffmanTablesPerSegment = 64;
 constexpr std::size_t kMaxDirectorySectors = 4096;
 constexpr std::uint32_t kFreeSector = 0xFFFFFFFF;
@@ -294,58 +510,88 @@ bool SearchRule(ClusterStream& s, std::uint64_t k, std::uint64_t head, const cha
   return in.Skip(head) && in.Find(pattern, n, ignoreCase, length);
 }
 
-bool JpegRule(ClusterStream& s, std::uint64_t k, std::uint64_t& length) {
-  if (!s.Begin(k)) return false;
+// Where the stream stands, as the end of a walk that found its file.
+WalkEnd EndHere(const ClusterStream& s) { return WalkEnd{true, s.Cluster(), s.Offset(), 0, 0}; }
+
+// Puts the stream where an earlier walk stopped.
+bool MoveTo(ClusterStream& s, std::uint64_t cluster, std::uint64_t offset) {
+  return s.Begin(cluster) && (offset == 0 || s.Skip(offset) >= 0);
+}
+
+// Every rule below counts each byte it passes, so a file's length is the
+// distance from its first cluster to where its walk ended.
+bool LengthOf(const CDriver& volume, std::uint64_t k, const WalkEnd& end, std::uint64_t& length) {
+  if (!end.found) return false;
+  const std::optional<std::uint64_t> d = Distance(k, end.cluster, end.offset, ClusterStream::ClusterSize(volume));
+  if (!d) return false;
+  length = *d;
+  return true;
+}
+
+// The marker walk of a JPEG. Every marker takes at least three bytes, so
+// the walk ends at the end of the scan range at the latest; the state at a
+// marker is whether its FF prefix was already consumed.
+WalkEnd JpegWalk(ClusterStream& s, WalkTrail& trail) {
   RuleInput in(s);
-  length = 2;
-  if (!in.Skip(2)) return false;
+  if (!in.Skip(2)) return {};
   bool prefixConsumed = false;
-  for (std::uint64_t segment = 0; segment < kMaxJpegSegments; ++segment) {
-    if (!prefixConsumed && !in.Skip(1)) return false;
+  for (;;) {
+    if (const std::optional<WalkEnd> known = trail.At(prefixConsumed ? 1 : 0)) return *known;
+    if (!prefixConsumed && !in.Skip(1)) return {};
     prefixConsumed = false;
     std::uint8_t marker = 0;
-    if (!in.Byte(marker)) return false;
-    length += 2;
-    if (marker == 0xD9) return false;  // an image without any scan
-    if (marker == 0xDA) return in.Find("\xFF\xD9", 2, false, length);
+    if (!in.Byte(marker)) return {};
+    if (marker == 0xD9) return {};  // an image without any scan
+    if (marker == 0xDA) {
+      std::uint64_t searched = 0;
+      if (!in.Find("\xFF\xD9", 2, false, searched)) return {};
+      return EndHere(s);
+    }
     std::uint16_t size = 0;
-    if (!in.BigEndian16(size)) return false;
+    if (!in.BigEndian16(size)) return {};
     if (marker == 0xC4 && size >= 208) {
       // A segment that holds several Huffman tables is walked table by
       // table up to the FF of the next marker, which is then consumed.
       std::uint8_t tableId = 0;
-      if (!in.Byte(tableId)) return false;
-      length += 3;
+      if (!in.Byte(tableId)) return {};
       for (std::uint64_t tables = 0; tableId < 0xFF; ++tables) {
-        if (tables >= kMaxHuffmanTablesPerSegment) return false;
+        if (tables >= kMaxHuffmanTablesPerSegment) return {};
         std::uint8_t counts[16];
-        if (!in.Bytes(counts, sizeof counts)) return false;
+        if (!in.Bytes(counts, sizeof counts)) return {};
         std::uint64_t symbols = 0;
         for (std::uint8_t c : counts) symbols += c;
-        if (!in.Skip(symbols) || !in.Byte(tableId)) return false;
-        length += symbols + 17;
+        if (!in.Skip(symbols) || !in.Byte(tableId)) return {};
       }
-      length -= 1;
       prefixConsumed = true;
       continue;
     }
     // A segment length below 2 cannot even cover its own length field.
-    if (size < 2 || !in.Skip(size - 2u)) return false;
-    length += size;
+    if (size < 2 || !in.Skip(size - 2u)) return {};
   }
-  return false;
 }
 
+bool JpegRule(CDriver& volume, ClusterStream& s, std::uint64_t k, std::uint64_t& length) {
+  if (!s.Begin(k)) return false;
+  WalkTrail trail(volume, s, kWalkJpeg);
+  const WalkEnd end = JpegWalk(s, trail);
+  trail.End(end);
+  return LengthOf(volume, k, end, length);
+}
+
+// GIF parser states at which a walk can be resumed.
+constexpr std::uint64_t kGifBlock = 0;     // before a block introducer
+constexpr std::uint64_t kGifSubBlock = 1;  // before a sub-block size byte
+
 // Walks GIF data sub-blocks (a size byte, then that many bytes) up to the
-// closing 0, counting every byte.
-bool GifSubBlocks(RuleInput& in, std::uint64_t& length) {
+// closing 0. False when a read fails or when an earlier walk's end was met
+// (then in `known`).
+bool GifSubBlocks(RuleInput& in, WalkTrail& trail, std::optional<WalkEnd>& known) {
   for (;;) {
+    if ((known = trail.At(kGifSubBlock))) return false;
     std::uint8_t size = 0;
     if (!in.Byte(size)) return false;
-    length += 1;
     if (size == 0) return true;
     if (!in.Skip(size)) return false;
-    length += size;
   }
 }
 
@@ -353,39 +599,91 @@ std::uint64_t GifColourTableBytes(std::uint8_t packed) {
   return (packed & 0x80) ? 3u * (1u << ((packed & 7) + 1)) : 0;
 }
 
-bool GifRule(CDriver& volume, ClusterStream& s, std::uint64_t k, std::uint64_t& length) {
-  if (!s.Begin(k)) return false;
-  RuleInput in(s);
-  length = 13 + GifColourTableBytes(le8(LoadedCluster(volume), 10));
-  if (!in.Skip(length)) return false;
+WalkEnd GifWalk(ClusterStream& s, RuleInput& in, WalkTrail& trail) {
+  std::optional<WalkEnd> known;
   for (;;) {
+    if ((known = trail.At(kGifBlock))) return *known;
     std::uint8_t x = 0;
-    if (!in.Byte(x)) return false;
+    if (!in.Byte(x)) return {};
     if (x == 0x21) {
       std::uint8_t label = 0;
-      if (!in.Byte(label)) return false;
+      if (!in.Byte(label)) return {};
       if (label == 0xF9) {
         std::uint8_t terminator = 0xFF;
-        if (!in.Skip(5) || !in.Byte(terminator) || terminator != 0) return false;
-        length += 8;
-      } else {
-        length += 2;
-        if (!GifSubBlocks(in, length)) return false;
+        if (!in.Skip(5) || !in.Byte(terminator) || terminator != 0) return {};
+      } else if (!GifSubBlocks(in, trail, known)) {
+        return known ? *known : WalkEnd{};
       }
     } else if (x == 0x2C) {
       std::uint8_t packed = 0;
-      if (!in.Skip(8) || !in.Byte(packed)) return false;
-      const std::uint64_t localTable = GifColourTableBytes(packed);
-      if (!in.Skip(localTable) || !in.Skip(1)) return false;
-      length += 1 + 8 + 1 + localTable + 1;
-      if (!GifSubBlocks(in, length)) return false;
+      if (!in.Skip(8) || !in.Byte(packed)) return {};
+      if (!in.Skip(GifColourTableBytes(packed)) || !in.Skip(1)) return {};
+      if (!GifSubBlocks(in, trail, known)) return known ? *known : WalkEnd{};
     } else if (x == 0x3B) {
-      length += 1;
-      return true;
+      return EndHere(s);
+    }
+    // Any other byte is passed over.
+  }
+}
+
+bool GifRule(CDriver& volume, ClusterStream& s, std::uint64_t k, std::uint64_t& length) {
+  if (!s.Begin(k)) return false;
+  RuleInput in(s);
+  if (!in.Skip(13 + GifColourTableBytes(le8(LoadedCluster(volume), 10)))) return false;
+  WalkTrail trail(volume, s, kWalkGif);
+  const WalkEnd end = GifWalk(s, in, trail);
+  trail.End(end);
+  return LengthOf(volume, k, end, length);
+}
+
+// How a PCX decode stopped (the kind of its end): on a failed read, with
+// every byte decoded, or on a run longer than what was left (the run's count
+// is added to the kind).
+constexpr std::uint32_t kPcxRanOut = 0;
+constexpr std::uint32_t kPcxDone = 1;
+constexpr std::uint32_t kPcxOvershoot = 2;
+
+// Decodes `left` bytes of run-length data. A token (a literal byte, or a
+// run byte and its data byte) is parsed the same way whatever is left to
+// decode, so walks that meet at a token boundary decode the same tokens
+// from there; the memo holds how many bytes the tokens up to an earlier
+// walk's stop decoded, which a later walk can take whole when it still has
+// at least that many to go.
+WalkEnd PcxDecode(ClusterStream& s, RuleInput& in, WalkTrail& trail, std::uint64_t left) {
+  std::uint64_t decoded = 0;
+  while (left > 0) {
+    if (const std::optional<WalkEnd> known = trail.At(0, decoded)) {
+      const std::uint64_t c = known->counted;
+      if (c == left) return WalkEnd{true, known->cluster, known->offset, decoded + c, kPcxDone};
+      if (c < left) {
+        // This walk reaches the same stop with more to decode: it fails
+        // there as the earlier one did, or decodes on from there.
+        const WalkEnd sameStop{false, known->cluster, known->offset, decoded + c, known->kind};
+        if (known->kind == kPcxRanOut) return sameStop;
+        if (known->kind >= kPcxOvershoot && known->kind - kPcxOvershoot > left - c) return sameStop;
+        if (!MoveTo(s, known->cluster, known->offset)) return WalkEnd{false, known->cluster, known->offset, decoded + c, kPcxRanOut};
+        left -= c;
+        decoded += c;
+        continue;
+      }
+      // The earlier walk went further than this one may: decode here.
+    }
+    const WalkEnd here{false, s.Cluster(), s.Offset(), decoded, kPcxRanOut};
+    std::uint8_t c = 0;
+    if (!in.Byte(c)) return here;
+    if (c >= 0xC0) {
+      std::uint8_t data = 0;
+      if (!in.Byte(data)) return here;
+      const std::uint64_t count = c & 0x3F;
+      if (count > left) return WalkEnd{false, here.cluster, here.offset, decoded, kPcxOvershoot + c % 64u};
+      left -= count;
+      decoded += count;
     } else {
-      length += 1;
+      left -= 1;
+      decoded += 1;
     }
   }
+  return WalkEnd{true, s.Cluster(), s.Offset(), decoded, kPcxDone};
 }
 
 bool PcxRule(CDriver& volume, ClusterStream& s, std::uint64_t k, std::uint64_t& length) {
@@ -393,34 +691,24 @@ bool PcxRule(CDriver& volume, ClusterStream& s, std::uint64_t k, std::uint64_t& 
   const ByteSpan head = LoadedCluster(volume);
   const std::int64_t rows = static_cast<std::int64_t>(le16(head, 10)) - le16(head, 6) + 1;
   const auto planes = static_cast<std::int8_t>(le8(head, 65));
-  std::int64_t left = rows * le16(head, 66) * planes;
+  const std::int64_t left = rows * le16(head, 66) * planes;
   // A negative count (rows or planes below zero) could never be decoded to
   // its end; the image is taken as broken rather than read to the end of
   // the scan range.
   if (left < 0) return false;
   const bool paletteImage = le8(head, 1) == 5 && le8(head, 3) == 8 && planes == 1;
   RuleInput in(s);
-  length = 128;
   if (!in.Skip(128)) return false;
-  while (left > 0) {
-    std::uint8_t c = 0;
-    if (!in.Byte(c)) return false;
-    length += 1;
-    if (c >= 0xC0) {
-      std::uint8_t data = 0;
-      if (!in.Byte(data)) return false;
-      length += 1;
-      const std::int64_t count = c & 0x3F;
-      if (count > left) return false;
-      left -= count;
-    } else {
-      left -= 1;
-    }
-  }
+  WalkTrail trail(volume, s, kWalkPcx);
+  const WalkEnd end = PcxDecode(s, in, trail, static_cast<std::uint64_t>(left));
+  trail.End(end);
+  if (!LengthOf(volume, k, end, length)) return false;
   // A 256-colour image keeps its palette behind the pixel data: a 0x0C
   // byte and 768 colour bytes. Without them the recovered image would lose
-  // its colours, so they belong to the file when they are there.
-  if (paletteImage) {
+  // its colours, so they belong to the file when they are there. (A stop
+  // taken from an earlier walk leaves the stream elsewhere, so it is moved
+  // to the end first.)
+  if (paletteImage && (s.Cluster() == end.cluster && s.Offset() == end.offset ? true : MoveTo(s, end.cluster, end.offset))) {
     ClusterStream probe = s;
     RuleInput tail(probe);
     std::uint8_t mark = 0;
@@ -451,6 +739,7 @@ class CompoundDocument {
     maxFatSectors_ = BytesToRangeEnd(volume_, k_) / sectorSize_ / entriesPerSector_ + 1;
     directoryNow_ = le32(header_, 48);
     directories_.push_back(directoryNow_);
+    listed_.insert(directoryNow_);
 
     for (std::size_t i = 0; i < 109; ++i) {
       const std::uint32_t f = le32(header_, 76 + 4 * i);
@@ -481,7 +770,10 @@ class CompoundDocument {
       if (v == kFreeSector) continue;
       if (base_ + i == directoryNow_) {
         directoryNow_ = v;
-        if (directories_.size() < kMaxDirectorySectors) directories_.push_back(v);
+        // A chain that comes back to a sector it named before adds nothing
+        // the name search would not have read already; without this, a
+        // looping chain would have every sector read thousands of times.
+        if (directories_.size() < kMaxDirectorySectors && listed_.insert(v).second) directories_.push_back(v);
       }
       lastUsed = i;
     }
@@ -563,6 +855,7 @@ class CompoundDocument {
   std::uint64_t base_ = 0;
   std::uint32_t directoryNow_ = 0;
   std::vector<std::uint32_t> directories_;
+  std::unordered_set<std::uint32_t> listed_;
 };
 
 bool RiffRule(CDriver& volume, ClusterStream& s, std::uint64_t k, std::uint64_t& length) {
@@ -597,7 +890,7 @@ LostFileGuess DetectLostFile(CDriver& volume, std::uint64_t cluster) {
   bool measured = false;
   switch (code) {
     case kTypeBmp: measured = BmpRule(volume, s, cluster, length); break;
-    case kTypeJpg: measured = JpegRule(s, cluster, length); break;
+    case kTypeJpg: measured = JpegRule(volume, s, cluster, length); break;
     case kTypeGif: measured = GifRule(volume, s, cluster, length); break;
     case kTypeTga: measured = SearchRule(s, cluster, 3, "UEVISION-XFILE.\0", 16, false, length); break;
     case kTypePcx: measured = PcxRule(volume, s, cluster, length); break;
@@ -608,10 +901,21 @@ LostFileGuess DetectLostFile(CDriver& volume, std::uint64_t cluster) {
     case kTypeWav:
     case kTypeCdr: measured = RiffRule(volume, s, cluster, length); break;
     case kTypeZip:
-      // The end record counts without its comment.
+      // The end record counts without its comment, unless the record can
+      // be read: then the comment counts too, and the archive's members
+      // may tell the kind of document it is.
       measured = SearchRule(s, cluster, 4, "PK\x05\x06", 4, false, length);
-      if (measured) length += 18;
+      if (measured) {
+        const std::uint64_t record = length - 4;
+        length += 18;
+        rules::ZipEnd(volume, cluster, record, length, guess.typeName);
+      }
       break;
+    case kTypePdf: measured = rules::PdfLength(volume, cluster, length); break;
+    case kTypeMp3: measured = rules::Mp3Length(volume, cluster, length); break;
+    case kTypeOgg: measured = rules::OggLength(volume, cluster, length); break;
+    case kTypeMp4: measured = rules::Mp4Length(volume, cluster, length, guess.typeName); break;
+    case kTypeMpg: measured = rules::MpegProgramLength(volume, cluster, length); break;
     case kTypeRar: measured = SearchRule(s, cluster, 7, "\xC4\x3D\x7B\x00\x40\x07\x00", 7, false, length); break;
     default: break;  // recognised, but there is no way to tell its length
   }
@@ -631,7 +935,19 @@ LostFileGuess ScanForLostFile(CDriver& volume, std::uint64_t cluster) {
 std::uint32_t RateDeletedFile(CDriver& volume, std::uint64_t firstCluster, CDirEntry* file) {
   if (file == nullptr) return kStatusGood;
   const std::string type = Upper(file->GetTypeText());
-  const LostFileGuess guess = ScanForLostFile(volume, firstCluster);
+  // Many deleted entries may name the same first cluster (a damaged folder
+  // easily does); the detector's answer for a cluster is remembered so
+  // that each is measured once.
+  WalkMemo& memo = MemoOf(volume);
+  LostFileGuess guess;
+  if (const RememberedGuess* known = memo.FindGuess(firstCluster)) {
+    guess.found = known->found;
+    guess.typeName = known->typeName;
+    guess.length = known->length;
+  } else {
+    guess = ScanForLostFile(volume, firstCluster);
+    memo.RememberGuess(firstCluster, RememberedGuess{guess.found, guess.typeName, guess.length});
+  }
   if (guess.found) {
     return Upper(guess.typeName) == type && guess.length == file->GetSize() ? kStatusExcellent : kStatusGood;
   }

@@ -1,6 +1,8 @@
 #include "search/search.h"
 
 #include <cctype>
+#include <set>
+#include <utility>
 #include <vector>
 
 #include "volume/driver.h"
@@ -68,13 +70,33 @@ class Matcher {
   std::vector<std::uint8_t> memo_;
 };
 
-bool SearchBelow(CDirectory& folder, const SearchCriteria& criteria, SearchResultSink* sink, std::uint32_t& counter,
-                 int depth) {
+// One search's walk: the folders it has entered, by folder key. A damaged
+// volume can make many folder entries name one folder (a diamond of
+// folders, or a folder inside itself); each is searched once, so the walk
+// costs no more than the folders the volume has.
+struct SearchWalk {
+  const SearchCriteria& criteria;
+  SearchResultSink* sink;
+  std::uint32_t& counter;
+  std::set<std::pair<const CVolumeDriver*, std::uint64_t>> entered;
+
+  bool Enter(const CDirectory& folder) {
+    std::uint64_t key = 0;
+    if (!folder.GetFolderKey(key)) return true;
+    return entered.insert({folder.volume, key}).second;
+  }
+};
+
+bool SearchBelow(CDirectory& folder, SearchWalk& walk, int depth) {
+  const SearchCriteria& criteria = walk.criteria;
+  SearchResultSink* sink = walk.sink;
+  std::uint32_t& counter = walk.counter;
   if (!folder.populated) folder.Populate(true, true, true);
   CDirectory* lost = folder.volume ? folder.volume->GetLostFiles() : nullptr;
   // Children may be appended while we walk (a folder whose populate adds
   // entries elsewhere), so walk by index.
   for (std::size_t n = 0; n < folder.children.size(); ++n) {
+    if (sink) sink->BeforeChild();
     if (IsStopRequested()) return false;
     CDirEntry* e = folder.children[n].get();
     if (!e || e == lost) continue;
@@ -83,7 +105,9 @@ bool SearchBelow(CDirectory& folder, const SearchCriteria& criteria, SearchResul
       ++counter;
     }
     if (e->IsFolder() && sink && criteria.recurse && depth < kMaxSearchDepth) {
-      if (!SearchBelow(static_cast<CDirectory&>(*e), criteria, sink, counter, depth + 1)) return false;
+      auto& sub = static_cast<CDirectory&>(*e);
+      if (!walk.Enter(sub)) continue;
+      if (!SearchBelow(sub, walk, depth + 1)) return false;
     }
   }
   return !IsStopRequested();
@@ -110,7 +134,9 @@ bool MatchesCriteria(CDirEntry& e, const SearchCriteria& c) {
 }
 
 bool Search(CDirectory& folder, const SearchCriteria& criteria, SearchResultSink* sink, std::uint32_t& counter) {
-  return SearchBelow(folder, criteria, sink, counter, 0);
+  SearchWalk walk{criteria, sink, counter, {}};
+  walk.Enter(folder);
+  return SearchBelow(folder, walk, 0);
 }
 
 SearchTask::SearchTask(CDirectory& root, SearchCriteria criteria, SearchResultSink* sink)

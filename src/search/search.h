@@ -37,6 +37,11 @@ class SearchResultSink {
   virtual ~SearchResultSink() = default;
   // A hit, with the row index it takes in the result list.
   virtual void AddResult(std::uint32_t index, CDirEntry* entry) = 0;
+  // Called on the searching thread before each child is looked at, where
+  // the walk holds no entry it is about to change: a front end whose
+  // interface thread shares the volume can take the tree over here for a
+  // moment.
+  virtual void BeforeChild() {}
 };
 
 // `*` stands for any run of characters, `?` for any one character; other

@@ -6,6 +6,9 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <optional>
+
+#include "volume/checked.h"
 
 namespace relictor {
 namespace {
@@ -32,7 +35,9 @@ void AddCandidate(SourceReport& r, std::uint64_t start, std::uint64_t count, int
                   std::uint32_t driveType) {
   std::uint32_t ss = r.source->SectorSize();
   std::vector<std::uint8_t> sector(std::max<std::uint32_t>(ss, 512));
-  if (!r.source->ReadAt(start * ss, sector.data(), sector.size())) {
+  // The start comes from a partition table; its byte offset must not wrap.
+  const std::optional<std::uint64_t> startByte = CheckedMul(start, ss);
+  if (!startByte || !r.source->ReadAt(*startByte, sector.data(), sector.size())) {
     if (partitioned) r.problems.push_back(r.path + ": partition " + std::to_string(number) + " cannot be read");
     return;
   }
@@ -49,11 +54,11 @@ void AddCandidate(SourceReport& r, std::uint64_t start, std::uint64_t count, int
   c.bootSector.assign(sector.begin(), sector.begin() + 512);
   // A volume that claims more sectors than the source holds is usually a
   // truncated image: it is still listed, since much of it may be readable.
-  std::uint64_t have = r.source->Size() - std::min(r.source->Size(), start * ss);
-  std::uint64_t need = c.boot.totalSectors * c.boot.bytesPerSector;
-  if (c.boot.bytesPerSector && need / c.boot.bytesPerSector == c.boot.totalSectors && need > have) {
+  std::uint64_t have = r.source->Size() - std::min(r.source->Size(), *startByte);
+  const std::optional<std::uint64_t> need = CheckedMul(c.boot.totalSectors, c.boot.bytesPerSector);
+  if (need && *need > have) {
     r.problems.push_back(r.path + (partitioned ? ": partition " + std::to_string(number) : std::string()) +
-                         ": the " + c.boot.fsName + " volume needs " + std::to_string(need) + " bytes but only " +
+                         ": the " + c.boot.fsName + " volume needs " + std::to_string(*need) + " bytes but only " +
                          std::to_string(have) + " are there (truncated image?)");
   }
   r.volumes.push_back(std::move(c));

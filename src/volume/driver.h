@@ -21,6 +21,7 @@
 #include "volume/endian.h"
 #include "volume/host.h"
 #include "volume/sector_source.h"
+#include "volume/walk_memo.h"
 
 namespace relictor {
 
@@ -93,7 +94,10 @@ class CDriver {
   void SetScanRange(std::uint64_t first, std::uint64_t last) {
     firstCluster_ = first;
     lastCluster_ = last;
+    walks_.Clear();
   }
+  // What the length rules remember of earlier walks over this volume.
+  WalkMemo& Walks() { return walks_; }
   const std::vector<std::uint8_t>& ClusterBuffer() const { return clusterBuffer_; }
   std::vector<std::uint8_t>& ClusterBuffer() { return clusterBuffer_; }
   bool IsBorrowed() const { return borrowed_; }
@@ -124,6 +128,7 @@ class CDriver {
   std::uint64_t partitionStart_ = 0;
   unsigned char letter_ = kNoLetter;
   std::string openError_;
+  WalkMemo walks_;
 };
 
 class CVolumeDriver : public CDriver {

@@ -18,6 +18,10 @@ struct Settings {
   char replaceChar = '_';
   bool autoUpdate = false;
   std::uint16_t language = 0;
+  // Recovered files and folders get the modification time (and the access
+  // time, where the volume keeps one) of their entry, instead of the time
+  // they were written.
+  bool keepTimes = true;
 };
 
 // Asks for the cluster range of a deep scan (or the sector range of a

@@ -4,9 +4,11 @@
 #include <array>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <set>
 
 #include "volume/boot_sector.h"
+#include "volume/checked.h"
 #include "volume/endian.h"
 #include "volume/text.h"
 
@@ -49,7 +51,10 @@ class TableReader {
 
   bool ReadSector(std::uint64_t lba, std::vector<std::uint8_t>& out, std::uint32_t count = 1) {
     out.assign(static_cast<std::size_t>(t_.sectorSize) * count, 0);
-    return disk_.ReadAt(lba * t_.sectorSize, out.data(), out.size());
+    // The sector number comes from the disk (a GPT's entry array, an
+    // extended partition's link): its byte offset must not wrap.
+    const std::optional<std::uint64_t> offset = CheckedMul(lba, t_.sectorSize);
+    return offset && disk_.ReadAt(*offset, out.data(), out.size());
   }
 
   void Problem(std::string text) { t_.problems.push_back(std::move(text)); }

@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -164,6 +165,50 @@ TEST_F(CliRecoverTest, AnOutputFolderOnTheDiskBeingReadIsRefused) {
 // A FAT12 volume made byte by byte whose deleted files carry names that
 // try to leave the output folder or steer the terminal, two that are
 // equal, and one whose data would run past the end of the volume.
+// The newer carved types reach the scan's listing and JSON, and saved files
+// keep their entries' times unless --no-keep-times is given.
+TEST(CliRecoverNewer, ScanListsTheNewTypesAndRecoverKeepsTimes) {
+  TempDir dir;
+  const std::string image = dir / "vol.img";
+  MakeFat(image, 16, "16M", "-s 4");
+  const std::string src = dir / "Old letter.txt";
+  WriteFile(src, RandomBytes(5000, 77));
+  constexpr long kStamp = 1400000000;  // 2014-05-13 16:53:20 UTC
+  MustRun("touch -d @" + std::to_string(kStamp) + " " + Quote(src));
+  MustRun("mcopy -m -i " + Quote(image) + " " + Quote(src) + " ::/");
+  Mdel(image, "/Old letter.txt");
+  // An MP3 and a DOCX whose entries are gone.
+  Layout layout = ReadLayout(ReadFile(image));
+  std::fstream f(image, std::ios::in | std::ios::out | std::ios::binary);
+  const std::uint32_t mp3Cluster = 1000, docxCluster = 1200;
+  for (auto [cluster, name] : {std::pair{mp3Cluster, "sound.mp3"}, std::pair{docxCluster, "letter.docx"}}) {
+    f.seekp(static_cast<std::streamoff>(layout.ClusterOffset(cluster)));
+    const auto& bytes = RealFile(name);
+    f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  }
+  f.close();
+
+  auto r = Cli("scan " + Quote(image) + " --json");
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_NE(r.out.find("\"name\": \"Cluster_" + std::to_string(mp3Cluster) + ".MP3\""), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\"name\": \"Cluster_" + std::to_string(docxCluster) + ".DOCX\""), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\"size\": " + std::to_string(RealFile("letter.docx").size())), std::string::npos);
+
+  const std::string kept = dir / "kept";
+  r = Cli("recover " + Quote(image) + " '/Old letter.txt' -o " + Quote(kept));
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  struct stat st {};
+  ASSERT_EQ(::stat((kept + "/Old letter.txt").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mtime, kStamp);
+  const long before = static_cast<long>(std::time(nullptr));
+  const std::string fresh = dir / "fresh";
+  r = Cli("recover " + Quote(image) + " '/Old letter.txt' -o " + Quote(fresh) + " --no-keep-times");
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  ASSERT_EQ(::stat((fresh + "/Old letter.txt").c_str(), &st), 0);
+  EXPECT_GE(st.st_mtime, before - 1);
+  EXPECT_EQ(ReadFile(fresh + "/Old letter.txt"), RandomBytes(5000, 77));
+}
+
 TEST(CliRecoverHostile, NamesStayInsideTheOutputFolderAndShortFilesAreReported) {
   CraftedFat12 v;
   auto checksum = [](const char* n11) {

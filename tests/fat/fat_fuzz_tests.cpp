@@ -44,10 +44,18 @@ class FatFuzzTest : public ::testing::Test {
     BaseImage() = ReadFile(img);
   }
 
+  // How far the damaged images got: a loop that passes because every
+  // mutation is refused at the boot sector tests nothing.
+  struct Reach {
+    int opened = 0;
+    std::size_t entries = 0;
+  };
+
   // Reads everything a user could ask of the volume, within fixed bounds.
-  static void Exercise(std::vector<std::uint8_t> bytes) {
+  static void Exercise(std::vector<std::uint8_t> bytes, Reach* reach = nullptr) {
     auto v = OpenFatBytes(std::move(bytes));
     if (!v) return;
+    if (reach) ++reach->opened;
     (void)v->VolumeLabel();
     (void)v->FileSystemName();
     struct Item {
@@ -63,6 +71,7 @@ class FatFuzzTest : public ::testing::Test {
       ++folders;
       (void)item.dir->HasSubfolders(true);
       item.dir->Populate(true, true, true);
+      if (reach) reach->entries += item.dir->children.size();
       for (auto& child : item.dir->children) {
         (void)child->GetStatusText();
         (void)child->GetModifiedText();
@@ -107,20 +116,24 @@ TEST_F(FatFuzzTest, BaseImageIsReadWhole) {
 
 TEST_F(FatFuzzTest, MutatedBootSectors) {
   std::mt19937_64 rng(0xB007);
+  Reach reach;
   for (int i = 0; i < 3000; ++i) {
     auto bytes = BaseImage();
     int edits = 1 + static_cast<int>(rng() % 4);
     for (int k = 0; k < edits; ++k) bytes[11 + rng() % 60] = static_cast<std::uint8_t>(rng());
     if (rng() % 8 == 0) bytes[510] = static_cast<std::uint8_t>(rng());
-    Exercise(std::move(bytes));
+    Exercise(std::move(bytes), &reach);
     if (HasFatalFailure()) return;
   }
+  EXPECT_GT(reach.opened, 600) << "the mutations hardly ever left a volume to read";
+  EXPECT_GT(reach.entries, 3000u);
 }
 
 TEST_F(FatFuzzTest, MutatedAllocationTables) {
   const Layout l = ReadLayout(BaseImage());
   const std::size_t fatBytes = static_cast<std::size_t>(l.fatSize) * l.bps * l.fats;
   std::mt19937_64 rng(0xFA7);
+  Reach reach;
   for (int i = 0; i < 3000; ++i) {
     auto bytes = BaseImage();
     int edits = 1 + static_cast<int>(rng() % 16);
@@ -130,9 +143,12 @@ TEST_F(FatFuzzTest, MutatedAllocationTables) {
       // volume.
       bytes[at] = static_cast<std::uint8_t>(rng() % 2 ? rng() % 16 : rng());
     }
-    Exercise(std::move(bytes));
+    Exercise(std::move(bytes), &reach);
     if (HasFatalFailure()) return;
   }
+  // The boot sector is whole: every volume opens and its folders list.
+  EXPECT_EQ(reach.opened, 3000);
+  EXPECT_GT(reach.entries, 3000u * 4);
 }
 
 TEST_F(FatFuzzTest, MutatedDirectories) {
@@ -140,6 +156,7 @@ TEST_F(FatFuzzTest, MutatedDirectories) {
   const std::size_t regionStart = l.RootOffset();
   const std::size_t regionLength = l.rootDirSectors * l.bps + 16 * l.spc * l.bps;
   std::mt19937_64 rng(0xD1);
+  Reach reach;
   for (int i = 0; i < 3000; ++i) {
     auto bytes = BaseImage();
     int edits = 1 + static_cast<int>(rng() % 12);
@@ -163,9 +180,11 @@ TEST_F(FatFuzzTest, MutatedDirectories) {
           break;
       }
     }
-    Exercise(std::move(bytes));
+    Exercise(std::move(bytes), &reach);
     if (HasFatalFailure()) return;
   }
+  EXPECT_EQ(reach.opened, 3000);
+  EXPECT_GT(reach.entries, 3000u * 4);
 }
 
 TEST_F(FatFuzzTest, RandomGeometries) {

@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <cstdio>
+#include <vector>
 
 #include "model/entry.h"
 #include "volume/driver.h"
@@ -172,6 +174,63 @@ TEST_F(LocalTime, DateTextsInLocalTime) {
   setenv("TZ", "UTC-2", 1);
   tzset();
   EXPECT_EQ(a->GetModifiedText(), "2023/03/04 07:06:07");
+}
+
+// What the date texts were before the offset cache: the C library's local
+// time of every single time stamp.
+std::string LibraryText(EntryTime t, bool withTime) {
+  std::time_t tt = static_cast<std::time_t>(t);
+  std::tm tm{};
+  if (!localtime_r(&tt, &tm)) return {};
+  char buf[64];
+  if (withTime) {
+    std::snprintf(buf, sizeof buf, "%04d/%02d/%02d %02d:%02d:%02d", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
+                  tm.tm_hour, tm.tm_min, tm.tm_sec);
+  } else {
+    std::snprintf(buf, sizeof buf, "%04d/%02d/%02d", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
+  }
+  return buf;
+}
+
+TEST_F(LocalTime, DateTextsAgreeWithTheLibraryInEveryZoneAcrossItsChanges) {
+  // Zones with summer time, half-hour and 45-minute offsets, a half-hour
+  // summer shift, offsets in seconds (local mean times before 1972), leap
+  // seconds, and a plain fixed offset; switched within one program.
+  const char* zones[] = {"Europe/Berlin",      "America/St_Johns", "Asia/Kathmandu", "Australia/Lord_Howe",
+                         "Africa/Monrovia",    "right/UTC",        "UTC-2",          "America/New_York",
+                         "Pacific/Kiritimati", "Europe/Berlin"};
+  std::vector<EntryTime> times = {0, -1, 1, 59, 3599, 3600, -86400, 951782400 /* 2000-02-29 */,
+                                  -62135596800 /* 0001-01-01 */, 253402300799 /* 9999-12-31 23:59:59 */,
+                                  253402300800, -62135596801, 78796799 /* a leap second's neighbour */, 78796800,
+                                  -2208988800 /* 1900 */, 1711846800 /* a summer time change in Berlin */};
+  // Every few minutes across a year with changes in all the zones, and
+  // scattered times over five centuries.
+  for (EntryTime t = 1711500000; t < 1711500000 + 366 * 86400; t += 1201) times.push_back(t);
+  std::uint64_t x = 88172645463325252ull;
+  for (int i = 0; i < 8000; ++i) {
+    x ^= x << 13, x ^= x >> 7, x ^= x << 17;
+    times.push_back(static_cast<EntryTime>(x % (16000000000ull)) - 6000000000);
+  }
+  for (const char* zone : zones) {
+    setenv("TZ", zone, 1);
+    tzset();
+    SCOPED_TRACE(zone);
+    int wrong = 0;
+    for (EntryTime t : times) {
+      // Twice: the first fills the cache, the second is served from it.
+      for (int pass = 0; pass < 2; ++pass) {
+        if (FormatDateTime(t) != LibraryText(t, true) || FormatDate(t) != LibraryText(t, false)) {
+          if (++wrong < 5) ADD_FAILURE() << t << ": " << FormatDateTime(t) << " != " << LibraryText(t, true);
+        }
+      }
+      char buf[kDateTextCapacity];
+      ASSERT_EQ(FormatDateTimeTo(t, buf), LibraryText(t, true).size());
+    }
+    EXPECT_EQ(wrong, 0);
+  }
+  char buf[kDateTextCapacity];
+  EXPECT_EQ(FormatDateTimeTo(kNoTime, buf), 0u);
+  EXPECT_STREQ(buf, "");
 }
 
 TEST(Entry, FoldersOwnTheirChildrenAndReadersOwnTheirTree) {

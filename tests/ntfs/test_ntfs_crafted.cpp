@@ -8,11 +8,14 @@
 
 #include <algorithm>
 #include <map>
+#include <optional>
 
 #include "lznt1_writer.h"
 #include "ntfs/ntfs_driver.h"
 #include "ntfs_helpers.h"
+#include "recovery/recovery.h"
 #include "scan/deep_scan.h"
+#include "search/search.h"
 #include "worker/frontend.h"
 #include "worker/worker.h"
 
@@ -417,6 +420,83 @@ TEST_F(NtfsCrafted, DeletedRecordsWhoseFolderIsGoneGatherUnderDeletedFiles) {
   EXPECT_EQ(gone->status, kStatusExisting);
   EXPECT_EQ(ChildNames(gone), (std::vector<std::string>{"in gone folder.txt"}));
   EXPECT_EQ(FindFile(*d, "/gone folder/in gone folder.txt")->status, kStatusGood);
+}
+
+TEST_F(NtfsCrafted, TimesAndFlagsComeFromASoundStandardInformationElseFromTheName) {
+  // The name's copy says 2023-11-14 22:13:20 and archive; the standard
+  // information, where there is a sound one, says other times and flags.
+  const std::int64_t nameTime = 1700000000;
+  StandardInformationSpec si;
+  si.created = FileTimeOf(1600000000);
+  si.modified = FileTimeOf(1600000600);
+  si.changed = FileTimeOf(1600000700);
+  si.accessed = FileTimeOf(1600001200);
+  si.flags = 0x23;  // read-only, hidden, archive
+  auto file = [&](std::uint16_t recordFlags, const std::u16string& name, std::optional<Bytes> info,
+                  bool nonResident = false, std::u16string infoName = {}) {
+    RecordBuilder r(1024, recordFlags);
+    if (info && !nonResident) r.Resident(kNtfsStandardInformation, *info, infoName);
+    if (info && nonResident) {
+      NonResidentSpec n;
+      n.type = kNtfsStandardInformation;
+      n.runs = EncodeRuns({{1, 300}});
+      n.allocatedSize = kBpc;
+      n.realSize = n.initializedSize = 72;
+      r.NonResident(n);
+    }
+    return r.FileName({5, name, kNtfsWin32Name, 0x20, 1, 1}).Resident(kNtfsData, {'x'}).Build();
+  };
+  const Bytes sound = StandardInformationValue(si);
+  StandardInformationSpec oldSi = si;
+  oldSi.size = 48;
+  StandardInformationSpec shortSi = si;
+  shortSi.size = 40;  // every field read here fits, but the attribute is cut short
+  v_.SetRecord(16, file(kNtfsRecordInUse, u"edited.txt", sound));
+  v_.SetRecord(17, file(0, u"deleted edited.txt", sound));
+  v_.SetRecord(18, file(kNtfsRecordInUse, u"old layout.txt", StandardInformationValue(oldSi)));
+  v_.SetRecord(19, file(kNtfsRecordInUse, u"no information.txt", std::nullopt));
+  v_.SetRecord(20, file(kNtfsRecordInUse, u"cut short.txt", StandardInformationValue(shortSi)));
+  v_.SetRecord(21, file(kNtfsRecordInUse, u"non-resident.txt", sound, true));
+  v_.SetRecord(22, file(kNtfsRecordInUse, u"named.txt", sound, false, u"odd"));
+  StandardInformationSpec unset = si;
+  unset.accessed = 0;
+  v_.SetRecord(23, file(kNtfsRecordInUse, u"never accessed.txt", StandardInformationValue(unset)));
+  StandardInformationSpec folderSi = si;
+  folderSi.flags = 0x06;  // hidden, system
+  v_.SetRecord(24, RecordBuilder(1024, kNtfsRecordInUse | kNtfsRecordDirectory)
+                       .Resident(kNtfsStandardInformation, StandardInformationValue(folderSi))
+                       .FileName({5, u"folder", kNtfsWin32Name, 0x10000000})
+                       .Build());
+  auto d = Open();
+  ASSERT_TRUE(d);
+  for (const char* name : {"/edited.txt", "/deleted edited.txt", "/old layout.txt"}) {
+    SCOPED_TRACE(name);
+    CDirEntry* e = Find(*d, name);
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->created, 1600000000);
+    EXPECT_EQ(e->modified, 1600000600);
+    EXPECT_EQ(e->accessed, 1600001200);
+    EXPECT_EQ(e->attributes, 0x23u);
+    EXPECT_EQ(e->size, 1u) << "sizes stay those of the name";
+  }
+  EXPECT_TRUE(Find(*d, "/deleted edited.txt")->deleted);
+  for (const char* name : {"/no information.txt", "/cut short.txt", "/non-resident.txt", "/named.txt"}) {
+    SCOPED_TRACE(name);
+    CDirEntry* e = Find(*d, name);
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->created, nameTime);
+    EXPECT_EQ(e->modified, nameTime);
+    EXPECT_EQ(e->accessed, nameTime);
+    EXPECT_EQ(e->attributes, 0x20u);
+  }
+  // A sound attribute is taken whole: a time it leaves unset stays unset.
+  EXPECT_EQ(Find(*d, "/never accessed.txt")->accessed, kNoTime);
+  EXPECT_EQ(Find(*d, "/never accessed.txt")->GetAccessedText(), "");
+  // A folder keeps the name's mark of a folder beside the flags it has now.
+  CDirEntry* folder = Find(*d, "/folder");
+  ASSERT_TRUE(folder);
+  EXPECT_EQ(folder->attributes, 0x10000006u);
+  EXPECT_EQ(folder->modified, 1600000600);
 }
 
 TEST_F(NtfsCrafted, ARecordIsNeverItsOwnFolder) {
@@ -835,6 +915,38 @@ TEST_F(NtfsCrafted, TheVolumeLabelComesFromTheVolumeFile) {
   auto e = OpenNtfsBytes(none.ImageBytes());
   ASSERT_TRUE(e);
   EXPECT_EQ(e->VolumeLabel(), "");
+}
+
+TEST_F(NtfsCrafted, ARootNamingItsOwnSubfolderAsParentIsNotNestedIntoItself) {
+  // The root's name gives a subfolder of the root as its folder; the tree
+  // must not take the root in again below that subfolder.
+  v_.SetRecord(5, RecordBuilder(1024, kNtfsRecordInUse | kNtfsRecordDirectory)
+                      .Number(5)
+                      .FileName({20, u"again", kNtfsWin32Name, 0x10})
+                      .Build());
+  v_.SetRecord(20, Folder(5, u"sub"));
+  for (std::uint64_t n = 0; n < 8; ++n) {
+    v_.SetRecord(21 + n, ResidentFile(20, u"file" + std::u16string(1, static_cast<char16_t>(u'0' + n)) + u".txt", {'x'}));
+  }
+  auto d = Open();
+  ASSERT_TRUE(d);
+  CNTFSDirectory* sub = FindDir(*d, "/sub");
+  ASSERT_TRUE(sub);
+  EXPECT_EQ(ChildNames(sub).size(), 8u);
+  EXPECT_FALSE(Child(sub, "again"));
+
+  struct Count final : SearchResultSink {
+    void AddResult(std::uint32_t, CDirEntry*) override { ++hits; }
+    int hits = 0;
+  } sink;
+  SearchCriteria c;
+  c.recurse = true;
+  std::uint32_t counter = 0;
+  ASSERT_TRUE(Search(*d->GetRoot(), c, &sink, counter));
+  // "sub" and its eight files; the special folders are searched but empty.
+  EXPECT_LE(sink.hits, 11);
+  EXPECT_GE(sink.hits, 9);
+  EXPECT_EQ(CountFiles(*sub, nullptr), 8);
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "lznt1_writer.h"
 #include "ntfs/ntfs_attribute_list.h"
 #include "ntfs/ntfs_lznt1.h"
+#include "ntfs/ntfs_standard_information.h"
 #include "ntfs_helpers.h"
 
 namespace relictor::test {
@@ -76,6 +77,10 @@ void ExerciseRecord(Bytes r) {
         NtfsFileName f;
         if (ParseFileName(v, f)) NtfsNameToUtf8(f.name);
       }
+      if (a.type == kNtfsStandardInformation) {
+        NtfsStandardInformation si;
+        if (ParseStandardInformation(v, si)) FileTimeToEntryTime(si.modified);
+      }
       if (a.type == kNtfsAttributeList) {
         NtfsAttributeListWalk lw{v};
         NtfsAttributeListEntry e;
@@ -90,6 +95,7 @@ void ExerciseRecord(Bytes r) {
     }
   }
   FindAttribute(ByteSpan(r), kNtfsData);
+  FindStandardInformation(ByteSpan(r));
   FindAttributeById(ByteSpan(r), kNtfsFileName, 0);
 }
 
@@ -102,7 +108,10 @@ Bytes RichRecord(std::uint64_t parent = 5) {
   d.lastVcn = 16;
   d.allocatedSize = 17 * 4096;
   d.realSize = d.initializedSize = 17 * 4096 - 5;
+  StandardInformationSpec si;
+  si.created = si.modified = si.changed = si.accessed = 133444736000000000ull;
   return RecordBuilder()
+      .Resident(kNtfsStandardInformation, StandardInformationValue(si))
       .FileName({parent, u"SHORT~1.TXT", kNtfsDosName})
       .FileName({parent, u"a long name.txt", kNtfsWin32Name})
       .Resident(kNtfsAttributeList, list)
@@ -167,7 +176,8 @@ TEST(NtfsFuzz, RandomRunListsAttributeListsAndCompressedData) {
 
 // Reads everything the reader offers of a volume, within bounds of depth
 // and count, saving each file into memory of at most 1 MiB.
-void WalkVolume(CNTFSDriver& d) {
+// Reads the tree and saves the files; returns the entries listed.
+int WalkVolume(CNTFSDriver& d) {
   d.VolumeLabel();
   int entries = 0;
   std::vector<std::pair<CDirectory*, int>> stack{{d.GetRoot(), 0}};
@@ -177,7 +187,7 @@ void WalkVolume(CNTFSDriver& d) {
     folder->HasSubfolders(true);
     if (folder != d.GetLostFiles()) Populated(folder);
     for (auto& child : folder->children) {
-      if (++entries > 20000) return;
+      if (++entries > 20000) return entries;
       child->GetSizeText(true);
       child->GetSizeOnDisk();
       std::uint64_t cluster;
@@ -190,6 +200,7 @@ void WalkVolume(CNTFSDriver& d) {
       }
     }
   }
+  return entries;
 }
 
 // A volume with something of every kind the reader handles.
@@ -200,7 +211,13 @@ Bytes RichVolume() {
                      .Resident(kNtfsVolumeName, Utf16(u"RICH"))
                      .Build());
   v.SetRecord(16, Folder(5, u"docs"));
-  v.SetRecord(17, ResidentFile(16, u"note.txt", {'n', 'o'}));
+  StandardInformationSpec si;
+  si.modified = 133444736000000000ull;
+  v.SetRecord(17, RecordBuilder()
+                      .Resident(kNtfsStandardInformation, StandardInformationValue(si))
+                      .FileName({16, u"note.txt", kNtfsWin32Name, 0x20, 2, 2})
+                      .Resident(kNtfsData, {'n', 'o'})
+                      .Build());
   v.SetRecord(18, RichRecord(16));
   v.SetRecord(19, Folder(16, u"gone", kNtfsRecordDirectory));
   v.SetRecord(20, ResidentFile(19, u"lost.txt", {'l'}, 0));
@@ -238,6 +255,7 @@ void FuzzVolume(const Bytes& image, std::uint64_t regionStart, std::uint64_t reg
   auto base = std::make_shared<const Bytes>(image);
   std::mt19937_64 rng(seed);
   int opened = 0;
+  std::int64_t listed = 0;
   for (int i = 0; i < cases; ++i) {
     std::map<std::uint64_t, std::uint8_t> patches;
     const int edits = 1 + static_cast<int>(rng() % 24);
@@ -250,10 +268,13 @@ void FuzzVolume(const Bytes& image, std::uint64_t regionStart, std::uint64_t reg
     if (!d) continue;
     ++opened;
     ASSERT_LE(d->RecordCount() * d->RecordSize(), image.size());
-    WalkVolume(*d);
+    listed += WalkVolume(*d);
     if (::testing::Test::HasFailure()) return;
   }
   EXPECT_GT(opened, cases / 4) << "the mutations hardly ever left a volume to read";
+  // Most mutations hit one record or another; the rest of the tree must
+  // still be listed, or the loop would only test the refusal of an MFT.
+  EXPECT_GT(listed, std::int64_t{cases} * 3) << "the damaged volumes hardly ever listed an entry";
 }
 
 TEST(NtfsFuzz, CraftedVolumesWithDamagedMfts) {
@@ -298,6 +319,8 @@ TEST(NtfsFuzz, MutatedBootSectors) {
   auto base = std::make_shared<const Bytes>(image);
   std::mt19937_64 rng(5);
   Bytes boot(image.begin(), image.begin() + 512);
+  int opened = 0;
+  std::int64_t listed = 0;
   for (int i = 0; i < 20000; ++i) {
     Bytes b = boot;
     const int edits = 1 + static_cast<int>(rng() % 4);
@@ -314,10 +337,16 @@ TEST(NtfsFuzz, MutatedBootSectors) {
         if (b[k] != boot[k]) patches[k] = b[k];
       }
       auto d = OpenNtfs(std::make_shared<OverlaySource>(base, std::move(patches)));
-      if (d) WalkVolume(*d);
+      if (d) {
+        ++opened;
+        listed += WalkVolume(*d);
+      }
     }
     if (::testing::Test::HasFailure()) return;
   }
+  // A good share of the 2000 opened volumes survive the damage.
+  EXPECT_GT(opened, 200);
+  EXPECT_GT(listed, std::int64_t{opened} * 2);
 }
 
 }  // namespace

@@ -59,6 +59,9 @@ std::string ScenarioScript(const std::string& jpeg, const std::string& text) {
          "dosname /docs/LongFileName.txt LONGFI~1.TXT\n"
          "stream /docs/big.bin ads 3000 7\n"
          "touch /docs/resident.txt 1000000000\n"
+         // Edited as Windows leaves a file: only $STANDARD_INFORMATION
+         // changes, every $FILE_NAME keeps the creation's time and flags.
+         "sitimes /docs/LongFileName.txt 1500000000 1600000000 1650000000 0x23\n"
          "putcompressed /docs/packed.txt " + text + "\n"
          "mkdirs /deep/a/b/c/d/e/f/g/h/i/j/k/l\n"
          "text /deep/a/b/c/d/e/f/g/h/i/j/k/l/leaf.txt leaf\n"
@@ -70,6 +73,7 @@ std::string ScenarioScript(const std::string& jpeg, const std::string& text) {
          "attrlist /attr/moved.bin data\n"
          "text /attr/named.txt named\n"
          "attrlist /attr/named.txt filename\n"
+         "sitimes /attr/named.txt 1300000000 1300000001 1300000002\n"
          "mkdir /attr/listed\n"
          "mkfiles /attr/listed 20 f 100\n"
          "attrlist /attr/listed\n"
@@ -80,6 +84,7 @@ std::string ScenarioScript(const std::string& jpeg, const std::string& text) {
          "mkdir /trash\n"
          "fill /trash/gone.bin 12000 11\n"
          "text /trash/gone.txt bye\n"
+         "sitimes /trash/gone.txt 1400000000 1400000600 1400001200 0x21\n"
          "mkdir /trash/sub\n"
          "text /trash/sub/inner.txt inner\n"
          "mkdir /reused\n"
@@ -206,6 +211,36 @@ TEST_P(NtfsImage, FilesComeBackWithTheirBytesSizesAndTimes) {
   EXPECT_EQ(FindFile(*d_, "/docs/resident.txt")->accessed, 1000000000);
   EXPECT_EQ(FindFile(*d_, "/docs/tiny.bin")->created, 1700000000);
   EXPECT_EQ(FindFile(*d_, "/docs/resident.txt")->GetAccessedText().size(), 19u) << "no time of day";
+  // Times and flags of an edited file are those the file system keeps up
+  // to date, not the copies in its names; so for a deleted file, and for a
+  // file whose names lie in an extension record.
+  struct Expected {
+    const char* path;
+    EntryTime created, modified, accessed;
+    std::uint32_t flags;
+  };
+  for (const Expected& x : {Expected{"/docs/LongFileName.txt", 1500000000, 1600000000, 1650000000, 0x23},
+                            Expected{"/attr/named.txt", 1300000000, 1300000001, 1300000002, 0x20}}) {
+    SCOPED_TRACE(x.path);
+    CNTFSFile* f = FindFile(*d_, x.path);
+    ASSERT_TRUE(f);
+    EXPECT_EQ(f->created, x.created);
+    EXPECT_EQ(f->modified, x.modified);
+    EXPECT_EQ(f->accessed, x.accessed);
+    EXPECT_EQ(f->attributes, x.flags);
+  }
+  CNTFSDirectory* trash = FindDir(*d_, "/trash");
+  ASSERT_TRUE(trash);
+  CNTFSFile* gone = dynamic_cast<CNTFSFile*>(Child(trash, "gone.txt"));
+  ASSERT_TRUE(gone);
+  EXPECT_TRUE(gone->deleted);
+  EXPECT_EQ(gone->created, 1400000000);
+  EXPECT_EQ(gone->modified, 1400000600);
+  EXPECT_EQ(gone->accessed, 1400001200);
+  EXPECT_EQ(gone->attributes, 0x21u);
+  EXPECT_EQ(gone->GetSize(), 3u);
+  // A file whose two copies agree shows the one time of both.
+  EXPECT_EQ(FindFile(*d_, "/docs/tiny.bin")->modified, 1700000000);
   CNTFSFile* empty = FindFile(*d_, "/docs/empty.bin");
   ASSERT_TRUE(empty);
   EXPECT_EQ(empty->GetSize(), 0u);

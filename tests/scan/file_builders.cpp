@@ -395,4 +395,76 @@ Bytes AppendTgaFooter(const Bytes& tga) {
   return out;
 }
 
+namespace {
+
+std::string Offset10(std::size_t v) {
+  std::string digits = std::to_string(v);
+  return std::string(10 - std::min<std::size_t>(10, digits.size()), '0') + digits;
+}
+
+std::string PageText(std::size_t lines, const std::string& tag) {
+  std::string text = "BT /F1 10 Tf 40 760 Td 12 TL\n";
+  for (std::size_t i = 0; i < lines; ++i) {
+    text += "(" + tag + " line " + std::to_string(i) + " of a document that spans several clusters) '\n";
+  }
+  return text + "ET\n";
+}
+
+}  // namespace
+
+Bytes BuildPdf(const PdfOptions& options) {
+  std::string pdf = "%PDF-1.4\n%\xE2\xE3\xCF\xD3\n";
+  std::vector<std::size_t> offsets(8, 0);
+  auto object = [&](int number, const std::string& body) {
+    offsets[static_cast<std::size_t>(number)] = pdf.size();
+    pdf += std::to_string(number) + " 0 obj\n" + body + "\nendobj\n";
+  };
+  auto stream = [](const std::string& data) {
+    return "<< /Length " + std::to_string(data.size()) + " >>\nstream\n" + data + "\nendstream";
+  };
+  auto xref = [&](int first, int count) {
+    std::string x = "xref\n" + std::to_string(first) + " " + std::to_string(count) + "\n";
+    for (int i = first; i < first + count; ++i) {
+      x += i == 0 ? std::string("0000000000 65535 f \n") : Offset10(offsets[static_cast<std::size_t>(i)]) + " 00000 n \n";
+    }
+    return x;
+  };
+  const bool linearized = options.linearizedBody > 0;
+  std::size_t lengthField = 0;
+  if (linearized) {
+    // The declared length is written with a fixed width and filled in at
+    // the end.
+    offsets[7] = pdf.size();
+    pdf += "7 0 obj\n<< /Linearized 1 /L ";
+    lengthField = pdf.size();
+    pdf += "0000000000 /O 3 /N 1 >>\nendobj\n";
+    pdf += "xref\n7 1\n" + Offset10(offsets[7]) + " 00000 n \ntrailer\n<< /Size 8 >>\nstartxref\n0\n%%EOF\n";
+  }
+  object(1, "<< /Type /Catalog /Pages 2 0 R >>");
+  object(2, "<< /Type /Pages /Kids [3 0 R] /Count 1 >>");
+  object(3, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R "
+            "/Resources << /Font << /F1 5 0 R >> >> >>");
+  std::string text = PageText(options.lines, "Page");
+  if (linearized) {
+    while (text.size() < options.linearizedBody) text += PageText(50, "More");
+  }
+  object(4, stream(text));
+  object(5, "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>");
+  std::size_t start = pdf.size();
+  pdf += xref(0, 6) + "trailer\n<< /Size " + std::string(linearized ? "8" : "6") + " /Root 1 0 R >>\nstartxref\n" +
+         std::to_string(start) + "\n%%EOF\n";
+  if (options.update) {
+    object(6, "<< /Title (Updated) /Producer (a test) >>");
+    std::size_t second = pdf.size();
+    pdf += "xref\n0 1\n0000000000 65535 f \n6 1\n" + Offset10(offsets[6]) +
+           " 00000 n \ntrailer\n<< /Size 7 /Root 1 0 R /Info 6 0 R /Prev " + std::to_string(start) +
+           " >>\nstartxref\n" + std::to_string(second) + "\n%%EOF\n";
+  }
+  if (linearized) {
+    std::string total = Offset10(pdf.size());
+    pdf.replace(lengthField, total.size(), total);
+  }
+  return Bytes(pdf.begin(), pdf.end());
+}
+
 }  // namespace relictor::test

@@ -3,7 +3,8 @@
 // documents (the container of older office files), RAR 1.5-4.x archives of
 // stored files and RIFF AVI files, and edits of real files that keep them
 // valid (a JPEG whose Huffman tables share one segment, a JPEG padded with a
-// comment, a PNG padded with a private chunk, a TGA with its 2.0 footer).
+// comment, a PNG padded with a private chunk, a TGA with its 2.0 footer),
+// and PDF documents.
 
 #include <cstdint>
 #include <string>
@@ -81,5 +82,21 @@ Bytes InsertJpegComment(const Bytes& jpeg, std::size_t payload);
 Bytes InsertPngChunk(const Bytes& png, std::size_t payload);
 // Appends the TGA 2.0 footer (no extension or developer area).
 Bytes AppendTgaFooter(const Bytes& tga);
+
+struct PdfOptions {
+  // Lines of text on the one page (uncompressed, so the size is known).
+  std::size_t lines = 150;
+  // Appends an incremental update: a new object, cross-reference section,
+  // trailer and end marker behind the first.
+  bool update = false;
+  // Writes the document with a linearization dictionary first and an end
+  // marker behind the first page's cross-reference section, as linearized
+  // documents have, followed by `linearizedBody` more bytes of page text
+  // before the main section and the last end marker.
+  std::size_t linearizedBody = 0;
+};
+// A PDF document with a correct cross-reference table (no tool on the
+// build machine writes PDF without a PostScript interpreter).
+Bytes BuildPdf(const PdfOptions& options);
 
 }  // namespace relictor::test

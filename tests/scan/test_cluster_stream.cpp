@@ -219,19 +219,25 @@ TEST(ClusterStream, FindPatternStopsAtAClusterThatStartsAnotherFile) {
   ASSERT_TRUE(s.Begin(1));
   EXPECT_EQ(Find(s, "#END#"), -1);
 
-  // A cluster of zeros reads as the start of a TGA and stops it too, as
-  // does a pattern in that very cluster.
+  // A cluster of zeros is free space and stops it too; one zero byte
+  // less and it is ordinary data that the search passes.
   image.PutAt(3 * 512, std::vector<std::uint8_t>(512, 0));
-  PutText(image, 3 * 512 + 50, "#END#");
   MemoryVolume zeros(image, 1);
   ClusterStream z(zeros);
   ASSERT_TRUE(z.Begin(1));
   EXPECT_EQ(Find(z, "#END#"), -1);
+  PutText(image, 3 * 512 + 50, "x");
+  MemoryVolume almost(image, 1);
+  ClusterStream a(almost);
+  ASSERT_TRUE(a.Begin(1));
+  EXPECT_EQ(Find(a, "#END#"), 4 * 512 + 100 + 5);
 
   // The cluster the search starts in may hold any signature.
-  ClusterStream own(zeros);
-  ASSERT_TRUE(own.Begin(3));
-  EXPECT_EQ(Find(own, "#END#"), 55);
+  PutText(image, 3 * 512, "\x89PNG\r\n\x1A\n");
+  MemoryVolume own(image, 1);
+  ClusterStream o(own);
+  ASSERT_TRUE(o.Begin(3));
+  EXPECT_EQ(Find(o, "#END#"), 2 * 512 + 100 + 5);
 }
 
 TEST(ClusterStream, IgnoringCaseLowersTheDataButComparesTheFirstByteExactly) {

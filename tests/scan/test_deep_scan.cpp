@@ -269,6 +269,89 @@ TEST_F(DeepScanFat, AStopHalfWayKeepsTheFindsButAsksAgainNextTime) {
   EXPECT_EQ(Finds(*fat).size(), 7u);  // afresh: the earlier finds are not listed twice
 }
 
+// A deleted folder of 40 files whose entries fill three clusters of 1 KiB
+// that are not adjacent (each file's data was written between them). Only
+// the first cluster is reached from the folder's entry once the deletion
+// freed its chain; the deep scan finds the other two as lost folders, and
+// every file comes back from one of the three.
+TEST(DeepScanOrphans, LaterClustersOfADeletedFolderAreFoundWithTheirEntries) {
+  TempDir dir;
+  const std::string image = dir / "vol.img";
+  MakeFat(image, 16, "32M", "-s 2");
+  Mmd(image, "/Holiday");
+  const std::string src = dir / "src";
+  std::map<std::string, std::vector<std::uint8_t>> planted;
+  for (int i = 0; i < 40; ++i) {
+    // A long name of up to 13 characters takes two entries, so 40 files
+    // and the two dots take 82 entries: three clusters of 32, each holding
+    // whole name runs.
+    const std::string name = "Pic " + std::to_string(100 + i) + ".raw";
+    planted[name] = RandomBytes(900 + static_cast<std::size_t>(i) * 37, 500 + static_cast<std::uint64_t>(i));
+    WriteFile(src, planted[name]);
+    Mcopy(image, src, "/Holiday/" + name);
+  }
+  Mdeltree(image, "/Holiday");
+
+  Host host;
+  auto fat = OpenFatFile(image, &host);
+  ASSERT_TRUE(fat);
+  auto* folder = dynamic_cast<CFATDirectory*>(Child(fat->GetRoot(), "Holiday"));
+  ASSERT_NE(folder, nullptr);
+  std::map<std::string, CFSFile*> found;
+  auto collect = [&](CDirectory* d) {
+    for (auto& c : Populated(d)->children) {
+      if (auto* f = dynamic_cast<CFSFile*>(c.get())) found[f->name] = f;
+    }
+  };
+  collect(folder);
+  const std::size_t fromFirstCluster = found.size();
+  EXPECT_GT(fromFirstCluster, 0u);
+  EXPECT_LT(fromFirstCluster, 40u) << "the folder's later clusters must not be reachable from its entry";
+
+  ASSERT_TRUE(ExpandLostFiles(*fat));
+  std::vector<std::uint32_t> orphans;
+  for (auto& c : fat->GetLostFiles()->children) {
+    auto* lost = dynamic_cast<CFATDirectory*>(c.get());
+    if (!lost) continue;
+    EXPECT_EQ(lost->name, "Cluster_" + std::to_string(lost->startCluster));
+    EXPECT_EQ(lost->status, kStatusGood);
+    orphans.push_back(lost->startCluster);
+    collect(lost);
+  }
+  ASSERT_EQ(orphans.size(), 2u);
+  std::sort(orphans.begin(), orphans.end());
+  EXPECT_GT(orphans[0], folder->startCluster + 1);
+  EXPECT_GT(orphans[1], orphans[0] + 1) << "the test wants clusters that are not adjacent";
+  ASSERT_EQ(found.size(), 40u);
+  for (const auto& [name, bytes] : planted) {
+    ASSERT_TRUE(found.count(name)) << name;
+    EXPECT_TRUE(found[name]->deleted);
+    EXPECT_EQ(SaveBytes(found[name]), bytes) << name;
+  }
+}
+
+TEST(DeepScanOrphans, FileDataThatLooksLikeEntriesOnlyInPartIsNoFolder) {
+  // One cluster of free space holds a real directory entry, then text.
+  TempDir dir;
+  const std::string image = dir / "vol.img";
+  MakeFat(image, 16, "32M", "-s 4");
+  auto bytes = ReadFile(image);
+  const Layout layout = ReadLayout(bytes);
+  const std::size_t at = static_cast<std::size_t>(layout.ClusterOffset(500));
+  auto entry = ShortEntry("\xE5" "EPORT  TXT", 0x20, 501, 100);
+  std::copy(entry.begin(), entry.end(), bytes.begin() + static_cast<std::ptrdiff_t>(at));
+  const std::string text = "Dear reader, this is not a folder but a letter that goes on for a while.";
+  std::copy(text.begin(), text.end(), bytes.begin() + static_cast<std::ptrdiff_t>(at + 32));
+  // A second copy where the rest of the cluster is left empty: a folder.
+  const std::size_t at2 = static_cast<std::size_t>(layout.ClusterOffset(600));
+  std::copy(entry.begin(), entry.end(), bytes.begin() + static_cast<std::ptrdiff_t>(at2));
+  auto fat = OpenFatBytes(bytes);
+  ASSERT_TRUE(fat);
+  EXPECT_FALSE(fat->LooksLikeOrphanedEntries(500));
+  EXPECT_TRUE(fat->LooksLikeOrphanedEntries(600));
+  EXPECT_FALSE(fat->LooksLikeOrphanedEntries(700));  // zeros
+}
+
 TEST(DeepScanProgress, CountsThenReportsEvery32ClustersAndTheLastTwo) {
   CountingVolume v(100);
   Recorder progress;

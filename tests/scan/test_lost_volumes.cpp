@@ -175,6 +175,32 @@ TEST(LostVolumes, BootSectorTestsOfTheWalk) {
   EXPECT_FALSE(LooksLikeLostNtfs(ByteSpan(exfat)));
 }
 
+TEST(LostVolumes, AnNtfsTotalIsReadWholeAndAHugeOneEndsTheWalk) {
+  // The NTFS total is a 64-bit field. A damaged one whose low half is
+  // small must not make the walk step over a few sectors only and find
+  // the volume's insides; one that reaches past the end of the disk (or
+  // past 64 bits) ends the walk.
+  TempDir dir;
+  std::string disk = dir / "huge.img";
+  test::MakeSparseFile(disk, 16 << 20);
+  auto ntfs = NewVolume(dir, "n.img", 8192, "mkntfs -F -Q -q -p 2048 -H 0 -S 0");
+  Place(disk, ntfs, 2048);
+  MustRun("mkfs.fat -F 12 -n BEHIND --offset 16384 " + Quote(disk) + " 4096");
+  // Total sectors 2^32 + 16 at offset 40 of the NTFS boot sector.
+  MustRun("printf '\\020\\000\\000\\000\\001\\000\\000\\000' | dd of=" + Quote(disk) +
+          " bs=1 seek=$((2048*512+40)) conv=notrunc status=none");
+  Walk w = WalkDisk(disk);
+  ASSERT_EQ(w.found.size(), 1u);
+  EXPECT_EQ(w.found[0].startSector, 2048u);
+  EXPECT_EQ(w.found[0].sectors, (std::uint64_t{1} << 32) + 16);
+  // All ones: the end of the volume does not fit in 64 bits.
+  MustRun("printf '\\377\\377\\377\\377\\377\\377\\377\\377' | dd of=" + Quote(disk) +
+          " bs=1 seek=$((2048*512+40)) conv=notrunc status=none");
+  Walk all = WalkDisk(disk);
+  ASSERT_EQ(all.found.size(), 1u);
+  EXPECT_TRUE(all.completed);
+}
+
 TEST(LostVolumes, AWipedPartitionTableAndADamagedVolume) {
   TempDir dir;
   std::string disk = dir / "wiped.img";

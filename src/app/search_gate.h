@@ -1,0 +1,87 @@
+#pragma once
+// The search runs on the worker while the window stays live, and reads and
+// extends the entry tree of one volume as it goes. While it runs, that
+// volume's tree and reader belong to the worker: the interface thread
+// touches them only inside a SearchPause, which parks the worker at its
+// next safe point (between two children of a folder, or while it waits for
+// the window to take a result row) and lets it go on afterwards.
+//
+// Entries show lazily filled fields (an NTFS file's sizes, a deleted
+// file's rating). The interface reads them only once they are filled, so
+// that reading them while the worker runs is a plain read: the search
+// fills the entries of every folder read so far before it starts
+// (PrepareLoadedTree), the result rows are filled while the worker waits
+// for them, and ReadFolderForDisplay fills the children of a folder the
+// window shows during a search.
+//
+// Nothing here blocks the interface thread on the worker without
+// dispatching its events, since the worker may be waiting for one of them.
+
+#include <cstdint>
+#include <memory>
+
+#include "volume/driver.h"
+
+namespace relictor {
+
+class CDirEntry;
+class CDirectory;
+class CDriver;
+class StopEvent;
+
+namespace search_gate {
+
+// The interface thread, before it starts a search on `volume`.
+void BeginSearch(const CDriver* volume);
+// The worker, when the search has ended (finished or stopped).
+void EndSearch();
+// Whether a search is running on `volume` (on any volume when null).
+bool IsSearching(const CDriver* volume = nullptr);
+
+// The worker, at each safe point: parks while a pause is asked for, until
+// it is released or the worker's stop event is signalled.
+void Checkpoint(const StopEvent* stop);
+
+// The worker, around a call that waits for the interface thread: while it
+// waits it is as good as parked, and when a pause was taken meanwhile it
+// parks before it goes back to the tree.
+class WaitingForWindow {
+ public:
+  explicit WaitingForWindow(const StopEvent* stop);
+  ~WaitingForWindow();
+  WaitingForWindow(const WaitingForWindow&) = delete;
+  WaitingForWindow& operator=(const WaitingForWindow&) = delete;
+
+ private:
+  const StopEvent* stop_;
+};
+
+}  // namespace search_gate
+
+// The interface thread: holds a running search on `volume` (any volume
+// when null) at a safe point for the lifetime of the object. Does nothing
+// when no such search runs. Pauses nest.
+class SearchPause {
+ public:
+  explicit SearchPause(const CDriver* volume);
+  ~SearchPause();
+  SearchPause(const SearchPause&) = delete;
+  SearchPause& operator=(const SearchPause&) = delete;
+  // Whether a search was running and is held.
+  bool Holding() const { return holding_; }
+
+ private:
+  bool holding_ = false;
+};
+
+// Fills the lazily read fields that lists and sheets show (sizes, rating).
+void PrepareForDisplay(CDirEntry& entry);
+// Fills them for every entry of the folders of `root` that are read
+// already (not reading any more folders).
+void PrepareLoadedTree(CDirectory& root);
+// Reads a folder that the window is about to show or expand (when it is
+// not read yet), holding a search on its volume meanwhile; during a search
+// its children are filled for display too.
+void ReadFolderForDisplay(CDirectory& folder);
+
+}  // namespace relictor

@@ -1,0 +1,243 @@
+// "Select cluster range" as the user drives it (edits, sliders, the
+// summary, the refusal of an empty range) and the "Find Lost Files..." run
+// it starts on a quick-formatted FAT image, whose lost photo comes back
+// byte for byte.
+
+#include <QDialogButtonBox>
+#include <QDoubleSpinBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSlider>
+
+#include <filesystem>
+#include <thread>
+
+#include "app/list_test_support.h"
+#include "app/cluster_range_dlg.h"
+#include "app/recovery_dlg.h"
+#include "support/test_support.h"
+#include "ui/job_runner.h"
+#include "ui/worker_dlg.h"
+#include "worker/worker.h"
+
+using namespace relictor;
+using namespace relictor::test;
+
+namespace {
+
+struct RangeDlgParts {
+  QDoubleSpinBox* start;
+  QDoubleSpinBox* end;
+  QSlider* startSlider;
+  QSlider* endSlider;
+  QLabel* summary;
+};
+
+RangeDlgParts Parts(QWidget* w) {
+  return {w->findChild<QDoubleSpinBox*>("startEdit"), w->findChild<QDoubleSpinBox*>("endEdit"),
+          w->findChild<QSlider*>("startSlider"), w->findChild<QSlider*>("endSlider"),
+          w->findChild<QLabel*>("summary")};
+}
+
+void TypeValue(QDoubleSpinBox* edit, const QString& value) {
+  QLineEdit* line = edit->findChild<QLineEdit*>();
+  line->selectAll();
+  QTest::keyClicks(line, value);
+}
+
+QPushButton* Ok(QWidget* w) { return w->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok); }
+QPushButton* Cancel(QWidget* w) { return w->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Cancel); }
+
+}  // namespace
+
+class ClusterRangeTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void opensOnTheWholeRange() {
+    CClusterRangeDlg dialog(2, 5000, 4096);
+    dialog.show();
+    QCOMPARE(dialog.windowTitle(), QString("Select cluster range"));
+    RangeDlgParts p = Parts(&dialog);
+    QVERIFY(p.start && p.end && p.startSlider && p.endSlider && p.summary);
+    QCOMPARE(p.start->value(), 2.0);
+    QCOMPARE(p.end->value(), 5000.0);
+    QCOMPARE(p.start->minimum(), 2.0);
+    QCOMPARE(p.end->maximum(), 5000.0);
+    QCOMPARE(p.startSlider->value(), p.startSlider->minimum());
+    QCOMPARE(p.endSlider->value(), p.endSlider->maximum());
+    // 4999 clusters: 4 whole units of 1024 clusters of 4 KiB, 16 MiB.
+    QCOMPARE(p.summary->text(), QString("2-5000(16Mb)"));
+    for (const char* label : {"Start Cluster:", " End Cluster:", "Cluster to scan:"}) {
+      bool found = false;
+      for (QLabel* l : dialog.findChildren<QLabel*>()) found |= l->text() == label;
+      QVERIFY2(found, label);
+    }
+  }
+
+  void editsAndSlidersFollowEachOther() {
+    CClusterRangeDlg dialog(2, 5000, 4096);
+    dialog.show();
+    RangeDlgParts p = Parts(&dialog);
+    TypeValue(p.start, "100");
+    QCOMPARE(dialog.Start(), 100u);
+    QCOMPARE(p.startSlider->value(), 98);
+    TypeValue(p.end, "1099");
+    // 1000 clusters are less than one unit: 0 Mb.
+    QCOMPARE(p.summary->text(), QString("100-1099(0Mb)"));
+    TypeValue(p.end, "2147");
+    QCOMPARE(p.summary->text(), QString("100-2147(8Mb)"));
+    // Values outside the volume's clusters are not taken.
+    TypeValue(p.end, "9999");
+    QVERIFY(dialog.End() <= 5000u);
+    // Moving a slider writes its value into its edit.
+    p.endSlider->setFocus();
+    QTest::keyClick(p.endSlider, Qt::Key_End);
+    QCOMPARE(dialog.End(), 5000u);
+    QTest::keyClick(p.startSlider, Qt::Key_Home);
+    QCOMPARE(dialog.Start(), 2u);
+    QCOMPARE(p.start->value(), 2.0);
+    QCOMPARE(p.summary->text(), QString("2-5000(16Mb)"));
+  }
+
+  void anEmptyRangeIsRefused() {
+    CClusterRangeDlg dialog(2, 5000, 4096);
+    dialog.show();
+    RangeDlgParts p = Parts(&dialog);
+    TypeValue(p.start, "100");
+    TypeValue(p.end, "100");
+    ModalDriver driver;
+    QString text;
+    driver.Then(AnswerBox("OK", &text));
+    QTest::mouseClick(Ok(&dialog), Qt::LeftButton);
+    QCOMPARE(text, QString("The end cluster can not less start cluster."));
+    QVERIFY(dialog.isVisible());
+    QCOMPARE(dialog.result(), 0);
+    TypeValue(p.end, "101");
+    QTest::mouseClick(Ok(&dialog), Qt::LeftButton);
+    QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    QCOMPARE(dialog.Start(), 100u);
+    QCOMPARE(dialog.End(), 101u);
+  }
+
+  void clusterNumbersBeyondTheSlidersInt() {
+    const std::uint64_t max = 4294967295u;
+    CClusterRangeDlg dialog(2, max, 65536);
+    dialog.show();
+    RangeDlgParts p = Parts(&dialog);
+    QCOMPARE(dialog.End(), max);
+    QCOMPARE(p.end->text(), QString("4294967295"));
+    QTest::keyClick(p.endSlider, Qt::Key_Home);
+    QCOMPARE(dialog.End(), 2u);
+    QTest::keyClick(p.endSlider, Qt::Key_End);
+    QCOMPARE(dialog.End(), max);
+    TypeValue(p.start, "4294967294");
+    QCOMPARE(dialog.Start(), max - 1);
+    QCOMPARE(p.summary->text(), QString("4294967294-4294967295(0Mb)"));
+  }
+
+  void theChooserAsksFromTheWorker() {
+    QtClusterRangeChooser chooser;
+    struct Asking final : WorkerTask {
+      QtClusterRangeChooser* chooser;
+      std::atomic<bool> chosen{false};
+      std::atomic<std::uint64_t> start{0}, end{0};
+      bool Step() override {
+        std::uint64_t s = 0, e = 0;
+        chosen = chooser->Choose(10, 900, 512, s, e);
+        start = s, end = e;
+        return true;
+      }
+    } task;
+    task.chooser = &chooser;
+    ModalDriver driver;
+    driver.Then([](QWidget* w) {
+      if (w->objectName() != "CClusterRangeDlg") return false;
+      QTimer::singleShot(0, w, [w] {
+        TypeValue(Parts(w).start, "20");
+        QTest::mouseClick(Ok(w), Qt::LeftButton);
+      });
+      return true;
+    });
+    QVERIFY(StartWorker(task));
+    QVERIFY(WaitFor([] { return !IsWorkerRunning(); }));
+    StopWorker();
+    QVERIFY(task.chosen.load());
+    QCOMPARE(task.start.load(), 20u);
+    QCOMPARE(task.end.load(), 900u);
+  }
+
+  void findLostFilesOnAQuickFormattedVolume() {
+    TempDir dir;
+    const std::string img = dir / "fat.img", photo = dir / "photo.jpg";
+    QVERIFY(Sh("convert -size 300x200 plasma:fractal -quality 92 " + Quote(photo)));
+    QVERIFY(Sh("truncate -s 32M " + Quote(img) + " && mkfs.fat -F 16 -s 4 -i 12345678 " + Quote(img)));
+    QVERIFY(Sh("mcopy -i " + Quote(img) + " " + Quote(photo) + " ::/photo.jpg"));
+    // A quick format takes the directory and the table; the data stays.
+    QVERIFY(Sh("mkfs.fat -F 16 -s 4 -i 12345678 " + Quote(img)));
+    const auto original = ReadFile(photo);
+
+    QtJobRunner runner;
+    QtClusterRangeChooser chooser;
+    Host host;
+    host.jobs = &runner;
+    host.rangeChooser = &chooser;
+    auto volume = OpenFatImage(img, &host);
+    QVERIFY(volume);
+    CDirectory* lost = volume->GetLostFiles();
+    QVERIFY(lost);
+
+    // Cancel in the range dialog: nothing is scanned.
+    {
+      ModalDriver driver;
+      driver.Then([](QWidget* w) {
+        if (w->objectName() != "CClusterRangeDlg") return false;
+        QTimer::singleShot(0, w, [w] { QTest::mouseClick(Cancel(w), Qt::LeftButton); });
+        return true;
+      });
+      lost->Populate(true, false, false);
+      QCOMPARE(driver.Left(), std::size_t(0));
+      QVERIFY(!lost->populated);
+      QVERIFY(lost->children.empty());
+    }
+
+    // OK: the progress dialog shows the scan, and the photo is found.
+    QString title, status, counter;
+    WindowWatcher watcher(
+        [&](QWidget* w) {
+          if (w->objectName() == "CWorkerDlg") title = w->windowTitle();
+        },
+        [&](QWidget* w) {
+          if (auto* d = qobject_cast<CWorkerDlg*>(w)) status = d->StatusText(), counter = d->CounterText();
+        });
+    ModalDriver driver;
+    driver.Then([](QWidget* w) {
+      if (w->objectName() != "CClusterRangeDlg") return false;
+      QTimer::singleShot(0, w, [w] { QTest::mouseClick(Ok(w), Qt::LeftButton); });
+      return true;
+    });
+    lost->Populate(true, false, false);
+    QCOMPARE(driver.Left(), std::size_t(0));
+    QCOMPARE(title, QString("Find Lost Files..."));
+    QCOMPARE(status, QString("Scanning..."));
+    QVERIFY2(counter.endsWith("/" + QString::number(volume->LastDataCluster())), qPrintable(counter));
+    QVERIFY(lost->populated);
+    CDirEntry* found = nullptr;
+    for (auto& c : lost->children)
+      if (QString::fromStdString(c->name).endsWith(".JPG")) found = c.get();
+    QVERIFY(found);
+    QVERIFY(QString::fromStdString(found->name).startsWith("Cluster_"));
+    QCOMPARE(found->GetSize(), std::uint64_t(original.size()));
+
+    // And saved through the window, byte for byte.
+    const std::string out = dir / "out";
+    std::filesystem::create_directories(out);
+    SavingReport report = SaveEntries({found}, QString::fromStdString(out + "/"), runner);
+    QCOMPARE(int(report.outcome), int(SavingOutcome::Finished));
+    QCOMPARE(ReadFile(out + "/" + found->name), original);
+  }
+};
+
+RELICTOR_WINDOW_TEST_MAIN(ClusterRangeTest)
+#include "test_cluster_range.moc"

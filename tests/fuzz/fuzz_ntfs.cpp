@@ -1,0 +1,26 @@
+// libFuzzer target: an NTFS volume image. Open it, load the MFT, read the
+// tree (with DeletedFiles) to a bounded depth, save the files (resident,
+// non-resident, compressed, spread over attribute lists), search and count.
+
+#include <cstddef>
+#include <cstdint>
+
+#include "fuzz_support.h"
+#include "ntfs/ntfs_driver.h"
+
+using namespace relictor;
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size < 512 || size > fuzz::kMaxImage) return 0;
+  auto source = fuzz::PaddedSource(data, size, fuzz::ClaimedVolumeBytes(data, size));
+  CNTFSDriver volume;
+  volume.SetDevice(source);
+  if (!volume.Open('C', kDriveFixed, "C:\\", false)) return 0;
+  if (!volume.LoadMft()) return 0;
+  (void)volume.VolumeLabel();
+  fuzz::Walk walk;
+  fuzz::ReadTree(*volume.GetRoot(), walk, 0);
+  if (CDirectory* deleted = volume.GetDeletedFiles()) fuzz::ReadTree(*deleted, walk, 0);
+  fuzz::SearchAndCount(volume);
+  return 0;
+}

@@ -1,0 +1,31 @@
+// libFuzzer target: a whole disk. Read its partition table (MBR with
+// extended partitions, or GPT), examine it as the drive list does, open
+// every volume it names and read their root folders.
+
+#include <cstddef>
+#include <cstdint>
+
+#include "cli/sources.h"
+#include "fuzz_support.h"
+#include "volume/drive_list.h"
+
+using namespace relictor;
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size < 512 || size > fuzz::kMaxImage) return 0;
+  // A disk of at least 1 MiB, so that partitions a few sectors in lie on
+  // it; the input is its first sectors.
+  auto source = fuzz::PaddedSource(data, size, fuzz::kMaxPadded);
+  SourceReport report = ExamineSource(source, "fuzz.img", kDriveFixed);
+  DriveList list;
+  list.Build({report}, cli::MakeReaderFactory());
+  for (auto& drive : list.Drives()) {
+    if (!drive.reader) continue;
+    (void)drive.reader->VolumeLabel();
+    fuzz::Walk walk;
+    walk.maxDepth = 2;
+    walk.maxFiles = 16;
+    fuzz::ReadTree(*drive.reader->GetRoot(), walk, 0);
+  }
+  return 0;
+}
