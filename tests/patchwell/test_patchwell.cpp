@@ -102,7 +102,7 @@ class PatchwellTest : public QObject {
   static void Click(QPushButton* b) { QTest::mouseClick(b, Qt::LeftButton); }
 
   // Release 1.200: a new relictor and a file the installation lacks.
-  QList<ReleaseFileSpec> Release() const {
+  QList<ServedFile> Release() const {
     return {{QStringLiteral("/update/1.200/relictor"), next_},
             {QStringLiteral("/update/1.200/samples.bin"), RandomBytes(300000, 3)}};
   }
@@ -202,7 +202,7 @@ class PatchwellTest : public QObject {
 
   void aCompleteUpdate() {
     Installation install(key_);
-    const QList<ReleaseFileSpec> release = Release();
+    const QList<ServedFile> release = Release();
     PublishRelease(server_, key_, QStringLiteral("1.200"), release);
     const QFile::Permissions oldPermissions = QFileInfo(install.File(QStringLiteral("relictor"))).permissions();
     auto d = Dialog(install);
@@ -246,7 +246,7 @@ class PatchwellTest : public QObject {
     QFETCH(QJsonObject, rule);
     QFETCH(QString, status);
     Installation install(key_);
-    QList<ReleaseFileSpec> release = Release();
+    QList<ServedFile> release = Release();
     PublishRelease(server_, key_, QStringLiteral("1.200"), release);
     if (rule.isEmpty()) server_.PutFile(release[1].serverPath, RandomBytes(300000, 4));  // not what was signed
     server_.SetRule(release[1].serverPath, rule);
@@ -303,7 +303,7 @@ class PatchwellTest : public QObject {
 
   void aFileWithoutALengthIsStoredWithoutProgress() {
     Installation install(key_);
-    const QList<ReleaseFileSpec> release = {{QStringLiteral("/update/1.200/relictor"), next_}};
+    const QList<ServedFile> release = {{QStringLiteral("/update/1.200/relictor"), next_}};
     PublishRelease(server_, key_, QStringLiteral("1.200"), release);
     server_.SetRule(release[0].serverPath, Rule("no_length", true));
     auto d = Dialog(install);
@@ -320,7 +320,7 @@ class PatchwellTest : public QObject {
   // file: the file arrives whole and matches its digest.
   void bytesBeyondTheLengthAreNotStored() {
     Installation install(key_);
-    const QList<ReleaseFileSpec> release = {{QStringLiteral("/update/1.200/relictor"), next_}};
+    const QList<ServedFile> release = {{QStringLiteral("/update/1.200/relictor"), next_}};
     PublishRelease(server_, key_, QStringLiteral("1.200"), release);
     server_.SetRule(release[0].serverPath, Rule("extra", 5000));
     auto d = Dialog(install);
@@ -373,7 +373,7 @@ class PatchwellTest : public QObject {
 
   void cancellingADownloadClosesWithNothingChanged() {
     Installation install(key_);
-    QList<ReleaseFileSpec> release = Release();
+    QList<ServedFile> release = Release();
     PublishRelease(server_, key_, QStringLiteral("1.200"), release);
     server_.SetRule(release[1].serverPath, Rule("trickle", 0.05));
     const QStringList before = FolderEntries(install.Folder());

@@ -116,7 +116,7 @@ QByteArray SigningKey::Sign(const QByteArray& message) const {
 
 QByteArray Sha256Hex(const QByteArray& data) { return QCryptographicHash::hash(data, QCryptographicHash::Sha256).toHex(); }
 
-QByteArray DescriptionText(const QString& version, const QList<ReleaseFileSpec>& files) {
+QByteArray DescriptionText(const QString& version, const QList<ServedFile>& files) {
   QByteArray text = "[Relictor]\r\nVERSION=" + version.toUtf8() + "\r\n";
   for (qsizetype i = 0; i < files.size(); ++i) {
     text += "FILE" + QByteArray::number(i) + "=" + files[i].serverPath.toUtf8() + "\r\n";
@@ -131,8 +131,8 @@ void PublishDescription(TestServer& server, const SigningKey& key, const QByteAr
 }
 
 void PublishRelease(TestServer& server, const SigningKey& key, const QString& version,
-                    const QList<ReleaseFileSpec>& files) {
-  for (const ReleaseFileSpec& f : files) server.PutFile(f.serverPath, f.data);
+                    const QList<ServedFile>& files) {
+  for (const ServedFile& f : files) server.PutFile(f.serverPath, f.data);
   PublishDescription(server, key, DescriptionText(version, files));
 }
 

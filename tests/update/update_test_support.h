@@ -72,21 +72,21 @@ class SigningKey {
   std::unique_ptr<Key> key_;
 };
 
-struct ReleaseFileSpec {
+struct ServedFile {
   QString serverPath;  // "/update/1.200/relictor"
   QByteArray data;
 };
 
 QByteArray Sha256Hex(const QByteArray& data);
 // A description of `version` listing `files`, each with its SHA-256.
-QByteArray DescriptionText(const QString& version, const QList<ReleaseFileSpec>& files);
+QByteArray DescriptionText(const QString& version, const QList<ServedFile>& files);
 inline const QString kDescriptionPath = QStringLiteral("/update/relictor_update.ini");
 inline const QString kSignaturePath = QStringLiteral("/update/relictor_update.ini.sig");
 // Puts the description and its signature by `key` on the server.
 void PublishDescription(TestServer& server, const SigningKey& key, const QByteArray& description);
 // Puts the files, their description and its signature on the server.
 void PublishRelease(TestServer& server, const SigningKey& key, const QString& version,
-                    const QList<ReleaseFileSpec>& files);
+                    const QList<ServedFile>& files);
 
 QByteArray ReadFile(const QString& path);
 bool WriteFile(const QString& path, const QByteArray& data);
