@@ -58,18 +58,24 @@ void CRelictorApp::LoadSettings() {
   replaceChar = '_';
   if (!text.isEmpty() && text[0] > ' ' && text[0] < 0x7F) replaceChar = text[0];
   language = static_cast<quint16>(s->value(QStringLiteral("Language"), 0).toUInt() & 0xFFFFu);
+  // Beyond the classic settings: recovered files keep their entries' times
+  // unless the user turned it off.
+  keepTimes = s->value(QStringLiteral("KeepTimes"), true).toBool();
   host_.settings.replaceChar = replaceChar;
   host_.settings.autoUpdate = autoUpdate != 0;
   host_.settings.language = language;
+  host_.settings.keepTimes = keepTimes;
 }
 
 void CRelictorApp::SaveSettings() {
   SettingsGroup s;
   s->setValue(QStringLiteral("AutoUpdate"), autoUpdate);
   s->setValue(QStringLiteral("ReplaceChar"), QString(QLatin1Char(replaceChar)));
+  s->setValue(QStringLiteral("KeepTimes"), keepTimes);
   s->sync();
   host_.settings.replaceChar = replaceChar;
   host_.settings.autoUpdate = autoUpdate != 0;
+  host_.settings.keepTimes = keepTimes;
 }
 
 QString CRelictorApp::PatchwellPath() const { return QDir(patchwellFolder_).absoluteFilePath(QStringLiteral("patchwell")); }

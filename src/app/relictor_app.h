@@ -94,6 +94,8 @@ class CRelictorApp : public QObject {
   char replaceChar = '_';
   int autoUpdate = 0;
   quint16 language = 0;
+  // Recovered files keep their entries' modification and access times.
+  bool keepTimes = true;
 
  private:
   relictor::Host host_;

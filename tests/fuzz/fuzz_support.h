@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <set>
 #include <vector>
 
 #include "model/entry.h"
@@ -63,15 +64,19 @@ inline void CheckWork(bool withinBound, const char* what) {
 struct Walk {
   int maxDepth = 6;
   std::size_t maxFiles = 256;
+  std::size_t maxFolders = 512;
   std::size_t files = 0;
   std::size_t folders = 0;
+  std::set<std::uint64_t> entered;  // folder keys, as the command line's walks keep them
 };
 
 // Reads folders to a bounded depth and saves every file found into memory,
 // at most a few MiB each.
 inline void ReadTree(CDirectory& folder, Walk& walk, int depth) {
+  if (walk.folders++ >= walk.maxFolders) return;
+  std::uint64_t key = 0;
+  if (folder.GetFolderKey(key) && !walk.entered.insert(key).second) return;
   if (!folder.populated) folder.Populate(true, false, true);
-  ++walk.folders;
   for (std::size_t i = 0; i < folder.children.size(); ++i) {
     CDirEntry* e = folder.children[i].get();
     if (!e) continue;

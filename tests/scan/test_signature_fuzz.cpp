@@ -256,7 +256,9 @@ TEST(SignatureFuzz, MutatedHeadersFollowedByRandomClusters) {
 TEST(SignatureFuzz, RandomClustersBehindEverySignaturePrefix) {
   // Each signature's first bytes, then nothing but noise.
   const std::vector<std::string> prefixes = {
-      "\xFF\xD8",        std::string("RIFF", 4), "BM",        "GIF89a",   std::string("\0\0\x02", 3),
+      "\xFF\xD8",        std::string("RIFF", 4), "BM",        "GIF89a",
+      // A whole true-colour TGA header: the TGA test wants all of it.
+      std::string("\0\0\x02\0\0\0\0\0\0\0\0\0\x40\0\x30\0\x18\x20", 18),
       "\x0A\x05\x01\x08", "\x89PNG\r\n\x1A\n",  "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1",
       "<html>",          "PK\x03\x04",          std::string("Rar!\x1A\x07\0", 7)};
   std::mt19937_64 rng(5150);
