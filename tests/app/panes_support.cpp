@@ -13,6 +13,7 @@
 #include "volume/sector_source.h"
 
 namespace relictor::test {
+inline namespace panes {
 
 bool Sh(const std::string& commandLine) {
   CommandResult r = Run(commandLine);
@@ -143,4 +144,5 @@ void PrepareGuiTestEnvironment() {
   }
 }
 
+}  // namespace panes
 }  // namespace relictor::test

@@ -17,6 +17,10 @@
 #include "volume/host.h"
 
 namespace relictor::test {
+// The list's tests have helpers of the same names in the same support
+// library; this namespace keeps the two sets apart at link time while the
+// pane tests still call them unqualified.
+inline namespace panes {
 
 // Runs a shell command; prints its output and returns false when it fails.
 bool Sh(const std::string& commandLine);
@@ -52,6 +56,7 @@ bool WaitFor(const std::function<bool()>& done, int timeoutMs = 60000);
 // application object exists.
 void PrepareGuiTestEnvironment();
 
+}  // namespace panes
 }  // namespace relictor::test
 
 // main() of a pane test: the environment first, then the Qt Test run.
