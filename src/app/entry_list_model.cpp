@@ -171,6 +171,21 @@ void EntryListModel::SetEntries(std::vector<CDirEntry*> entries) {
 
 void EntryListModel::Clear() { SetEntries(std::vector<CDirEntry*>{}); }
 
+bool EntryListModel::RemoveEntriesUnder(const CDirectory* folder) {
+  if (folder == nullptr) return false;
+  auto under = [folder](const CDirEntry* entry) {
+    for (const CDirectory* up = entry ? entry->parent : nullptr; up != nullptr; up = up->parent) {
+      if (up == folder) return true;
+    }
+    return false;
+  };
+  if (std::none_of(rows_.begin(), rows_.end(), under)) return false;
+  beginResetModel();
+  std::erase_if(rows_, under);
+  endResetModel();
+  return true;
+}
+
 void EntryListModel::InsertEntry(int row, CDirEntry* entry) {
   const int count = static_cast<int>(std::min<std::size_t>(rows_.size(), INT32_MAX));
   if (entry == nullptr || count == INT32_MAX) return;

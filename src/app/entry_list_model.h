@@ -76,6 +76,9 @@ class EntryListModel : public QAbstractTableModel {
   // Inserts one row at `row` (at the end when past it), the way search
   // results arrive one by one.
   void InsertEntry(int row, CDirEntry* entry);
+  // Drops the rows of entries that lie anywhere below `folder`, before
+  // that folder's children are freed. Returns whether any row went.
+  bool RemoveEntriesUnder(const CDirectory* folder);
 
   CDirEntry* EntryAt(int row) const;
   const std::vector<CDirEntry*>& Entries() const { return rows_; }

@@ -5,6 +5,8 @@
 #include <QVBoxLayout>
 
 #include "app/app_icons.h"
+#include "app/entry_list_ctrl.h"
+#include "app/entry_list_model.h"
 #include "app/main_frame.h"
 #include "app/relictor_app.h"
 #include "app/search_gate.h"
@@ -165,6 +167,20 @@ bool CFoldersTreeDlg::ReadFolder(CDirectory* folder) {
   }
   if (folder->populated) return true;
   WaitCursor wait;
+  // A folder not read yet may still hold children (a cancelled scan's
+  // lost files), and reading it frees them (the lost files are scanned
+  // anew) while the event loop runs: the list and the search results let
+  // go of them first, so that no row points at a freed entry.
+  CRelictorApp* app = CRelictorApp::Instance();
+  if (app && app->view) {
+    for (const CDirectory* shown = app->view->ShownFolder(); shown != nullptr; shown = shown->parent) {
+      if (shown == folder) {
+        app->view->SetEntries(nullptr);
+        break;
+      }
+    }
+  }
+  if (app && app->searchResultList) app->searchResultList->Model()->RemoveEntriesUnder(folder);
   ++reading_;
   folder->Populate(true, true, false);
   --reading_;

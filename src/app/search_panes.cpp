@@ -51,20 +51,14 @@ class CSearchDlg::Job final : public WorkerTask, public SearchResultSink {
     const bool completed = Search(root_, criteria_, this, hits);
     // From here on the worker no longer touches the tree.
     search_gate::EndSearch();
-    CSearchDlg* pane = &pane_;
-    const int generation = generation_;
-    QMetaObject::invokeMethod(
-        pane, [pane, generation, completed, hits] { pane->SearchDone(generation, completed, hits); },
-        Qt::BlockingQueuedConnection);
+    pane_.HandOverSearchEnd(generation_, completed, hits);
     return true;
   }
 
   void AddResult(std::uint32_t index, CDirEntry* entry) override {
     if (results_ == nullptr) return;
     search_gate::WaitingForWindow waiting(stop_.get());
-    CSearchResultDlg* results = results_;
-    QMetaObject::invokeMethod(
-        results, [results, index, entry] { results->AddRow(index, entry); }, Qt::BlockingQueuedConnection);
+    results_->HandOverRow(index, entry);
   }
 
   void BeforeChild() override { search_gate::Checkpoint(stop_.get()); }
@@ -327,6 +321,23 @@ void CSearchDlg::SearchDone(int generation, bool completed, std::uint32_t hits) 
   if (completed && setStatusText) setStatusText(QString("Finded %1 Object(s)").arg(hits));
 }
 
+void CSearchDlg::HandOverSearchEnd(int generation, bool completed, std::uint32_t hits) {
+  {
+    std::lock_guard lock(endMutex_);
+    end_ = SearchEnd{generation, completed, hits};
+  }
+  QMetaObject::invokeMethod(this, "TakeSearchEnd", Qt::BlockingQueuedConnection);
+}
+
+void CSearchDlg::TakeSearchEnd() {
+  SearchEnd end;
+  {
+    std::lock_guard lock(endMutex_);
+    end = end_;
+  }
+  SearchDone(end.generation, end.completed, end.hits);
+}
+
 // ---------------------------------------------------------------- results
 
 CSearchResultDlg::CSearchResultDlg(QWidget* parent) : QWidget(parent), list_(new CEntryListCtrl(true, this)) {
@@ -352,6 +363,27 @@ void CSearchResultDlg::AddRow(std::uint32_t index, CDirEntry* entry) {
   if (entry == nullptr) return;
   PrepareForDisplay(*entry);
   list_->InsertEntry(static_cast<int>(std::min<std::uint32_t>(index, INT32_MAX)), entry);
+}
+
+void CSearchResultDlg::HandOverRow(std::uint32_t index, CDirEntry* entry) {
+  {
+    std::lock_guard lock(rowMutex_);
+    rowIndex_ = index;
+    rowEntry_ = entry;
+  }
+  QMetaObject::invokeMethod(this, "TakeRow", Qt::BlockingQueuedConnection);
+}
+
+void CSearchResultDlg::TakeRow() {
+  std::uint32_t index = 0;
+  CDirEntry* entry = nullptr;
+  {
+    std::lock_guard lock(rowMutex_);
+    index = rowIndex_;
+    entry = rowEntry_;
+    rowEntry_ = nullptr;
+  }
+  AddRow(index, entry);
 }
 
 void CSearchResultDlg::Clear() { list_->Clear(); }

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 
 #include "app/folders_tree_dlg.h"
 #include "app/relictor_app.h"
@@ -88,6 +89,12 @@ class CSearchDlg final : public QWidget, public LookInBox, public BackgroundSear
   void StartSearch();
   // The end of a search (called on the interface thread, from the worker).
   void SearchDone(int generation, bool completed, std::uint32_t hits);
+  // Called on the worker: leaves the end of a search under the lock and
+  // waits until the interface thread has taken it (TakeSearchEnd). The
+  // values cross under a lock of our own rather than inside a queued
+  // call's captures, so that the hand-over is ordered for every checker.
+  void HandOverSearchEnd(int generation, bool completed, std::uint32_t hits);
+  Q_INVOKABLE void TakeSearchEnd();
   void LayoutControls();
   bool ReadBound(QLineEdit* edit, std::uint64_t& bound);
 
@@ -116,6 +123,13 @@ class CSearchDlg final : public QWidget, public LookInBox, public BackgroundSear
   std::uint64_t lowBound_ = 0;
   std::uint64_t highBound_ = 0;
   int volumeLines_ = 0;  // lines of "Look in:" that are volumes
+  struct SearchEnd {
+    int generation = 0;
+    bool completed = false;
+    std::uint32_t hits = 0;
+  };
+  std::mutex endMutex_;
+  SearchEnd end_;
 };
 
 class CSearchResultDlg final : public QWidget {
@@ -128,10 +142,17 @@ class CSearchResultDlg final : public QWidget {
   // One find at row `index`. Called while the worker waits, so the
   // entry's lazily read fields are filled here for the list.
   void AddRow(std::uint32_t index, CDirEntry* entry);
+  // Called on the worker: leaves one find under the lock and waits until
+  // the interface thread has added it (TakeRow).
+  void HandOverRow(std::uint32_t index, CDirEntry* entry);
+  Q_INVOKABLE void TakeRow();
   void Clear();
 
  private:
   CEntryListCtrl* list_;
+  std::mutex rowMutex_;
+  std::uint32_t rowIndex_ = 0;
+  CDirEntry* rowEntry_ = nullptr;
 };
 
 }  // namespace relictor

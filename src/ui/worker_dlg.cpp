@@ -88,7 +88,9 @@ class CWorkerDlg::QueuedSink final : public ProgressSink {
  private:
   void Post() {
     if (posted_.exchange(true, std::memory_order_acq_rel)) return;
-    QMetaObject::invokeMethod(dialog_, [d = dialog_] { d->ApplyProgress(); }, Qt::QueuedConnection);
+    // By name, without captures: the values themselves cross under the
+    // lock and the posted flag.
+    QMetaObject::invokeMethod(dialog_, "ApplyProgress", Qt::QueuedConnection);
   }
 
   CWorkerDlg* dialog_;
@@ -218,7 +220,8 @@ void CWorkerDlg::ApplyProgress() {
   const QueuedSink::State s = sink_->Take();
   QLabel* texts[3] = {status_, counter_, item_};
   for (int i = 0; i < 3; ++i)
-    if (s.texts[i].set && texts[i]) texts[i]->setText(QString::fromUtf8(s.texts[i].value.data(), qsizetype(s.texts[i].value.size())));
+    if (s.texts[i].set && texts[i])
+      texts[i]->setText(QString::fromUtf8(s.texts[i].value.data(), qsizetype(s.texts[i].value.size())));
   QProgressBar* bars[2] = {overallBar_, fileBar_};
   for (int i = 0; i < 2; ++i)
     if (s.bars[i].set) SetBar(bars[i], s.bars[i].low, s.bars[i].high, s.bars[i].pos);

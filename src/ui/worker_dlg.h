@@ -55,8 +55,9 @@ class CWorkerDlg : public QDialog {
 
  private:
   class QueuedSink;
-  // Copies the latest reported values into the widgets.
-  void ApplyProgress();
+  // Copies the latest reported values into the widgets. Invoked by name
+  // from the worker, so that no captured value crosses inside Qt's event.
+  Q_INVOKABLE void ApplyProgress();
   static void SetBar(QProgressBar* bar, std::uint64_t low, std::uint64_t high, std::uint64_t pos);
 
   JobKind kind_;

@@ -13,7 +13,12 @@
 
 #include "volume/sector_source.h"
 
+<<<<<<< HEAD
 namespace relictor::test::panes {
+=======
+namespace relictor::test {
+inline namespace panes {
+>>>>>>> listdlg
 
 bool Sh(const std::string& commandLine) {
   CommandResult r = Run(commandLine);
@@ -146,4 +151,9 @@ void PrepareGuiTestEnvironment() {
   }
 }
 
+<<<<<<< HEAD
 }  // namespace relictor::test::panes
+=======
+}  // namespace panes
+}  // namespace relictor::test
+>>>>>>> listdlg

@@ -163,13 +163,13 @@ class AppSettingsTest : public QObject {
       apptest::Window window({});
       QVERIFY(window.Frame()->View()->StartPage()->toPlainText().contains(QStringLiteral("current folder")));
     }
-    // Then the program's own folder, then the installed data folder (seen
-    // from a current folder of its own, since CTest starts the test in the
-    // program's folder, where the two would be one).
+    // Then the program's own folder, then the installed data folder. The
+    // current folder stays the temporary one while this is checked: CTest
+    // starts the test in the program's folder, and the same folder is not
+    // listed twice.
     QString programFolder = QCoreApplication::applicationDirPath();
     QCOMPARE(DataFolders().value(1), programFolder);
     QVERIFY(DataFolders().last().endsWith(QStringLiteral("share/relictor")));
-    QDir::setCurrent(previous);
     QString probe = QStringLiteral("probe-%1/page.html").arg(QCoreApplication::applicationPid());
     QVERIFY(QDir(programFolder).mkpath(probe.section('/', 0, 0)));
     QFile beside(programFolder + '/' + probe);
@@ -178,6 +178,7 @@ class AppSettingsTest : public QObject {
     QCOMPARE(FindDataFile(probe), programFolder + '/' + probe);
     QDir(programFolder + '/' + probe.section('/', 0, 0)).removeRecursively();
     QVERIFY(FindDataFile(QStringLiteral("no/such/file")).isEmpty());
+    QDir::setCurrent(previous);
   }
 };
 

@@ -232,6 +232,31 @@ class EntryListTest : public QObject {
     QCOMPARE(Column(list, 0), (QStringList{"y", "x", "sub"}));
   }
 
+  // Before a folder is read again (the lost files scanned anew) its
+  // entries go from the search results, at any depth below it; finds
+  // elsewhere stay, selected or not.
+  void searchResultsLetGoOfAFolderAboutToBeRead() {
+    FakeFolder root("root");
+    FakeFolder* lost = root.Folder("LostFiles");
+    FakeFolder* inner = lost->Folder("Dir1");
+    FakeFile* shallow = lost->File("File1.txt", {});
+    FakeFile* deep = inner->File("File2.txt", {});
+    FakeFile* elsewhere = root.File("kept.txt", {});
+    CEntryListCtrl results(true);
+    results.resize(800, 400);
+    results.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&results));
+    results.SetEntries(std::vector<CDirEntry*>{deep, elsewhere, shallow, inner});
+    results.SelectAll();
+    QVERIFY(!results.Model()->RemoveEntriesUnder(inner->Folder("Empty")));
+    QCOMPARE(results.Count(), 4);
+    QVERIFY(results.Model()->RemoveEntriesUnder(lost));
+    QCOMPARE(results.Model()->Entries(), std::vector<CDirEntry*>{elsewhere});
+    QCOMPARE(results.SelectedEntries(), std::vector<CDirEntry*>{});
+    QVERIFY(!results.Model()->RemoveEntriesUnder(nullptr));
+    QCOMPARE(results.Count(), 1);
+  }
+
   void selectionFollowsItsEntriesThroughASort() {
     CEntryListCtrl list;
     list.resize(800, 400);
