@@ -13,12 +13,7 @@
 
 #include "volume/sector_source.h"
 
-<<<<<<< HEAD
 namespace relictor::test::panes {
-=======
-namespace relictor::test {
-inline namespace panes {
->>>>>>> listdlg
 
 bool Sh(const std::string& commandLine) {
   CommandResult r = Run(commandLine);
@@ -151,9 +146,4 @@ void PrepareGuiTestEnvironment() {
   }
 }
 
-<<<<<<< HEAD
 }  // namespace relictor::test::panes
-=======
-}  // namespace panes
-}  // namespace relictor::test
->>>>>>> listdlg

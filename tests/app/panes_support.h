@@ -16,15 +16,7 @@
 #include "support/test_support.h"
 #include "volume/host.h"
 
-<<<<<<< HEAD
 namespace relictor::test::panes {
-=======
-namespace relictor::test {
-// The list's tests have helpers of the same names in the same support
-// library; this namespace keeps the two sets apart at link time while the
-// pane tests still call them unqualified.
-inline namespace panes {
->>>>>>> listdlg
 
 // Runs a shell command; prints its output and returns false when it fails.
 bool Sh(const std::string& commandLine);
@@ -60,12 +52,7 @@ bool WaitFor(const std::function<bool()>& done, int timeoutMs = 60000);
 // application object exists.
 void PrepareGuiTestEnvironment();
 
-<<<<<<< HEAD
 }  // namespace relictor::test::panes
-=======
-}  // namespace panes
-}  // namespace relictor::test
->>>>>>> listdlg
 
 // main() of a pane test: the environment first, then the Qt Test run.
 #define RELICTOR_PANES_TEST_MAIN(TestClass)                 \
