@@ -37,8 +37,8 @@ convert -size 8x8 xc:red "$work/p.gif"
 rm -rf corpus && mkdir -p corpus/fat corpus/ntfs corpus/partition corpus/lost corpus/signature
 
 # FAT12 and FAT16 volumes with folders, long names and deleted entries.
-for spec in "12 256 -s 1" "16 4200 -s 1"; do
-  set -- $spec
+for geometry in "12 256 -s 1" "16 4200 -s 1"; do
+  set -- $geometry
   img="$work/fat$1.img"
   rm -f "$img"
   mkfs.fat -F "$1" -n "FUZZ$1" -i 1234ABCD "$3" "$4" -C "$img" "$2" >/dev/null
