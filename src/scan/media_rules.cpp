@@ -39,7 +39,9 @@ std::uint16_t Le16(const std::uint8_t* b) { return static_cast<std::uint16_t>(b[
 class FileBytes {
  public:
   FileBytes(CDriver& volume, std::uint64_t k)
-      : volume_(volume), stream_(volume), k_(k), limit_(RangeBytes(volume, k)) {}
+      : volume_(volume), stream_(volume), k_(k), limit_(RangeBytes(volume, k)) {
+    stream_.DrawOnAllowance();
+  }
 
   // How many bytes from the file's start the scan range holds.
   std::uint64_t Limit() const { return limit_; }

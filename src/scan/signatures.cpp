@@ -260,7 +260,7 @@ std::uint64_t ClusterStream::ClusterSize(const CDriver& volume) {
 
 bool ClusterStream::Load() {
   if (loaded_) return true;
-  if (!volume_.ReadCluster(cluster_)) {
+  if ((allowance_ && !MemoOf(volume_).SpendLoad()) || !volume_.ReadCluster(cluster_)) {
     valid_ = false;
     return false;
   }
@@ -721,7 +721,9 @@ bool PcxRule(CDriver& volume, ClusterStream& s, std::uint64_t k, std::uint64_t& 
 // the kind of document from the names in its directory.
 class CompoundDocument {
  public:
-  CompoundDocument(CDriver& volume, ClusterStream& s, std::uint64_t k) : volume_(volume), s_(s), k_(k) {}
+  CompoundDocument(CDriver& volume, ClusterStream& s, std::uint64_t k) : volume_(volume), s_(s), k_(k) {
+    s_.DrawOnAllowance();
+  }
 
   bool Measure(std::uint64_t& length, std::string& name) {
     if (!s_.Begin(k_)) return false;

@@ -97,6 +97,11 @@ class ClusterStream {
   std::uint64_t Cluster() const { return cluster_; }
   std::uint64_t Offset() const { return offset_; }
 
+  // From now on every cluster this stream loads is taken from the range's
+  // allowance for walks that cannot be remembered; a load fails once it is
+  // spent.
+  void DrawOnAllowance() { allowance_ = true; }
+
   // The size of a cluster as the stream sees it: the volume's bytes per
   // cluster when its geometry and buffer agree, else 0 (nothing can be
   // read).
@@ -111,6 +116,7 @@ class ClusterStream {
   std::uint64_t offset_ = 0;
   bool loaded_ = false;  // the cluster buffer holds cluster_
   bool valid_ = false;   // Begin succeeded and no load has failed since
+  bool allowance_ = false;
 };
 
 }  // namespace relictor

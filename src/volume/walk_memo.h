@@ -12,6 +12,15 @@
 // ended. A later walk that reaches a remembered point takes the ending from
 // there. The memo belongs to one reader and is emptied whenever the scan
 // range changes, since where a walk stops depends on that range.
+//
+// Rules whose walks cannot be resumed from a point (the structure of a
+// compound document is named by sector numbers relative to its header; an
+// audio frame walk or a box walk starts wherever its header says) draw
+// their cluster loads from one allowance per range instead, a fixed number
+// of loads per cluster of the range. Sound files take a small share of it
+// (each is read at most about once), so only a hostile volume, whose
+// headers would make every rule walk the whole range, ever spends it; the
+// rules then find nothing more, and the scan stays linear in the range.
 
 #include <cstddef>
 #include <cstdint>
@@ -84,21 +93,40 @@ class WalkMemo {
     guesses_.insert_or_assign(cluster, std::move(guess));
   }
 
+  // Cluster loads allowed per cluster of the range, and once per range.
+  static constexpr std::uint64_t kLoadsPerCluster = 8;
+  static constexpr std::uint64_t kBaseLoads = 1024;
+
+  // Takes one cluster load from the allowance; false once it is spent.
+  bool SpendLoad() {
+    if (loadsLeft_ == 0) return false;
+    --loadsLeft_;
+    return true;
+  }
+  std::uint64_t LoadsLeft() const { return loadsLeft_; }
+
   // Empties the memo when the range or cluster size it was learnt on is
   // not the one the caller walks now.
   WalkMemo& For(std::uint64_t firstCluster, std::uint64_t lastCluster, std::uint64_t clusterSize) {
-    if (firstCluster != first_ || lastCluster != last_ || clusterSize != clusterSize_) {
+    if (!sized_ || firstCluster != first_ || lastCluster != last_ || clusterSize != clusterSize_) {
       Clear();
       first_ = firstCluster;
       last_ = lastCluster;
       clusterSize_ = clusterSize;
+      sized_ = true;
+      const std::uint64_t clusters = lastCluster >= firstCluster ? lastCluster - firstCluster + 1 : 0;
+      constexpr std::uint64_t kMax = ~std::uint64_t{0};
+      loadsLeft_ = clusters > (kMax - kBaseLoads) / kLoadsPerCluster ? kMax : clusters * kLoadsPerCluster + kBaseLoads;
     }
     return *this;
   }
 
+  // Forgets everything, the allowance included (a new scan of the same
+  // range starts with a whole one).
   void Clear() {
     points_.clear();
     guesses_.clear();
+    sized_ = false;
   }
   std::size_t PointCount() const { return points_.size(); }
 
@@ -108,6 +136,8 @@ class WalkMemo {
   std::uint64_t first_ = 0;
   std::uint64_t last_ = 0;
   std::uint64_t clusterSize_ = 0;
+  std::uint64_t loadsLeft_ = 0;
+  bool sized_ = false;
 };
 
 }  // namespace relictor

@@ -305,5 +305,100 @@ TEST(RuleWork, RealFilesAreStillMeasuredAfterHostileWalks) {
   EXPECT_FALSE(ScanForLostFile(volume, 1200).found);  // the GIF no longer fits
 }
 
+
+// Little-endian 32-bit value at `at`.
+void PutLe32(Bytes& b, std::size_t at, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+TEST(RuleWork, CompoundDocumentsWhoseStructureSpansTheRangeShareOneAllowance) {
+  // Headers in the first half, each naming the same absolute allocation
+  // sectors (sector numbers count from the header, so each names them by
+  // other numbers) whose chain i -> i + 1 makes every following sector a
+  // directory sector. Each header alone reads to the end of the range, and
+  // a scan without a shared bound would read the half volume per header.
+  constexpr std::uint64_t kFat = kClusters / 2;  // first allocation sector
+  constexpr std::uint32_t kFatSectors = 17;
+  auto head = [](std::uint64_t c) -> Bytes {
+    if (c < kFat) {
+      Bytes h(512, 0);
+      const std::uint8_t magic[] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
+      std::memcpy(h.data(), magic, sizeof magic);
+      h[30] = 9;  // 512-byte sectors
+      PutLe32(h, 44, kFatSectors);
+      PutLe32(h, 48, 0);  // the directory starts right behind the header
+      for (std::uint32_t j = 0; j < 109; ++j) {
+        PutLe32(h, 76 + 4 * j, j < kFatSectors ? static_cast<std::uint32_t>(kFat + j - c - 1) : 0xFFFFFFFFu);
+      }
+      return h;
+    }
+    if (c < kFat + kFatSectors) {
+      Bytes fat(512);
+      const std::uint32_t base = static_cast<std::uint32_t>((c - kFat) * 128);
+      for (std::uint32_t i = 0; i < 128; ++i) PutLe32(fat, 4 * i, base + i + 1);
+      return fat;
+    }
+    return {};
+  };
+  MemoryVolume volume = Volume(head, {'a'});
+  // One header alone does walk far: the structure is real.
+  {
+    MemoryVolume fresh = Volume(head, {'a'});
+    const std::uint64_t before = fresh.Source().ReadCalls();
+    (void)ScanForLostFile(fresh, 0);
+    EXPECT_GT(fresh.Source().ReadCalls() - before, kClusters / 2);
+  }
+  EXPECT_LT(ScanAll(volume), 12 * kClusters);
+
+  MemoryVolume rated = Volume(head, {'a'});
+  Deleted d("a.doc", 1000);
+  CDirEntry& entry = d.entry;
+  const std::uint64_t before = rated.Source().ReadCalls();
+  for (std::uint64_t c = 0; c < kFat; ++c) (void)RateDeletedFile(rated, c, &entry);
+  EXPECT_LT(rated.Source().ReadCalls() - before, 12 * kClusters);
+}
+
+TEST(RuleWork, AudioFrameWalksToTheRangeEndShareOneAllowance) {
+  // Deleted entries naming clusters of the first half, each an ID3 tag
+  // whose frames start in the second half, which is one MPEG audio frame
+  // chain up to the end: every walk is a find that runs to the range end.
+  constexpr std::uint64_t kFrame = 417;  // 128 kbit/s, 44.1 kHz, layer III
+  const Bytes frame = [] {
+    Bytes f(kFrame, 0x55);
+    f[0] = 0xFF;
+    f[1] = 0xFB;
+    f[2] = 0x90;
+    f[3] = 0x00;
+    return f;
+  }();
+  auto head = [](std::uint64_t c) -> Bytes {
+    if (c >= kClusters / 2) return {};
+    const std::uint64_t start = c * kCluster;
+    // The first frame at or behind the middle that lies on the chain.
+    std::uint64_t target = (kClusters / 2) * kCluster;
+    target += (kFrame - target % kFrame) % kFrame;
+    const std::uint64_t tag = target - start - 10;
+    Bytes h = {'I', 'D', '3', 3, 0, 0};
+    for (int shift = 21; shift >= 0; shift -= 7) h.push_back(static_cast<std::uint8_t>((tag >> shift) & 0x7F));
+    return h;
+  };
+  MemoryVolume volume = Volume(head, frame);
+  {
+    MemoryVolume fresh = Volume(head, frame);
+    const LostFileGuess g = ScanForLostFile(fresh, 0);
+    ASSERT_TRUE(g.found);
+    EXPECT_GT(g.length, kClusters * kCluster - kFrame);
+  }
+  Deleted d("a.mp3", 1000);
+  CDirEntry& entry = d.entry;
+  const std::uint64_t before = volume.Source().ReadCalls();
+  for (std::uint64_t c = 0; c < kClusters / 2; ++c) (void)RateDeletedFile(volume, c, &entry);
+  EXPECT_LT(volume.Source().ReadCalls() - before, 12 * kClusters);
+  // A new scan of the range starts with a whole allowance: the first
+  // header is measured again.
+  volume.SetScanRange(0, kClusters - 1);
+  EXPECT_TRUE(ScanForLostFile(volume, 0).found);
+}
+
 }  // namespace
 }  // namespace relictor
