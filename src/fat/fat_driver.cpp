@@ -52,6 +52,7 @@ bool CFATDriver::Open(unsigned char letter, std::uint32_t driveType, std::string
   firstCluster_ = 2;
   lastCluster_ = clusterCount_ + 1;
   clusterBuffer_.assign(bytesPerCluster_, 0);
+  bufferedCluster_ = kNoCluster;
   CreateRootEntries();
   return true;
 }

@@ -53,6 +53,7 @@ bool CNTFSDriver::Open(unsigned char letter, std::uint32_t driveType, std::strin
   firstCluster_ = 2;
   lastCluster_ = LastDataCluster();
   clusterBuffer_.assign(bytesPerCluster_, 0);
+  bufferedCluster_ = kNoCluster;
   if (!SetupMft()) return false;
   CreateRootEntries();
   return true;

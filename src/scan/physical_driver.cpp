@@ -85,6 +85,7 @@ bool CPhysicalDriver::Open(int number, std::uint32_t driveType, const std::strin
   letter_ = static_cast<unsigned char>(number);
   SetIdentity(driveType, displayName);
   clusterBuffer_.assign(bytesPerSector_ ? bytesPerSector_ : 512, 0);
+  bufferedCluster_ = kNoCluster;
   return true;
 }
 

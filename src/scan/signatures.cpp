@@ -6,6 +6,7 @@
 #include <limits>
 #include <optional>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "model/entry.h"
@@ -179,10 +180,11 @@ WalkMemo& MemoOf(CDriver& volume) {
 }
 
 // The points one walk passes, and what it learns from earlier walks. Only
-// the first resumable point in each cluster is looked up and noted: two
-// walks that met somewhere inside a cluster go on alike and meet again at
-// the first such point of the next cluster they both enter, so the memo
-// holds at most one point per cluster and walk.
+// the first resumable point in each group of kGroup clusters is looked up
+// and noted: two walks that met somewhere inside a group go on alike and
+// meet again at the first such point of the next group they both enter, so
+// the memo holds at most one point per group and walk, and a walk that
+// joins an earlier one repeats at most a group's worth of its work.
 class WalkTrail {
  public:
   WalkTrail(CDriver& volume, const ClusterStream& stream, std::uint32_t rule)
@@ -196,9 +198,9 @@ class WalkTrail {
   }
   std::optional<WalkEnd> AtPoint(std::uint64_t cluster, std::uint64_t offset, std::uint64_t state,
                                  std::uint64_t counted) {
-    if (noted_ && cluster == lastCluster_) return std::nullopt;
+    if (noted_ && cluster / kGroup == lastGroup_) return std::nullopt;
     noted_ = true;
-    lastCluster_ = cluster;
+    lastGroup_ = cluster / kGroup;
     const WalkPoint point{cluster, offset, state, rule_};
     if (const WalkEnd* end = memo_.Find(point)) return *end;
     points_.push_back({point, counted});
@@ -225,8 +227,9 @@ class WalkTrail {
   WalkMemo& memo_;
   const ClusterStream& s_;
   std::uint32_t rule_;
+  static constexpr std::uint64_t kGroup = 4;
   bool noted_ = false;
-  std::uint64_t lastCluster_ = 0;
+  std::uint64_t lastGroup_ = 0;
   std::vector<Noted> points_;
 };
 
@@ -319,6 +322,12 @@ std::int64_t ClusterStream::Skip(std::uint64_t n) {
   return static_cast<std::int64_t>(n);
 }
 
+ByteSpan ClusterStream::Window() {
+  const std::uint64_t size = ClusterSize(volume_);
+  if (!valid_ || size == 0 || !StepOverBoundary() || !Load()) return {};
+  return ByteSpan(std::as_const(volume_).ClusterBuffer().data() + offset_, static_cast<std::size_t>(size - offset_));
+}
+
 std::uint64_t ClusterStream::Read(void* buffer, std::uint64_t n) {
   const std::uint64_t size = ClusterSize(volume_);
   if (!valid_ || size == 0 || n == 0) return 0;
@@ -326,7 +335,7 @@ std::uint64_t ClusterStream::Read(void* buffer, std::uint64_t n) {
   // Most reads of the walks are a few bytes inside the loaded cluster:
   // they are copied without the loop.
   if (loaded_ && offset_ < size && n < size - offset_) {
-    const std::uint8_t* from = volume_.ClusterBuffer().data() + offset_;
+    const std::uint8_t* from = std::as_const(volume_).ClusterBuffer().data() + offset_;
     if (n == 1) {
       *out = *from;
     } else {
@@ -339,7 +348,7 @@ std::uint64_t ClusterStream::Read(void* buffer, std::uint64_t n) {
   while (left > 0) {
     if (!Load()) return 0;
     std::uint64_t chunk = std::min(left, size - offset_);
-    std::memcpy(out, volume_.ClusterBuffer().data() + offset_, static_cast<std::size_t>(chunk));
+    std::memcpy(out, std::as_const(volume_).ClusterBuffer().data() + offset_, static_cast<std::size_t>(chunk));
     out += chunk;
     left -= chunk;
     offset_ += chunk;
@@ -379,7 +388,7 @@ std::int64_t ClusterStream::FindPattern(const std::uint8_t* pattern, std::size_t
       trail.Fail();
       return -1;
     }
-    const std::uint8_t* data = volume_.ClusterBuffer().data();
+    const std::uint8_t* data = std::as_const(volume_).ClusterBuffer().data();
     if (size - offset_ >= length) {
       const std::uint64_t lastStart = size - length;
       std::uint64_t pos = offset_;
@@ -431,7 +440,7 @@ std::int64_t ClusterStream::FindPattern(const std::uint8_t* pattern, std::size_t
     // the end marker the rule looks for knows better. A cluster of zeros
     // ends the search too: it is free space, not the inside of a file
     // still waiting for its end marker.
-    const ByteSpan next(volume_.ClusterBuffer().data(), static_cast<std::size_t>(size));
+    const ByteSpan next(std::as_const(volume_).ClusterBuffer().data(), static_cast<std::size_t>(size));
     if (StartsWithStrongSignature(next) || IsZeroCluster(next)) {
       trail.Fail();
       valid_ = false;
@@ -652,6 +661,10 @@ constexpr std::uint32_t kPcxOvershoot = 2;
 WalkEnd PcxDecode(ClusterStream& s, RuleInput& in, WalkTrail& trail, std::uint64_t left) {
   std::uint64_t decoded = 0;
   while (left > 0) {
+    // Each pass decodes the tokens that lie whole in one cluster; the
+    // first token boundary of every cluster is a point of the walk.
+    const ByteSpan window = s.Window();
+    if (window.empty()) return WalkEnd{false, s.Cluster(), s.Offset(), decoded, kPcxRanOut};
     if (const std::optional<WalkEnd> known = trail.At(0, decoded)) {
       const std::uint64_t c = known->counted;
       if (c == left) return WalkEnd{true, known->cluster, known->offset, decoded + c, kPcxDone};
@@ -668,20 +681,38 @@ WalkEnd PcxDecode(ClusterStream& s, RuleInput& in, WalkTrail& trail, std::uint64
       }
       // The earlier walk went further than this one may: decode here.
     }
-    const WalkEnd here{false, s.Cluster(), s.Offset(), decoded, kPcxRanOut};
-    std::uint8_t c = 0;
-    if (!in.Byte(c)) return here;
-    if (c >= 0xC0) {
-      std::uint8_t data = 0;
-      if (!in.Byte(data)) return here;
-      const std::uint64_t count = c & 0x3F;
-      if (count > left) return WalkEnd{false, here.cluster, here.offset, decoded, kPcxOvershoot + c % 64u};
+    const std::uint8_t* const begin = window.data();
+    const std::uint8_t* const end = begin + window.size();
+    const std::uint8_t* p = begin;
+    while (left > 0 && p != end) {
+      const std::uint8_t c = *p;
+      if (c < 0xC0) {
+        ++p;
+        --left;
+        ++decoded;
+        continue;
+      }
+      if (end - p < 2) break;  // a run whose data byte is in the next cluster
+      const std::uint64_t count = c & 0x3Fu;
+      if (count > left) {
+        s.Advance(static_cast<std::size_t>(p - begin));
+        return WalkEnd{false, s.Cluster(), s.Offset(), decoded, kPcxOvershoot + static_cast<std::uint32_t>(count)};
+      }
+      p += 2;
       left -= count;
       decoded += count;
-    } else {
-      left -= 1;
-      decoded += 1;
     }
+    s.Advance(static_cast<std::size_t>(p - begin));
+    if (left == 0 || p == end) continue;
+    // The run that straddles two clusters.
+    const WalkEnd here{false, s.Cluster(), s.Offset(), decoded, kPcxRanOut};
+    std::uint8_t c = 0;
+    std::uint8_t data = 0;
+    if (!in.Byte(c) || !in.Byte(data)) return here;
+    const std::uint64_t count = c & 0x3Fu;
+    if (count > left) return WalkEnd{false, here.cluster, here.offset, decoded, kPcxOvershoot + static_cast<std::uint32_t>(count)};
+    left -= count;
+    decoded += count;
   }
   return WalkEnd{true, s.Cluster(), s.Offset(), decoded, kPcxDone};
 }

@@ -94,6 +94,13 @@ class ClusterStream {
   // pattern must be written in lower case.
   std::int64_t FindPattern(const std::uint8_t* pattern, std::size_t length, bool ignoreCase);
 
+  // The bytes from the current position to the end of the loaded cluster,
+  // stepping into the next cluster first when the position is at the end
+  // of one; empty when that cluster cannot be loaded. Walks that look at
+  // every byte work on the window and then Advance() over what they used.
+  ByteSpan Window();
+  void Advance(std::size_t n) { offset_ += n; }
+
   std::uint64_t Cluster() const { return cluster_; }
   std::uint64_t Offset() const { return offset_; }
 

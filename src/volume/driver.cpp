@@ -73,7 +73,11 @@ bool CDriver::ReadSectors(std::uint64_t sector, void* buffer, std::uint32_t byte
 bool CDriver::ReadCluster(std::uint64_t cluster) {
   if (cluster < firstCluster_ || cluster > lastCluster_) return false;
   if (clusterBuffer_.size() < static_cast<std::size_t>(bytesPerSector_) * sectorsPerCluster_) return false;
-  return ReadSectors(ClusterToSector(cluster), clusterBuffer_.data(), bytesPerSector_, sectorsPerCluster_);
+  if (cluster == bufferedCluster_) return true;
+  bufferedCluster_ = kNoCluster;
+  if (!ReadSectors(ClusterToSector(cluster), clusterBuffer_.data(), bytesPerSector_, sectorsPerCluster_)) return false;
+  bufferedCluster_ = cluster;
+  return true;
 }
 
 namespace {

@@ -99,7 +99,11 @@ class CDriver {
   // What the length rules remember of earlier walks over this volume.
   WalkMemo& Walks() { return walks_; }
   const std::vector<std::uint8_t>& ClusterBuffer() const { return clusterBuffer_; }
-  std::vector<std::uint8_t>& ClusterBuffer() { return clusterBuffer_; }
+  // Whoever takes the buffer to write to it makes it hold no cluster.
+  std::vector<std::uint8_t>& ClusterBuffer() {
+    bufferedCluster_ = kNoCluster;
+    return clusterBuffer_;
+  }
   bool IsBorrowed() const { return borrowed_; }
   std::uint64_t PartitionStart() const { return partitionStart_; }
   unsigned char Letter() const { return letter_; }
@@ -124,6 +128,11 @@ class CDriver {
   std::uint64_t firstCluster_ = 0;
   std::uint64_t lastCluster_ = 0;
   std::vector<std::uint8_t> clusterBuffer_;
+  // The cluster the buffer holds as ReadCluster left it, so that reading
+  // it again (every length rule starts at the cluster just examined) costs
+  // nothing.
+  static constexpr std::uint64_t kNoCluster = ~std::uint64_t{0};
+  std::uint64_t bufferedCluster_ = kNoCluster;
   bool borrowed_ = false;
   std::uint64_t partitionStart_ = 0;
   unsigned char letter_ = kNoLetter;

@@ -114,7 +114,7 @@ bool FileSource::ReadSystem(std::uint64_t offset, void* buffer, std::size_t leng
 
 const FileSource::Block* FileSource::Fetch(std::uint64_t offset) {
   for (auto& block : cache_) {
-    if (!block.bytes.empty() && offset >= block.base && offset - block.base < block.bytes.size()) {
+    if (block.length != 0 && offset >= block.base && offset - block.base < block.length) {
       block.lastUse = ++useClock_;
       return &block;
     }
@@ -130,20 +130,20 @@ const FileSource::Block* FileSource::Fetch(std::uint64_t offset) {
 
   Block* victim = &cache_[0];
   for (auto& block : cache_) {
-    if (block.bytes.empty()) {
+    if (block.length == 0) {
       victim = &block;
       break;
     }
     if (block.lastUse < victim->lastUse) victim = &block;
   }
-  victim->bytes.resize(static_cast<std::size_t>(length));
-  if (!ReadSystem(base, victim->bytes.data(), victim->bytes.size())) {
-    victim->bytes.clear();
-    victim->bytes.shrink_to_fit();
+  if (!victim->data) victim->data = std::make_unique_for_overwrite<std::uint8_t[]>(kSequentialBlock);
+  victim->length = 0;
+  if (!ReadSystem(base, victim->data.get(), static_cast<std::size_t>(length))) {
     lastMissEnd_ = ~std::uint64_t{0};
     return nullptr;
   }
   victim->base = base;
+  victim->length = static_cast<std::size_t>(length);
   victim->lastUse = ++useClock_;
   lastMissEnd_ = base + length;
   return victim;
@@ -167,8 +167,8 @@ bool FileSource::ReadAt(std::uint64_t offset, void* buffer, std::size_t length) 
       return ReadSystem(offset, out, length);
     }
     std::size_t at = static_cast<std::size_t>(offset - block->base);
-    std::size_t n = std::min(length, block->bytes.size() - at);
-    std::memcpy(out, block->bytes.data() + at, n);
+    std::size_t n = std::min(length, block->length - at);
+    std::memcpy(out, block->data.get() + at, n);
     out += n;
     offset += n;
     length -= n;

@@ -87,7 +87,10 @@ class FileSource final : public SectorSource {
 
   struct Block {
     std::uint64_t base = 0;
-    std::vector<std::uint8_t> bytes;  // empty when the slot is unused
+    // Allocated once at the size of a sequential block and reused, so that
+    // a miss costs the read and nothing else.
+    std::unique_ptr<std::uint8_t[]> data;
+    std::size_t length = 0;  // 0 when the slot is unused
     std::uint64_t lastUse = 0;
   };
   const Block* Fetch(std::uint64_t offset);
