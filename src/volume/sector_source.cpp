@@ -128,13 +128,20 @@ const FileSource::Block* FileSource::Fetch(std::uint64_t offset) {
   std::uint64_t base = offset - offset % blockSize;
   std::uint64_t length = std::min<std::uint64_t>(blockSize, size_ - base);
 
-  Block* victim = &cache_[0];
-  for (auto& block : cache_) {
-    if (block.length == 0) {
-      victim = &block;
-      break;
+  Block* victim = nullptr;
+  if (sequential) {
+    sequentialTurn_ ^= 1;
+    victim = &cache_[sequentialTurn_];
+  } else {
+    victim = &cache_[2];
+    for (std::size_t i = 2; i < cache_.size(); ++i) {
+      Block& block = cache_[i];
+      if (block.length == 0) {
+        victim = &block;
+        break;
+      }
+      if (block.lastUse < victim->lastUse) victim = &block;
     }
-    if (block.lastUse < victim->lastUse) victim = &block;
   }
   if (!victim->data) victim->data = std::make_unique_for_overwrite<std::uint8_t[]>(kSequentialBlock);
   victim->length = 0;

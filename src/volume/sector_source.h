@@ -79,7 +79,7 @@ class FileSource final : public SectorSource {
 
   static constexpr std::size_t kSequentialBlock = 1 << 20;
   static constexpr std::size_t kRandomBlock = 64 << 10;
-  static constexpr std::size_t kCacheSlots = 6;
+  static constexpr std::size_t kCacheSlots = 6;  // two for sequential walks, the rest for scattered reads
 
  private:
   FileSource(int fd, std::string path, std::uint64_t size, std::uint32_t sectorSize, bool blockDevice);
@@ -106,6 +106,10 @@ class FileSource final : public SectorSource {
   std::vector<Block> cache_;
   std::uint64_t useClock_ = 0;
   std::uint64_t lastMissEnd_ = ~std::uint64_t{0};
+  // A sequential walk takes turns between the first two slots, so that its
+  // blocks stay warm in the processor's cache and never evict the small
+  // blocks of scattered reads.
+  std::size_t sequentialTurn_ = 0;
 };
 
 }  // namespace relictor

@@ -179,6 +179,43 @@ TEST(ClusterStream, FindPatternCountsFromTheStartingPointToTheEndOfTheMatch) {
   EXPECT_EQ(Find(s, "#END#"), -1);
 }
 
+TEST(ClusterStream, FindPatternFindsAMatchAtEveryOffsetFromEveryStart) {
+  // The search compares many starting points at once; a match at any
+  // offset of a cluster, near its end or near the starting point, must be
+  // found exactly where a byte-by-byte search finds it, and the bytes of a
+  // pattern's first two must be told from near misses ("#E" without the
+  // rest, "E#").
+  const std::string pattern = "#E#";
+  for (const bool decoys : {false, true}) {
+    for (std::uint64_t at = 0; at + pattern.size() <= 64; ++at) {
+      ClusterImage image = LetterImage(64, 2);
+      for (std::uint64_t decoy = 0; decoys && decoy + 3 <= at; decoy += 7) PutText(image, decoy, decoy % 2 ? "#E" : "E#");
+      PutText(image, at, pattern);
+      MemoryVolume volume(image, 1);
+      for (std::uint64_t from = 0; from <= at; ++from) {
+        ClusterStream s(volume);
+        ASSERT_TRUE(s.Begin(0));
+        if (from > 0) {
+          ASSERT_EQ(s.Skip(from), static_cast<std::int64_t>(from));
+        }
+        EXPECT_EQ(Find(s, pattern), static_cast<std::int64_t>(at - from + pattern.size()))
+            << at << " " << from << " " << decoys;
+      }
+    }
+  }
+}
+
+TEST(ClusterStream, IgnoringCaseFindsALetterSecondByteInEitherCase) {
+  ClusterImage image = LetterImage(512, 2);
+  PutText(image, 200, "<HTML>");
+  MemoryVolume volume(image, 1);
+  ClusterStream s(volume);
+  ASSERT_TRUE(s.Begin(0));
+  EXPECT_EQ(Find(s, "<html>", true), 206);
+  ASSERT_TRUE(s.Begin(0));
+  EXPECT_EQ(Find(s, "<html>", false), -1);
+}
+
 TEST(ClusterStream, AMatchMustLieInsideOneCluster) {
   ClusterImage image = LetterImage(512, 6);
   PutText(image, 2 * 512 - 3, "#END#");  // straddles clusters 1 and 2
