@@ -11,7 +11,6 @@
 #include <QThread>
 #include <QVBoxLayout>
 
-#include <atomic>
 #include <climits>
 
 #include "scan/deep_scan.h"
@@ -131,27 +130,22 @@ void CClusterRangeDlg::accept() {
 
 bool QtClusterRangeChooser::Choose(std::uint64_t minimum, std::uint64_t maximum, std::uint32_t bytesPerCluster,
                                    std::uint64_t& start, std::uint64_t& end) {
-  // The choice crosses threads through atomics when the worker asks.
-  std::atomic<bool> chosen{false};
-  std::atomic<std::uint64_t> s{minimum}, e{maximum};
+  bool chosen = false;
+  std::uint64_t s = minimum, e = maximum;
   QPointer<QWidget> parent = parent_;
-  auto ask = [&chosen, &s, &e, parent, minimum, maximum, bytesPerCluster] {
+  const bool ran = call_->Run([&] {
     QWidget* owner = parent ? parent.data() : QApplication::activeModalWidget();
     if (!owner) owner = QApplication::activeWindow();
     CClusterRangeDlg dialog(minimum, maximum, bytesPerCluster, owner);
     if (dialog.exec() == QDialog::Accepted) {
-      s.store(dialog.Start());
-      e.store(dialog.End());
-      chosen.store(true);
+      s = dialog.Start();
+      e = dialog.End();
+      chosen = true;
     }
-  };
-  QCoreApplication* app = QCoreApplication::instance();
-  if (!app) return false;
-  if (QThread::currentThread() == app->thread()) ask();
-  else QMetaObject::invokeMethod(app, ask, Qt::BlockingQueuedConnection);
-  if (!chosen.load()) return false;
-  start = s.load();
-  end = e.load();
+  });
+  if (!ran || !chosen) return false;
+  start = s;
+  end = e;
   return true;
 }
 

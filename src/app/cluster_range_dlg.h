@@ -7,7 +7,9 @@
 #include <QPointer>
 
 #include <cstdint>
+#include <memory>
 
+#include "ui/interface_call.h"
 #include "volume/host.h"
 
 class QDoubleSpinBox;
@@ -52,12 +54,14 @@ class CClusterRangeDlg : public QDialog {
 // on the interface thread.
 class QtClusterRangeChooser final : public ClusterRangeChooser {
  public:
-  explicit QtClusterRangeChooser(QWidget* parent = nullptr) : parent_(parent) {}
+  explicit QtClusterRangeChooser(QWidget* parent = nullptr)
+      : parent_(parent), call_(std::make_unique<InterfaceCall>()) {}
   bool Choose(std::uint64_t minimum, std::uint64_t maximum, std::uint32_t bytesPerCluster, std::uint64_t& start,
               std::uint64_t& end) override;
 
  private:
   QPointer<QWidget> parent_;
+  std::unique_ptr<InterfaceCall> call_;
 };
 
 }  // namespace relictor

@@ -3,8 +3,6 @@
 #include <QCoreApplication>
 #include <QThread>
 
-#include <atomic>
-
 #include "ui/xmessagebox.h"
 #include "worker/worker.h"
 
@@ -21,14 +19,10 @@ int QtPrompter::Ask(const std::string& text, const std::string& caption, std::ui
     const MessageBoxLayout layout = DescribeMessageBoxStyle(style);
     return layout.escapeResult;
   }
-  // The answer crosses threads through an atomic, so that its hand-over
-  // does not rest on the event loop's own locking alone.
-  std::atomic<int> result{DescribeMessageBoxStyle(style).escapeResult};
+  int result = DescribeMessageBoxStyle(style).escapeResult;
   QPointer<QWidget> owner = owner_;
-  QMetaObject::invokeMethod(
-      app, [&result, owner, t, c, style] { result.store(XMessageBox(owner.data(), t, c, style)); },
-      Qt::BlockingQueuedConnection);
-  return result.load();
+  call_->Run([&] { result = XMessageBox(owner.data(), t, c, style); });
+  return result;
 }
 
 }  // namespace relictor

@@ -7,6 +7,9 @@
 #include <QPointer>
 #include <QWidget>
 
+#include <memory>
+
+#include "ui/interface_call.h"
 #include "worker/frontend.h"
 
 namespace relictor {
@@ -15,11 +18,12 @@ class QtPrompter final : public Prompter {
  public:
   // `owner` owns the boxes; none: the active modal dialog or window at the
   // time of asking.
-  explicit QtPrompter(QWidget* owner = nullptr) : owner_(owner) {}
+  explicit QtPrompter(QWidget* owner = nullptr) : owner_(owner), call_(std::make_unique<InterfaceCall>()) {}
   int Ask(const std::string& text, const std::string& caption, std::uint32_t style) override;
 
  private:
   QPointer<QWidget> owner_;
+  std::unique_ptr<InterfaceCall> call_;
 };
 
 }  // namespace relictor
