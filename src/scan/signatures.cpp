@@ -206,10 +206,20 @@ class WalkTrail {
     noted_ = true;
     lastGroup_ = cluster / kGroup;
     const WalkPoint point{cluster, offset, state, rule_};
-    if (const WalkEnd* end = memo_.Find(point)) return *end;
+    if (const WalkEnd* end = memo_.Find(point)) {
+      hit_ = {point, counted};
+      return *end;
+    }
     points_.push_back({point, counted});
     return std::nullopt;
   }
+
+  // A walk that took an earlier walk's end from the point At() just gave
+  // and then goes on from that end (a decode with more left to do) notes
+  // the point too, so that it is remembered with where this walk ends.
+  // Without this, every later walk would hop from end to end of all the
+  // walks before it.
+  void GoesOnFromHit() { points_.push_back(hit_); }
 
   // Remembers the end for every point passed; `end.counted` is the total
   // counted from the start of the walk.
@@ -235,6 +245,7 @@ class WalkTrail {
   bool noted_ = false;
   std::uint64_t lastGroup_ = 0;
   std::vector<Noted> points_;
+  Noted hit_{};
 };
 
 // Bytes from offset 0 of cluster `from` to (cluster, offset), or nothing
@@ -709,6 +720,7 @@ WalkEnd PcxDecode(ClusterStream& s, RuleInput& in, WalkTrail& trail, std::uint64
         const WalkEnd sameStop{false, known->cluster, known->offset, decoded + c, known->kind};
         if (known->kind == kPcxRanOut) return sameStop;
         if (known->kind >= kPcxOvershoot && known->kind - kPcxOvershoot > left - c) return sameStop;
+        trail.GoesOnFromHit();
         if (!MoveTo(s, known->cluster, known->offset)) return WalkEnd{false, known->cluster, known->offset, decoded + c, kPcxRanOut};
         left -= c;
         decoded += c;
@@ -753,6 +765,11 @@ WalkEnd PcxDecode(ClusterStream& s, RuleInput& in, WalkTrail& trail, std::uint64
 }
 
 bool PcxRule(CDriver& volume, ClusterStream& s, std::uint64_t k, std::uint64_t& length) {
+  // A remembered decode helps a later one only when that one has at least
+  // as much left to decode; images of other sizes whose data runs through
+  // the same clusters each decode it again. Their loads come from the
+  // range's allowance, so that many such headers cannot add up.
+  s.DrawOnAllowance();
   if (!s.Begin(k)) return false;
   const ByteSpan head = LoadedCluster(volume);
   const std::int64_t rows = static_cast<std::int64_t>(le16(head, 10)) - le16(head, 6) + 1;

@@ -198,6 +198,29 @@ TEST(RuleWork, PcxDecodesThatRunOutCostOnePass) {
   ExpectSameAsAFreshReader(head, fill, guesses, {0, 2, 1000, 2046});
 }
 
+TEST(RuleWork, PcxDecodesThatGoOnFromAnEarlierEndDoNotHopThroughEveryEnd) {
+  // Equal headers in every cluster of the first half, each decoding about
+  // half the volume: every walk meets the one before it, takes that one's
+  // end and decodes a little further. A later walk must go to the last end
+  // at once, not hop through the ends of all the walks before it.
+  auto head = [](std::uint64_t c) -> Bytes {
+    if (c >= kClusters / 2) return {};
+    Bytes b = PcxHead();
+    b[10] = 0xFF;  // 256 rows
+    b[11] = 0;
+    b[66] = 0;  // of 1024 bytes
+    b[67] = 4;
+    return b;
+  };
+  const Bytes fill = {0xC1, 0x00};
+  MemoryVolume volume = Volume(head, fill);
+  std::vector<LostFileGuess> guesses;
+  EXPECT_LT(ScanAll(volume, &guesses), 8 * kClusters);
+  EXPECT_TRUE(guesses[0].found);
+  EXPECT_TRUE(guesses[kClusters / 2 - 1].found);
+  ExpectSameAsAFreshReader(head, fill, guesses, {0, 1, 2, 500, kClusters / 2 - 1});
+}
+
 TEST(RuleWork, PcxDecodesThatMeetKeepTheirOwnLengths) {
   // Literal bytes only: each header's decode ends 1000 × 1000 bytes on, so
   // walks meet and take over each other's decoded counts and stops.
