@@ -626,6 +626,7 @@ WalkEnd JpegWalk(ClusterStream& s, WalkTrail& trail) {
 }
 
 bool JpegRule(CDriver& volume, ClusterStream& s, std::uint64_t k, std::uint64_t& length) {
+  s.DrawOnAllowance();  // see GifRule
   if (!s.Begin(k)) return false;
   WalkTrail trail(volume, s, kWalkJpeg);
   const WalkEnd end = JpegWalk(s, trail);
@@ -682,6 +683,12 @@ WalkEnd GifWalk(ClusterStream& s, RuleInput& in, WalkTrail& trail) {
 }
 
 bool GifRule(CDriver& volume, ClusterStream& s, std::uint64_t k, std::uint64_t& length) {
+  // Walks meet only when they parse the same bytes alike. Over data that
+  // repeats, walks that start at different places of the repetition can
+  // stay out of step for good, each as long as the range; there can be as
+  // many of them as the repetition has bytes. Their loads therefore come
+  // from the range's allowance too, as the JPEG and PCX walks' do.
+  s.DrawOnAllowance();
   if (!s.Begin(k)) return false;
   RuleInput in(s);
   if (!in.Skip(13 + GifColourTableBytes(le8(LoadedCluster(volume), 10)))) return false;
@@ -766,9 +773,9 @@ WalkEnd PcxDecode(ClusterStream& s, RuleInput& in, WalkTrail& trail, std::uint64
 
 bool PcxRule(CDriver& volume, ClusterStream& s, std::uint64_t k, std::uint64_t& length) {
   // A remembered decode helps a later one only when that one has at least
-  // as much left to decode; images of other sizes whose data runs through
-  // the same clusters each decode it again. Their loads come from the
-  // range's allowance, so that many such headers cannot add up.
+  // as much left to decode, and decodes out of step never meet (see
+  // GifRule); their loads come from the range's allowance, so that many
+  // such headers cannot add up.
   s.DrawOnAllowance();
   if (!s.Begin(k)) return false;
   const ByteSpan head = LoadedCluster(volume);
