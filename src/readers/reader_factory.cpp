@@ -1,8 +1,9 @@
-#include "cli/sources.h"
+#include "readers/reader_factory.h"
+
 #include "fat/fat_driver.h"
 #include "ntfs/ntfs_driver.h"
 
-namespace relictor::cli {
+namespace relictor {
 
 ReaderFactory MakeReaderFactory() {
   return [](FsKind kind) -> std::unique_ptr<CVolumeDriver> {
@@ -12,4 +13,4 @@ ReaderFactory MakeReaderFactory() {
   };
 }
 
-}  // namespace relictor::cli
+}  // namespace relictor
