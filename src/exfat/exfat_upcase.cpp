@@ -10,8 +10,9 @@ bool ExFatUpcaseTable::Parse(ByteSpan stored, std::string& reason) {
   const std::size_t count = stored.size() / 2;
   for (std::size_t i = 0; i < count; ++i) {
     const std::uint16_t v = le16(stored, i * 2);
-    if (v == 0xFFFF) {
-      if (i + 1 >= count) return reason = "the up-case table ends inside a run of unchanged characters", false;
+    // 0xFFFF starts a run of characters that are their own upper case,
+    // except as the last value, where it is character 0xFFFF's own.
+    if (v == 0xFFFF && i + 1 < count) {
       const std::size_t run = le16(stored, (i + 1) * 2);
       ++i;
       if (map.size() + run > 65536) return reason = "the up-case table maps more than 65536 characters", false;
