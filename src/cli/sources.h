@@ -11,7 +11,7 @@
 
 namespace relictor::cli {
 
-// The readers this front end can make: FAT and NTFS.
+// The readers this front end can make: FAT, exFAT and NTFS.
 ReaderFactory MakeReaderFactory();
 
 struct OpenedSource {
