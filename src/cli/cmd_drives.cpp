@@ -65,7 +65,7 @@ int RunDrives(Context& context, const Args& args) {
 const CommandRegistrar registrar({
     "drives",
     "drives [SOURCE...] [--json]",
-    "List the FAT and NTFS volumes of the named images and devices, or of the system's block devices.",
+    "List the FAT, exFAT and NTFS volumes of the named images and devices, or of the system's block devices.",
     {{"--json", 0}},
     RunDrives,
 });

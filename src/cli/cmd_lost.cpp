@@ -1,4 +1,4 @@
-// relictor-cli lost: walk a whole disk or disk image for FAT and NTFS
+// relictor-cli lost: walk a whole disk or disk image for FAT, exFAT and NTFS
 // volumes that no partition table lists any more.
 
 #include <cstdio>
@@ -93,7 +93,7 @@ int RunLost(Context& context, const Args& args) {
 const CommandRegistrar registrar({
     "lost",
     "lost DISK [--start S] [--end E] [--json]",
-    "Walk a whole disk or disk image sector by sector for FAT and NTFS volumes that no partition table lists; "
+    "Walk a whole disk or disk image sector by sector for FAT, exFAT and NTFS volumes that no partition table lists; "
     "use a find as DISK@lost:S.",
     {{"--start", 1}, {"--end", 1}, {"--json", 0}},
     RunLost,

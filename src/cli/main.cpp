@@ -18,7 +18,7 @@ namespace {
 
 void PrintHelp() {
   std::printf(
-      "relictor-cli %s: find and recover deleted files on FAT12, FAT16, FAT32 and NTFS volumes.\n"
+      "relictor-cli %s: find and recover deleted files on FAT12, FAT16, FAT32, exFAT and NTFS volumes.\n"
       "It only ever reads the images and devices it is given.\n\n"
       "usage: relictor-cli COMMAND [ARGUMENTS]\n\n"
       "A SOURCE is a disk image, volume image or block device. SOURCE@N names its N-th\n"

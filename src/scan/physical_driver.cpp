@@ -6,6 +6,7 @@
 #include <fstream>
 #include <optional>
 
+#include "exfat/exfat_boot_sector.h"
 #include "volume/checked.h"
 #include "worker/frontend.h"
 #include "worker/worker.h"
@@ -135,6 +136,50 @@ bool LooksLikeLostNtfs(ByteSpan b) {
   return le16(b, 510) == 0xAA55;
 }
 
+bool LooksLikeLostExFat(ByteSpan b) {
+  ExFatGeometry g;
+  std::string reason;
+  return ParseExFatBootSector(b, g, reason);
+}
+
+namespace {
+
+// The disk sectors in one sector of an exFAT volume; 0 when the volume's
+// sectors are smaller than the disk's, which cannot be.
+std::uint64_t DiskSectorsPerVolumeSector(const CPhysicalDriver& disk, ByteSpan boot) {
+  const std::uint32_t diskBytes = disk.BytesPerSector();
+  const std::uint32_t shift = le8(boot, 108);
+  if (diskBytes == 0 || shift < 9 || shift > 12 || (1u << shift) < diskBytes) return 0;
+  return (1u << shift) / diskBytes;
+}
+
+// Whether the exFAT boot sector found at disk sector `at` is the first of
+// its volume's two boot regions: the volume's FAT then starts where the
+// boot sector says, with the media entry and an end-of-chain entry. The
+// backup region lies twelve volume sectors further on, and its FAT
+// offset, counted from the backup, points past the FAT.
+bool FatFollowsBootSectorAt(CPhysicalDriver& disk, ByteSpan boot, std::uint64_t at) {
+  const std::uint64_t ratio = DiskSectorsPerVolumeSector(disk, boot);
+  if (ratio == 0) return false;
+  const std::optional<std::uint64_t> fatSector = CheckedAdd(at, static_cast<std::uint64_t>(le32(boot, 80)) * ratio);
+  if (!fatSector) return false;
+  std::vector<std::uint8_t> sector(std::max<std::uint32_t>(512, disk.BytesPerSector()));
+  if (!disk.ReadSectors(*fatSector, sector.data(), disk.BytesPerSector(), 1)) return false;
+  const ByteSpan fat(sector);
+  return (le32(fat, 0) & 0xFFFFFF00u) == 0xFFFFFF00u && le32(fat, 4) == 0xFFFFFFFFu;
+}
+
+// The start of the volume whose exFAT boot sector lies at disk sector
+// `at`: `at` itself for a main boot sector, twelve volume sectors earlier
+// for a backup whose main region is gone.
+std::uint64_t ExFatVolumeStart(CPhysicalDriver& disk, ByteSpan boot, std::uint64_t at) {
+  const std::uint64_t back = DiskSectorsPerVolumeSector(disk, boot) * kExFatBootRegionSectors;
+  if (back == 0 || at < back || FatFollowsBootSectorAt(disk, boot, at)) return at;
+  return FatFollowsBootSectorAt(disk, boot, at - back) ? at - back : at;
+}
+
+}  // namespace
+
 bool LooksLikeLostFat(ByteSpan b) {
   if (b.size() < 512 || le8(b, 0) != 0xEB) return false;
   std::uint16_t bps = le16(b, 11);
@@ -150,9 +195,24 @@ std::unique_ptr<CVolumeDriver> OpenLostVolume(CPhysicalDriver& disk, std::uint64
     return nullptr;
   }
   ByteSpan boot(sector.data(), 512);
-  FsKind kind = LooksLikeLostNtfs(boot) ? FsKind::Ntfs : LooksLikeLostFat(boot) ? FsKind::Fat : FsKind::None;
+  FsKind kind = LooksLikeLostNtfs(boot)    ? FsKind::Ntfs
+                : LooksLikeLostExFat(boot) ? FsKind::ExFat
+                : LooksLikeLostFat(boot)   ? FsKind::Fat
+                                           : FsKind::None;
   if (kind == FsKind::None) {
-    error = disk.GetSourcePath() + ": no FAT or NTFS boot sector at sector " + std::to_string(start);
+    // An exFAT volume whose main boot region is damaged is found by its
+    // backup, twelve of its sectors on; the volume still starts here.
+    for (std::uint32_t volumeBytes = 512; volumeBytes <= 4096 && kind == FsKind::None; volumeBytes *= 2) {
+      if (volumeBytes < disk.BytesPerSector()) continue;
+      const std::uint64_t backup = start + kExFatBootRegionSectors * (volumeBytes / disk.BytesPerSector());
+      if (disk.ReadSectors(backup, sector.data(), disk.BytesPerSector(), 1) && LooksLikeLostExFat(boot) &&
+          (1u << le8(boot, 108)) == volumeBytes) {
+        kind = FsKind::ExFat;
+      }
+    }
+  }
+  if (kind == FsKind::None) {
+    error = disk.GetSourcePath() + ": no FAT, exFAT or NTFS boot sector at sector " + std::to_string(start);
     return nullptr;
   }
   auto reader = factory ? factory(kind) : nullptr;
@@ -219,6 +279,18 @@ bool FindLostDrivers(CPhysicalDriver& disk, std::vector<std::unique_ptr<CVolumeD
       v.fsName = "NTFS";
       const std::optional<std::uint64_t> end = CheckedAdd(s, v.sectors);
       next = end ? *end : last;  // lands on the backup boot sector, which is passed
+    } else if (LooksLikeLostExFat(b)) {
+      v.kind = FsKind::ExFat;
+      v.fsName = "exFAT";
+      const std::uint64_t ratio = DiskSectorsPerVolumeSector(disk, b);
+      const std::uint64_t start = ExFatVolumeStart(disk, b, s);
+      v.startSector = start;
+      const std::optional<std::uint64_t> sectors = CheckedMul(le64(b, 72), ratio);
+      v.sectors = sectors ? *sectors : 0;
+      const std::optional<std::uint64_t> end = sectors ? CheckedAdd(start, *sectors) : std::nullopt;
+      // The walk goes on behind the volume; a length of 0 steps over the
+      // boot regions alone.
+      next = end && *end > s ? *end - 1 : s + kExFatBootRegionSectors * std::max<std::uint64_t>(ratio, 1);
     } else if (LooksLikeLostFat(b)) {
       v.kind = FsKind::Fat;
       std::uint32_t total32 = le32(b, 32);
@@ -229,12 +301,12 @@ bool FindLostDrivers(CPhysicalDriver& disk, std::vector<std::unique_ptr<CVolumeD
       next = total32 != 0 ? s + total32 - 1 : s + le16(b, 14);
     }
     if (v.kind != FsKind::None) {
-      v.startSector = s;
-      v.name = LostName(s);
+      if (v.kind != FsKind::ExFat) v.startSector = s;
+      v.name = LostName(v.startSector);
       auto reader = factory ? factory(v.kind) : nullptr;
       if (reader) {
         reader->SetHost(host);
-        reader->Attach(disk.GetDevice(), b, s);
+        reader->Attach(disk.GetDevice(), b, v.startSector);
         v.opened = reader->Open(static_cast<unsigned char>(disk.Number()), disk.GetDriveType(), v.name, true);
         if (v.opened) v.fsName = reader->FileSystemName();
         if (tree) reader->AddToFolderTree(*tree, treeParent);

@@ -1,6 +1,6 @@
 #pragma once
 // Whole disks as readers whose clusters are sectors, and the walk over a
-// disk for FAT and NTFS volumes that no partition table lists any more.
+// disk for FAT, exFAT and NTFS volumes that no partition table lists any more.
 
 #include <cstdint>
 #include <memory>
@@ -56,7 +56,7 @@ struct LostVolume {
   std::string name;          // "LostDriver_%d" with the start sector + 1
   std::uint64_t startSector = 0;
   FsKind kind = FsKind::None;
-  std::string fsName;        // "NTFS", "FAT12", ...; "FAT"/"NTFS" when the open failed
+  std::string fsName;        // "NTFS", "FAT12", "exFAT", ...; "FAT"/"NTFS"/"exFAT" when the open failed
   std::uint64_t sectors = 0;  // from the boot sector
   bool opened = false;
   CVolumeDriver* reader = nullptr;  // the reader in the volume list
@@ -65,6 +65,7 @@ struct LostVolume {
 // The boot-sector tests of the walk.
 bool LooksLikeLostNtfs(ByteSpan sector);
 bool LooksLikeLostFat(ByteSpan sector);
+bool LooksLikeLostExFat(ByteSpan sector);
 
 // Walks the disk's scan range [FirstCluster(), LastCluster()) sector by
 // sector for volume boot sectors. Each volume found becomes a reader made

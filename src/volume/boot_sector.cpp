@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "exfat/exfat_boot_sector.h"
+
 namespace relictor {
 namespace {
 
@@ -107,6 +109,21 @@ BootSectorInfo IdentifyBootSector(ByteSpan sector) {
     info.bytesPerCluster = ng.bytesPerCluster;
     info.clusterCount = ng.clusterCount;
     info.totalSectors = ng.totalSectors;
+    return info;
+  }
+  ExFatGeometry xg;
+  std::string exfatReason;
+  if (ParseExFatBootSector(sector, xg, exfatReason)) {
+    info.kind = FsKind::ExFat;
+    info.fsName = "exFAT";
+    info.bytesPerSector = xg.BytesPerSector();
+    info.bytesPerCluster = xg.BytesPerCluster();
+    info.clusterCount = xg.clusterCount;
+    info.totalSectors = xg.volumeLength;
+    return info;
+  }
+  if (HasExFatSignature(sector)) {
+    info.reason = exfatReason;
     return info;
   }
   FatGeometry fg;

@@ -1,5 +1,5 @@
 #pragma once
-// Recognition of FAT and NTFS boot sectors and the geometry they describe.
+// Recognition of FAT, exFAT and NTFS boot sectors and the geometry they describe.
 // The readers open volumes from these values; the drive list uses them to
 // decide which volumes to keep.
 
@@ -10,7 +10,7 @@
 
 namespace relictor {
 
-enum class FsKind { None, Fat, Ntfs };
+enum class FsKind { None, Fat, Ntfs, ExFat };
 
 enum FatType : std::uint32_t { kFat12 = 0, kFat16 = 1, kFat32 = 2 };
 
@@ -57,7 +57,7 @@ bool ParseNtfsBootSector(ByteSpan boot, NtfsGeometry& out, std::string& reason);
 
 struct BootSectorInfo {
   FsKind kind = FsKind::None;
-  std::string fsName;  // "FAT12", "FAT16", "FAT32", "NTFS"
+  std::string fsName;  // "FAT12", "FAT16", "FAT32", "exFAT", "NTFS"
   std::uint32_t bytesPerSector = 0;
   std::uint32_t bytesPerCluster = 0;
   std::uint64_t clusterCount = 0;
@@ -69,7 +69,7 @@ struct BootSectorInfo {
 BootSectorInfo IdentifyBootSector(ByteSpan sector);
 
 // Whether the 512 bytes look like any boot sector this program knows
-// (FAT or NTFS).
+// (FAT, exFAT or NTFS).
 inline bool IsKnownBootSector(ByteSpan sector) { return IdentifyBootSector(sector).kind != FsKind::None; }
 
 }  // namespace relictor

@@ -118,7 +118,7 @@ TEST(CliLost, FindsVolumesAndTheyCanBeUsedByOtherCommands) {
   EXPECT_NE(ls.out.find("Inside"), std::string::npos) << ls.out;
   auto nothing = Cli("ls " + Quote(disk + "@lost:100"));
   EXPECT_EQ(nothing.exitCode, 1);
-  EXPECT_NE(nothing.err.find("no FAT or NTFS boot sector at sector 100"), std::string::npos) << nothing.err;
+  EXPECT_NE(nothing.err.find("no FAT, exFAT or NTFS boot sector at sector 100"), std::string::npos) << nothing.err;
 
   auto ranged = Cli("lost " + Quote(disk) + " --start 3000 --end 60000");
   EXPECT_EQ(ranged.exitCode, 0);

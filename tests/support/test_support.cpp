@@ -70,6 +70,7 @@ std::string FromEnv(const char* name, const char* built) {
 
 std::string CliPath() { return FromEnv("RELICTOR_CLI", RELICTOR_BUILT_CLI); }
 std::string NtfsFixturePath() { return FromEnv("RELICTOR_NTFS_FIXTURE", RELICTOR_BUILT_NTFS_FIXTURE); }
+std::string ExFatFixturePath() { return FromEnv("RELICTOR_EXFAT_FIXTURE", RELICTOR_BUILT_EXFAT_FIXTURE); }
 std::string SourceDir() { return FromEnv("RELICTOR_SOURCE_DIR", RELICTOR_BUILT_SOURCE_DIR); }
 
 std::vector<std::uint8_t> ReadFile(const std::string& path) {

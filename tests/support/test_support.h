@@ -1,7 +1,7 @@
 #pragma once
 // Shared helpers of the test suites: temporary folders, running the real
-// tools that make fixtures (mkfs.fat, mtools, mkntfs, sfdisk, the NTFS
-// fixture tool, the CLI), reading files and hashing them.
+// tools that make fixtures (mkfs.fat, mtools, mkntfs, mkfs.exfat, sfdisk,
+// the NTFS and exFAT fixture tools, the CLI), reading files and hashing them.
 
 #include <cstdint>
 #include <filesystem>
@@ -44,6 +44,7 @@ std::string Quote(const std::string& text);
 // The built tools, from the environment CTest gives the tests.
 std::string CliPath();
 std::string NtfsFixturePath();
+std::string ExFatFixturePath();
 std::string SourceDir();
 
 std::vector<std::uint8_t> ReadFile(const std::string& path);
