@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "scan/cluster_stream.h"
 #include "scan/signatures.h"
 #include "support/memory_volume.h"
 #include "support/test_support.h"

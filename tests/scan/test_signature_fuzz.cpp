@@ -14,6 +14,7 @@
 
 #include "scan/file_builders.h"
 #include "scan/real_files.h"
+#include "scan/cluster_stream.h"
 #include "scan/signatures.h"
 #include "support/memory_volume.h"
 #include "support/test_support.h"
