@@ -44,6 +44,7 @@ TEST(CliScanRebuilt, HostileEntriesOfARebuiltFolderAreBoundedRatedAndSavedInside
   std::vector<std::vector<std::uint8_t>> entries = {
       ShortEntry("SELF       ", 0x10, 70, 0),           // the folder itself
       ShortEntry("A          ", 0x10, 80, 0),           // A and B name each other
+      ShortEntry("EARLY      ", 0x10, 60, 0),           // found by the scan before this folder
       ShortEntry("FAR     BIN", 0x20, 5000, 100),       // beyond the volume
       ShortEntry("HUGE    BIN", 0x20, 100, 0xFFFFFFFF), // 4 GiB from cluster 100
       ShortEntry("OWN     BIN", 0x20, 70, 100),         // inside the folder's own cluster
@@ -58,12 +59,14 @@ TEST(CliScanRebuilt, HostileEntriesOfARebuiltFolderAreBoundedRatedAndSavedInside
     img.Put(at, e);
     at += e.size();
   }
+  img.PutDotEntries(60, 70);
+  img.PutEntries(img.ClusterOffset(60) + 64, {ShortEntry("E_FILE  TXT", 0x20, 140, 100)});
   img.PutDotEntries(80, 70);
   img.PutEntries(img.ClusterOffset(80) + 64, {ShortEntry("B          ", 0x10, 90, 0)});
   img.PutDotEntries(90, 80);
   img.PutEntries(img.ClusterOffset(90) + 64,
                  {ShortEntry("A          ", 0x10, 80, 0), ShortEntry("IN_B    TXT", 0x20, 130, 700)});
-  for (std::uint32_t c : {110u, 111u, 112u, 120u, 121u, 122u, 130u, 131u}) {
+  for (std::uint32_t c : {110u, 111u, 112u, 120u, 121u, 122u, 130u, 131u, 140u}) {
     img.Put(img.ClusterOffset(c), std::vector<std::uint8_t>(512, static_cast<std::uint8_t>(c)));
   }
 
@@ -99,6 +102,8 @@ TEST(CliScanRebuilt, HostileEntriesOfARebuiltFolderAreBoundedRatedAndSavedInside
       {"Cluster_70\\\\A", "Good folder"},
       {"Cluster_70\\\\A\\\\B", "Good folder"},
       {"Cluster_70\\\\A\\\\B\\\\IN_B.TXT", "Good file"},
+      {"Cluster_70\\\\EARLY", "Good folder"},
+      {"Cluster_70\\\\EARLY\\\\E_FILE.TXT", "Good file"},
       {"Cluster_70\\\\FAR.BIN", "Poor file"},
       {"Cluster_70\\\\HUGE.BIN", "Poor file"},
       {"Cluster_70\\\\OWN.BIN", "Poor file"},
@@ -113,6 +118,7 @@ TEST(CliScanRebuilt, HostileEntriesOfARebuiltFolderAreBoundedRatedAndSavedInside
   EXPECT_EQ(statusOf("B\\\\A"), "(not listed)") << "a folder naming the one above it is not followed";
   // The folders A and B were reached from the folder that names them and
   // are not rebuilt a second time on their own.
+  EXPECT_EQ(statusOf("Cluster_60"), "(not listed)") << "it moved under the folder that names it";
   EXPECT_EQ(statusOf("Cluster_80"), "(not listed)");
   EXPECT_EQ(statusOf("Cluster_90"), "(not listed)");
 
@@ -127,7 +133,7 @@ TEST(CliScanRebuilt, HostileEntriesOfARebuiltFolderAreBoundedRatedAndSavedInside
     }
     ADD_FAILURE() << "written outside the output folder: " << p;
   }
-  EXPECT_EQ(written, 9u);  // every file listed, the short ones included
+  EXPECT_EQ(written, 10u);  // every file listed, the short ones included
   EXPECT_EQ(ReadFile(out + "/Cluster_70/ONE.BIN").size(), 1500u);
   EXPECT_TRUE(fs::exists(out + "/Cluster_70/A/B/IN_B.TXT"));
   EXPECT_TRUE(fs::exists(out + "/Cluster_70/__"));  // ".."
