@@ -99,25 +99,25 @@ class TerminalPrompter final : public Prompter {
 
 std::string Bytes(std::uint64_t n) { return std::to_string(n) + (n == 1 ? " byte" : " bytes"); }
 
-void PrintReport(const SavingReport& report, const std::string& outputFolder) {
+void PrintReport(const SavingReport& report, const std::string& outputFolder, std::FILE* out) {
   for (const SavedFile& f : report.saved) {
     if (f.problems.empty()) {
-      std::printf("saved    %12llu  %s\n", static_cast<unsigned long long>(f.written), TerminalSafe(f.outputPath).c_str());
+      std::fprintf(out, "saved    %12llu  %s\n", static_cast<unsigned long long>(f.written), TerminalSafe(f.outputPath).c_str());
       continue;
     }
-    std::printf("SHORT    %12llu  %s (of %s)\n", static_cast<unsigned long long>(f.written),
+    std::fprintf(out, "SHORT    %12llu  %s (of %s)\n", static_cast<unsigned long long>(f.written),
                 TerminalSafe(f.outputPath).c_str(), Bytes(f.size).c_str());
-    for (const std::string& p : f.problems) std::printf("           %s\n", TerminalSafe(p).c_str());
+    for (const std::string& p : f.problems) std::fprintf(out, "           %s\n", TerminalSafe(p).c_str());
   }
   for (const SkippedEntry& s : report.skipped) {
-    std::printf("skipped  %12s  %s: %s\n", "", TerminalSafe(s.outputPath).c_str(), TerminalSafe(s.reason).c_str());
+    std::fprintf(out, "skipped  %12s  %s: %s\n", "", TerminalSafe(s.outputPath).c_str(), TerminalSafe(s.reason).c_str());
   }
   std::size_t whole = report.saved.size() - report.ShortCount();
-  std::printf("%zu of %u file%s saved whole (%s) into %s", whole, report.total, report.total == 1 ? "" : "s",
+  std::fprintf(out, "%zu of %u file%s saved whole (%s) into %s", whole, report.total, report.total == 1 ? "" : "s",
               Bytes(report.bytesWritten).c_str(), TerminalSafe(outputFolder).c_str());
-  if (report.ShortCount() > 0) std::printf(", %zu saved short", report.ShortCount());
-  if (!report.skipped.empty()) std::printf(", %zu skipped", report.skipped.size());
-  std::printf("\n");
+  if (report.ShortCount() > 0) std::fprintf(out, ", %zu saved short", report.ShortCount());
+  if (!report.skipped.empty()) std::fprintf(out, ", %zu skipped", report.skipped.size());
+  std::fprintf(out, "\n");
 }
 
 int RunRecover(Context& context, const Args& args);
@@ -229,8 +229,9 @@ int SaveEntries(Context& context, CVolumeDriver& volume, const std::vector<CDirE
   const SavingReport& report = task.Report();
   std::string shown = outputFolder;
   if (shown.back() != '/') shown += '/';
-  if (task.Ran()) PrintReport(report, shown);
-  std::fflush(stdout);
+  std::FILE* out = options.reportOnStderr ? stderr : stdout;
+  if (task.Ran()) PrintReport(report, shown, out);
+  std::fflush(out);
   if (!finished || !task.Ran() || report.outcome == SavingOutcome::Stopped) {
     PrintError("stopped: the files saved so far stay in " + TerminalSafe(shown));
     return kExitStopped;

@@ -17,11 +17,39 @@ namespace {
 
 int RunScan(Context& context, const Args& args);
 
+// Rebuilt folders nest no deeper than the readers walk; this only bounds
+// the listing's recursion.
+constexpr int kMaxListDepth = 256;
+
+struct FindCounts {
+  std::size_t files = 0, folders = 0;
+};
+
+// Writes the entries of a folder the scan left in LostFiles, then what
+// each rebuilt folder among them holds, folder by folder below it. The
+// scan reads rebuilt folders as it finds them, so nothing is read here.
+void ListFinds(EntryListing& listing, CDirectory& folder, FindCounts& counts, int depth) {
+  for (auto& child : folder.children) {
+    if (!child || InterruptRequested() || listing.Failed()) return;
+    (child->IsFolder() ? counts.folders : counts.files) += 1;
+    listing.Write(*child);
+  }
+  if (depth >= kMaxListDepth) return;
+  for (auto& child : folder.children) {
+    auto* sub = dynamic_cast<CDirectory*>(child.get());
+    if (sub && sub->populated) ListFinds(listing, *sub, counts, depth + 1);
+  }
+}
+
 const Command kScan{
     "scan",
     "scan SOURCE [--start N] [--end M] [--json] [-o OUTDIR [--overwrite | --skip]]",
     "Deep-scan clusters N to M (by default every data cluster) for lost files of the recognised types, list "
-    "them as Cluster_N.TYPE, and with -o save them into OUTDIR.",
+    "them as Cluster_N.TYPE, and with -o save them into OUTDIR. On FAT, clusters that still hold folder entries "
+    "become the folders Cluster_N, listed with every file and folder they name; each entry is listed after its "
+    "folder, with the folder in its path. With --json the listing is one array of objects (name, path, kind, "
+    "deleted, status, size, size_on_disk, type, created, modified, accessed, attributes, first_cluster) on "
+    "standard output and everything else, the lines of what -o saved included, goes to standard error.",
     {{"--start", 1}, {"--end", 1}, {"--json", 0}, {"-o", 1}, {"--overwrite", 0}, {"--skip", 0}},
     RunScan,
 };
@@ -72,26 +100,24 @@ int RunScan(Context& context, const Args& args) {
   }
 
   std::vector<CDirEntry*> finds;
-  std::size_t files = 0, folders = 0;
   for (auto& child : lost->children) {
-    if (!child) continue;
-    finds.push_back(child.get());
-    (child->IsFolder() ? folders : files) += 1;
+    if (child) finds.push_back(child.get());
   }
   // The finds are written out as the scan left them in LostFiles; the
   // listing adds only one buffer to them.
+  const bool json = args.Has("--json");
   OutputBuffer out;
-  EntryListing listing(out, args.Has("--json"), false);
-  for (CDirEntry* e : finds) {
-    if (InterruptRequested() || listing.Failed()) break;
-    listing.Write(*e);
-  }
+  EntryListing listing(out, json, true);
+  FindCounts counts;
+  ListFinds(listing, *lost, counts, 0);
   listing.Close();
   if (out.Failed()) return FinishOutput(out, kExitError);
   const bool completed = lost->populated && !InterruptRequested();
   std::fprintf(stderr, "%s clusters %s: %zu lost file%s, %zu lost folder%s\n", completed ? "scanned" : "stopped in",
                ClusterRangeSummary(volume.FirstCluster(), volume.LastCluster(), volume.BytesPerCluster()).c_str(),
-               files, files == 1 ? "" : "s", folders, folders == 1 ? "" : "s");
+               counts.files, counts.files == 1 ? "" : "s", counts.folders, counts.folders == 1 ? "" : "s");
+  // With --json standard output holds the listing alone.
+  options.reportOnStderr = json;
   if (!completed) return kExitStopped;
   if (!save) return kExitOk;
   return SaveEntries(context, volume, finds, args.Value("-o"), options);

@@ -14,6 +14,9 @@ namespace relictor::cli {
 struct SaveOptions {
   bool overwrite = false;  // start with both replace flags set
   bool skip = false;       // answer No to every question
+  // Where the lines of what was saved go: standard error when standard
+  // output carries a listing that must stay whole (scan --json).
+  bool reportOnStderr = false;
 };
 
 // Reads --overwrite and --skip; false with `error` when both are given.

@@ -194,6 +194,12 @@ bool IsOwnOrAncestorCluster(const CFATDirectory* folder, std::uint32_t cluster) 
 
 bool CFATDirectory::HasSubfolders(bool includeDeleted) {
   if (IsLostFilesFolder()) return true;
+  if (rebuilt && populated) {
+    for (const auto& child : children) {
+      if (child && child->IsFolder()) return true;
+    }
+    return false;
+  }
   CFATDriver* d = Driver();
   if (!d) return false;
   FatDirCursor cursor = d->StartCursor(startCluster, startSector);
@@ -223,6 +229,10 @@ void CFATDirectory::Populate(bool includeDeleted, bool deletedFilesOnly, bool fo
   populated = true;
   CFATDriver* d = Driver();
   if (!d) return;
+  if (rebuilt) {
+    d->PopulateRebuilt(*this, nullptr, 0);
+    return;
+  }
   FatDirCursor cursor = d->StartCursor(startCluster, startSector);
   FatRawEntry e;
   std::string entryName;

@@ -6,8 +6,10 @@
 
 #include <array>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "model/entry.h"
@@ -87,6 +89,7 @@ class CFATDriver : public CVolumeDriver {
   std::string FileSystemName() const override;
   std::string VolumeLabel() override;
   bool MarkKnownClusters(ClusterBitmap& bitmap, ProgressSink* progress) override;
+  void FinishScan() override;
   std::uint64_t FirstDataCluster() const override { return 2; }
   std::uint64_t LastDataCluster() const override { return clusterCount_ + 1; }
 
@@ -138,10 +141,44 @@ class CFATDriver : public CVolumeDriver {
   std::uint64_t RootDirSector() const { return rootDirSector_; }
   std::uint32_t FirstClusterNumber() const { return firstClusterNumber_; }
 
+  // Reads a folder the deep scan rebuilt, and the folders below it: lists
+  // every entry, live or deleted, as lost, rates each file by what its
+  // clusters hold, and claims the clusters of each file that will come back
+  // from its entry, so that the carve neither looks inside them nor lists
+  // the file a second time. During a scan `scanBitmap` is the scan's
+  // bitmap; without a scan it is null and only the folder is read.
+  void PopulateRebuilt(CFATDirectory& folder, ClusterBitmap* scanBitmap, int depth);
+
   // How deep MarkDirectoryTree goes below the folder it starts at.
   static constexpr int kMaxTreeDepth = 128;
 
  private:
+  // What one deep scan keeps beside its bitmap.
+  struct ScanState {
+    // Clusters that something listed accounts for, over every data cluster
+    // on the device: the volume's tree, the rebuilt folders' own clusters,
+    // and the runs their files claimed.
+    std::unique_ptr<ClusterBitmap> claims;
+    // Slots in LostFiles of the carve's finds by start cluster, and of the
+    // rebuilt folders that hang there directly. A slot emptied during the
+    // scan (a find that a listed file claims, a folder moved under the
+    // folder that names it) is removed when the scan ends.
+    std::map<std::uint64_t, std::size_t> carved;
+    std::unordered_map<std::uint32_t, std::size_t> rebuiltTop;
+    // Bytes of the claims bitmap looked at so far: overlap tests stop
+    // being made past a bound, so that hostile entries cost linear time.
+    std::uint64_t claimWork = 0;
+    std::uint64_t claimWorkLimit = 0;
+  };
+  void StartScanState(std::uint64_t lastOnDevice);
+  // The last data cluster that can lie on the device.
+  std::uint64_t LastClusterOnDevice() const;
+  void MarkIntactRun(const FatRawEntry& e, const std::string& name, std::uint64_t first, std::uint64_t last,
+                     ClusterBitmap& bitmap);
+  void AddRebuiltFile(CFATDirectory& folder, const FatRawEntry& e, const std::string& name, ClusterBitmap* scanBitmap);
+  void AddRebuiltFolder(CFATDirectory& folder, const FatRawEntry& e, const std::string& name, ClusterBitmap* scanBitmap,
+                        int depth);
+  std::uint32_t RateByContent(std::uint32_t first, const CFATFile& file);
   bool BuildLongName(FatDirCursor& cursor, FatRawEntry& entry, std::string& name, bool& ranIntoNextRun);
   // Reads one sector into a cache; a failed read leaves zeros and no
   // cached sector, so that stale bytes of another sector are never taken
@@ -167,6 +204,7 @@ class CFATDriver : public CVolumeDriver {
   std::vector<std::uint8_t> dataBuffer_;
   std::uint64_t dataSector_ = 0;
   bool dataValid_ = false;
+  std::unique_ptr<ScanState> scan_;
 };
 
 class CFATDirectory : public CDirectory {
@@ -178,6 +216,9 @@ class CFATDirectory : public CDirectory {
 
   std::uint32_t startCluster = 0;  // 0 for the fixed root region and the lost-files folder
   std::uint64_t startSector = 0;   // first sector of the fixed root region, else 0
+  // A folder the deep scan rebuilt, or one below it: the volume's tree no
+  // longer names it, so all it holds is lost, live entries included.
+  bool rebuilt = false;
 
  private:
   CFATDriver* Driver() const;

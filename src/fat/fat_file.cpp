@@ -140,10 +140,6 @@ bool CFATFile::SaveData(OutputFile& out, ProgressSink* progress) {
   return true;
 }
 
-bool CFATDriver::MarkKnownClusters(ClusterBitmap& bitmap, ProgressSink* progress) {
-  return MarkDirectoryTree(firstCluster_, lastCluster_, bitmap, rootCluster_, rootDirSector_, progress);
-}
-
 void CFATDriver::MarkChain(std::uint32_t first, std::uint64_t lo, std::uint64_t hi, ClusterBitmap& bitmap) {
   ChainLoopGuard loop(first);
   std::uint32_t c = first;
@@ -192,8 +188,10 @@ bool CFATDriver::MarkDirectoryTree(std::uint64_t first, std::uint64_t last, Clus
       }
     } else if (!(attr & 0x18)) {
       // An existing file marks its whole chain; a deleted one its first
-      // cluster, whose table entry is free (or belongs to a newer file).
+      // cluster, whose table entry is free (or belongs to a newer file),
+      // and the clusters after it when they still hold it whole.
       MarkChain(f, first, last, bitmap);
+      if (e[0] == 0xE5) MarkIntactRun(e, name, first, last, bitmap);
     }
   }
   return true;
@@ -243,8 +241,8 @@ bool CFATDriver::LooksLikeDirectoryContent(std::uint32_t cluster) {
   if (dirBuffer_.size() < 512 || dirBuffer_[0] == 0) return false;
   // The first 512 bytes as 16 entries, up to the end marker. Every entry
   // must look like one a file system wrote, or the cluster is taken for
-  // file data.
-  bool previousWasLongName = false;
+  // file data. A long name may have begun in the folder's cluster before.
+  bool previousWasLongName = true;
   for (std::size_t i = 0; i < 16; ++i) {
     FatRawEntry e;
     std::memcpy(e.data(), dirBuffer_.data() + i * 32, e.size());
@@ -285,7 +283,7 @@ bool CFATDriver::LooksLikeOrphanedEntries(std::uint32_t cluster) {
   FatDirCursor cursor = StartCursor(cluster, 0);
   FatRawEntry e;
   const std::uint64_t perCluster = bytesPerCluster_ / 32;
-  bool previousWasLongName = false;
+  bool previousWasLongName = true;
   std::uint64_t named = 0;
   for (std::uint64_t i = 0; i < perCluster && ReadRawEntry(cursor, e) && cursor.cluster == cluster; ++i) {
     if (e[0] == 0) break;
@@ -336,6 +334,7 @@ bool CFATDriver::ScanCluster(std::uint64_t c64, ClusterBitmap& bitmap, ProgressS
     const std::uint64_t bpc = bytesPerCluster_;
     const std::uint64_t clusters = bpc == 0 ? 0 : (guess.length + bpc - 1) / bpc;
     file->allocatedSize = clusters * bpc;
+    if (scan_) scan_->carved[c64] = lostFiles_->children.size();
     lostFiles_->Append(std::move(file));
     for (std::uint64_t i = 0; i < clusters && c64 + i <= lastCluster_; ++i) {
       if (c64 + i >= firstCluster_) bitmap.Set(c64 + i);
@@ -352,8 +351,10 @@ bool CFATDriver::ScanCluster(std::uint64_t c64, ClusterBitmap& bitmap, ProgressS
   dir->status = kStatusGood;
   dir->startCluster = c;
   dir->startSector = 0;
-  lostFiles_->Append(std::move(dir));
-  MarkDirectoryTree(firstCluster_, lastCluster_, bitmap, c, 0, progress);
+  if (scan_) scan_->rebuiltTop[c] = lostFiles_->children.size();
+  CFATDirectory* added = lostFiles_->Append(std::move(dir));
+  (void)progress;
+  PopulateRebuilt(*added, scan_ ? &bitmap : nullptr, 0);
   return false;
 }
 

@@ -56,6 +56,11 @@ bool DeepScan(CVolumeDriver& volume, ProgressSink* progress, std::uint32_t* foun
   // their bitmap nor a loop over them would ever end well.
   const std::uint64_t end = LastClusterOnDevice(volume, first, last);
   ClusterBitmap bitmap(first, end);
+  // The reader tidies up what it kept for the scan however the scan ends.
+  struct Finish {
+    CVolumeDriver& volume;
+    ~Finish() { volume.FinishScan(); }
+  } finish{volume};
   if (!volume.MarkKnownClusters(bitmap, progress)) return false;
   volume.BeginScanProgress(progress);
   for (std::uint64_t c = first;; ++c) {

@@ -169,6 +169,9 @@ class CVolumeDriver : public CDriver {
   // for, before a deep scan examines the rest; false when stopped. Readers
   // whose scan examines every cluster mark nothing.
   virtual bool MarkKnownClusters(ClusterBitmap& bitmap, ProgressSink* progress);
+  // Called once when a deep scan that marked its known clusters ends,
+  // finished or stopped.
+  virtual void FinishScan() {}
   // The range of cluster numbers that hold data, which the range dialog of
   // the deep scan offers.
   virtual std::uint64_t FirstDataCluster() const { return 2; }
