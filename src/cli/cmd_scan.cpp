@@ -19,10 +19,11 @@ int RunScan(Context& context, const Args& args);
 
 const Command kScan{
     "scan",
-    "scan SOURCE [--start N] [--end M] [--json] [-o OUTDIR [--overwrite | --skip]]",
+    "scan SOURCE [--start N] [--end M] [--all-clusters] [--json] [-o OUTDIR [--overwrite | --skip]]",
     "Deep-scan clusters N to M (by default every data cluster) for lost files of the recognised types, list "
-    "them as Cluster_N.TYPE, and with -o save them into OUTDIR.",
-    {{"--start", 1}, {"--end", 1}, {"--json", 0}, {"-o", 1}, {"--overwrite", 0}, {"--skip", 0}},
+    "them as Cluster_N.TYPE, and with -o save them into OUTDIR. Clusters that existing files use are skipped; "
+    "--all-clusters examines them too.",
+    {{"--start", 1}, {"--end", 1}, {"--all-clusters", 0}, {"--json", 0}, {"-o", 1}, {"--overwrite", 0}, {"--skip", 0}},
     RunScan,
 };
 
@@ -46,7 +47,7 @@ int RunScan(Context& context, const Args& args) {
   }
 
   OpenedVolume opened;
-  if (!OpenVolumeForCommand(pos[0], context.host, opened)) return kExitError;
+  if (!OpenVolumeForCommand(pos[0], context.host, opened)) return opened.failure;
   CVolumeDriver& volume = *opened.volume;
   CDirectory* lost = volume.GetLostFiles();
   if (!lost) {
@@ -61,7 +62,7 @@ int RunScan(Context& context, const Args& args) {
 
   // The same way as the window: the range chooser, then LostFiles is
   // emptied and the scan runs as long work.
-  context.ranges->Preset(hasStart, start, hasEnd, end);
+  context.ranges->Preset(hasStart, start, hasEnd, end, args.Has("--all-clusters"));
   if (!ExpandLostFiles(volume)) {
     if (!context.ranges->Refusal().empty()) {
       PrintError(context.ranges->Refusal());
