@@ -143,8 +143,9 @@ const Command kRecover{
     "recover",
     "recover SOURCE PATH... -o OUTDIR [--overwrite | --skip]",
     "Save files and whole folders of a volume into OUTDIR (created when missing; PATH / saves the root's "
-    "contents). Existing names are asked about on a terminal and skipped otherwise; --overwrite replaces them, "
-    "--skip keeps them.",
+    "contents, /LostFiles runs the deep scan first). Existing names are asked about on a terminal; --overwrite "
+    "replaces them, --skip (the default without a terminal) keeps existing files and saves into existing "
+    "folders what they lack.",
     {{"-o", 1}, {"--overwrite", 0}, {"--skip", 0}},
     RunRecover,
 };

@@ -120,11 +120,13 @@ bool IdOfFile(const std::string& path, FileId& id) {
   return true;
 }
 
-// The file a loop device reads, when `device` is one.
+// The file a loop device reads, when `device` is one or a partition of
+// one (whose sysfs folder lies inside its disk's).
 bool LoopBackingFile(std::uint64_t device, const std::string& sysfs, FileId& id) {
   std::string line;
   const std::string folder = sysfs + "/dev/block/" + std::to_string(major(device)) + ":" + std::to_string(minor(device));
-  return ReadLine(folder + "/loop/backing_file", line) && IdOfFile(line, id);
+  if (ReadLine(folder + "/loop/backing_file", line)) return IdOfFile(line, id);
+  return Exists(folder + "/partition") && ReadLine(folder + "/../loop/backing_file", line) && IdOfFile(line, id);
 }
 
 SourceStore StoreOf(const struct stat& source, const std::string& sysfs) {

@@ -133,6 +133,12 @@ TEST(CliLost, FindsVolumesAndTheyCanBeUsedByOtherCommands) {
   auto ls = Cli("ls " + Quote(disk + "@lost:2048"));
   ASSERT_EQ(ls.exitCode, 0) << ls.err;
   EXPECT_NE(ls.out.find("Inside"), std::string::npos) << ls.out;
+  // A found volume has no drive; its paths start with its name, which a
+  // PATH may carry too.
+  for (const char* path : {"'LostDriver_2049\\Inside'", "LostDriver_2049/Inside"}) {
+    auto named = Cli("ls " + Quote(disk + "@lost:2048") + " " + path);
+    EXPECT_EQ(named.exitCode, 0) << path << "\n" << named.err;
+  }
   auto nothing = Cli("ls " + Quote(disk + "@lost:100"));
   EXPECT_EQ(nothing.exitCode, 1);
   EXPECT_NE(nothing.err.find("no FAT or NTFS boot sector at sector 100"), std::string::npos) << nothing.err;
