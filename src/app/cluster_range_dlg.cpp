@@ -1,6 +1,7 @@
 #include "app/cluster_range_dlg.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QDoubleSpinBox>
 #include <QGridLayout>
@@ -37,7 +38,7 @@ std::uint64_t ValueOf(const QDoubleSpinBox* e) { return static_cast<std::uint64_
 }  // namespace
 
 CClusterRangeDlg::CClusterRangeDlg(std::uint64_t minimum, std::uint64_t maximum, std::uint32_t bytesPerCluster,
-                                   QWidget* parent)
+                                   QWidget* parent, bool offerAllClusters)
     : QDialog(parent), minimum_(minimum), maximum_(std::max(minimum, maximum)), bytesPerCluster_(bytesPerCluster) {
   setObjectName(QStringLiteral("CClusterRangeDlg"));
   setWindowTitle(QStringLiteral("Select cluster range"));
@@ -68,6 +69,11 @@ CClusterRangeDlg::CClusterRangeDlg(std::uint64_t minimum, std::uint64_t maximum,
   summary_->setObjectName(QStringLiteral("summary"));
   grid->addWidget(summary_, 2, 1, 1, 2);
   layout->addWidget(group);
+  if (offerAllClusters) {
+    allClusters_ = new QCheckBox(QStringLiteral("Also scan clusters used by existing files"), this);
+    allClusters_->setObjectName(QStringLiteral("allClusters"));
+    layout->addWidget(allClusters_);
+  }
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
   layout->addWidget(buttons);
   connect(buttons, &QDialogButtonBox::accepted, this, &CClusterRangeDlg::accept);
@@ -99,6 +105,7 @@ std::uint64_t CClusterRangeDlg::SliderValue(int pos) const {
 std::uint64_t CClusterRangeDlg::Start() const { return ValueOf(start_); }
 std::uint64_t CClusterRangeDlg::End() const { return ValueOf(end_); }
 QString CClusterRangeDlg::SummaryText() const { return summary_->text(); }
+bool CClusterRangeDlg::AllClusters() const { return allClusters_ && allClusters_->isChecked(); }
 
 void CClusterRangeDlg::OnEditChanged(bool start) {
   QSlider* slider = start ? startSlider_ : endSlider_;
@@ -130,22 +137,35 @@ void CClusterRangeDlg::accept() {
 
 bool QtClusterRangeChooser::Choose(std::uint64_t minimum, std::uint64_t maximum, std::uint32_t bytesPerCluster,
                                    std::uint64_t& start, std::uint64_t& end) {
-  bool chosen = false;
+  return Ask(minimum, maximum, bytesPerCluster, start, end, nullptr);
+}
+
+bool QtClusterRangeChooser::ChooseScan(std::uint64_t minimum, std::uint64_t maximum, std::uint32_t bytesPerCluster,
+                                       std::uint64_t& start, std::uint64_t& end, bool& allClusters) {
+  allClusters = false;
+  return Ask(minimum, maximum, bytesPerCluster, start, end, &allClusters);
+}
+
+bool QtClusterRangeChooser::Ask(std::uint64_t minimum, std::uint64_t maximum, std::uint32_t bytesPerCluster,
+                                std::uint64_t& start, std::uint64_t& end, bool* allClusters) {
+  bool chosen = false, all = false;
   std::uint64_t s = minimum, e = maximum;
   QPointer<QWidget> parent = parent_;
   const bool ran = call_->Run([&] {
     QWidget* owner = parent ? parent.data() : QApplication::activeModalWidget();
     if (!owner) owner = QApplication::activeWindow();
-    CClusterRangeDlg dialog(minimum, maximum, bytesPerCluster, owner);
+    CClusterRangeDlg dialog(minimum, maximum, bytesPerCluster, owner, allClusters != nullptr);
     if (dialog.exec() == QDialog::Accepted) {
       s = dialog.Start();
       e = dialog.End();
+      all = dialog.AllClusters();
       chosen = true;
     }
   });
   if (!ran || !chosen) return false;
   start = s;
   end = e;
+  if (allClusters) *allClusters = all;
   return true;
 }
 

@@ -12,6 +12,7 @@
 #include "ui/interface_call.h"
 #include "volume/host.h"
 
+class QCheckBox;
 class QDoubleSpinBox;
 class QLabel;
 class QSlider;
@@ -22,11 +23,14 @@ class CClusterRangeDlg : public QDialog {
   Q_OBJECT
 
  public:
+  // With `offerAllClusters` (a deep scan) a check box lets the scan
+  // examine the clusters of existing files too.
   CClusterRangeDlg(std::uint64_t minimum, std::uint64_t maximum, std::uint32_t bytesPerCluster,
-                   QWidget* parent = nullptr);
+                   QWidget* parent = nullptr, bool offerAllClusters = false);
 
   std::uint64_t Start() const;
   std::uint64_t End() const;
+  bool AllClusters() const;
   QString SummaryText() const;
 
  public slots:
@@ -47,6 +51,7 @@ class CClusterRangeDlg : public QDialog {
   QSlider* startSlider_;
   QSlider* endSlider_;
   QLabel* summary_;
+  QCheckBox* allClusters_ = nullptr;
 };
 
 // The window's answer to the core's question for a scan range: the dialog
@@ -58,8 +63,12 @@ class QtClusterRangeChooser final : public ClusterRangeChooser {
       : parent_(parent), call_(std::make_unique<InterfaceCall>()) {}
   bool Choose(std::uint64_t minimum, std::uint64_t maximum, std::uint32_t bytesPerCluster, std::uint64_t& start,
               std::uint64_t& end) override;
+  bool ChooseScan(std::uint64_t minimum, std::uint64_t maximum, std::uint32_t bytesPerCluster, std::uint64_t& start,
+                  std::uint64_t& end, bool& allClusters) override;
 
  private:
+  bool Ask(std::uint64_t minimum, std::uint64_t maximum, std::uint32_t bytesPerCluster, std::uint64_t& start,
+           std::uint64_t& end, bool* allClusters);
   QPointer<QWidget> parent_;
   std::unique_ptr<InterfaceCall> call_;
 };

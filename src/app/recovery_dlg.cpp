@@ -8,6 +8,7 @@
 #include <QSettings>
 #include <QStyle>
 
+#include "recovery/output_device.h"
 #include "ui/history_combo.h"
 #include "ui/job_runner.h"
 #include "ui/prompter.h"
@@ -104,6 +105,13 @@ bool RecoverEntries(const std::vector<CDirEntry*>& selection, QSettings& setting
                     QWidget* parent, SavingReport* report) {
   CRecoveryDlg dialog(settings, parent);
   if (dialog.exec() != QDialog::Accepted) return false;
+  std::string why;
+  if (FolderLiesOnSelectionSource(selection, dialog.OutputFolder().toStdString(), why)) {
+    QString text = QString::fromStdString(why) + u'.';
+    text[0] = text[0].toUpper();
+    XMessageBox(parent, text, QString::fromLatin1(msgbox::kCaption), msgbox::kNotice);
+    return false;
+  }
   SavingReport r = SaveEntries(selection, dialog.OutputFolder(), runner, nullptr);
   if (report) *report = std::move(r);
   return true;

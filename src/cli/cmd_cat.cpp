@@ -28,7 +28,7 @@ int RunCat(Context& context, const Args& args) {
   const auto& pos = args.Positionals();
   if (pos.size() != 2) return UsageError(kCat, "cat takes a SOURCE and the PATH of one file");
   OpenedVolume opened;
-  if (!OpenVolumeForCommand(pos[0], context.host, opened)) return kExitError;
+  if (!OpenVolumeForCommand(pos[0], context.host, opened)) return opened.failure;
   std::string error;
   CDirEntry* entry = FindEntryByPath(*opened.volume, pos[1], error);
   if (!entry) {

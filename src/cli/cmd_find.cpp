@@ -13,8 +13,14 @@
 namespace relictor::cli {
 namespace {
 
-// "YYYY-MM-DD" or "YYYY-MM-DDTHH:MM:SS", in local time.
-bool ParseLocalTime(const std::string& text, EntryTime& out) {
+// "YYYY-MM-DD" or "YYYY-MM-DDTHH:MM:SS", in local time; also as the
+// listings print dates, "YYYY/MM/DD" and "YYYY/MM/DD HH:MM:SS".
+bool ParseLocalTime(const std::string& given, EntryTime& out) {
+  std::string text = given;
+  if (text.size() >= 10 && text[4] == '/' && text[7] == '/') {
+    text[4] = text[7] = '-';
+    if (text.size() > 10 && text[10] == ' ') text[10] = 'T';
+  }
   int y, mo, d, h = 0, mi = 0, s = 0;
   char tail = 0;
   int n = std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%c", &y, &mo, &d, &h, &mi, &s, &tail);
@@ -67,14 +73,16 @@ int RunFind(Context& context, const Args& args) {
     if (!args.Has(option)) continue;
     const auto& v = args.Values(option);
     if (!ParseLocalTime(v[0], c.dateFrom) || !ParseLocalTime(v[1], c.dateTo)) {
-      return UsageError(FindCommand(), std::string(option) + " takes two dates, YYYY-MM-DD or YYYY-MM-DDTHH:MM:SS");
+      return UsageError(FindCommand(), std::string(option) +
+                                           " takes two dates, YYYY-MM-DD or YYYY-MM-DDTHH:MM:SS (or as listings "
+                                           "print them, YYYY/MM/DD or \"YYYY/MM/DD HH:MM:SS\")");
     }
     c.dateFilter = true;
     c.dateKind = std::string(option) == "--modified" ? kDateModified : kDateCreated;
   }
 
   OpenedVolume opened;
-  if (!OpenVolumeForCommand(pos[0], context.host, opened)) return kExitError;
+  if (!OpenVolumeForCommand(pos[0], context.host, opened)) return opened.failure;
   OutputBuffer out;
   EntryListing listing(out, args.Has("--json"), true);
   StreamHits sink(listing);
@@ -92,7 +100,8 @@ const CommandRegistrar registrar({
     "find",
     "find SOURCE [PATTERN] [--case] [-r] [--size-between LO HI] [--created FROM TO | --modified FROM TO] [--json]",
     "Search a volume from its root by name pattern (* and ?), size in bytes (strictly between) and date "
-    "(YYYY-MM-DD or YYYY-MM-DDTHH:MM:SS, local time, strictly between).",
+    "(YYYY-MM-DD or YYYY-MM-DDTHH:MM:SS, or YYYY/MM/DD [HH:MM:SS] as listings print them; local time, "
+    "strictly between).",
     {{"--case", 0}, {"-r", 0}, {"--size-between", 2}, {"--created", 2}, {"--modified", 2}, {"--json", 0}},
     RunFind,
 });

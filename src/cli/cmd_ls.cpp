@@ -79,7 +79,7 @@ int RunLs(Context& context, const Args& args) {
   const auto& pos = args.Positionals();
   if (pos.empty() || pos.size() > 2) return UsageError(kLs, "ls takes a SOURCE and at most one PATH");
   OpenedVolume opened;
-  if (!OpenVolumeForCommand(pos[0], context.host, opened)) return kExitError;
+  if (!OpenVolumeForCommand(pos[0], context.host, opened)) return opened.failure;
   std::string error;
   CDirEntry* start = FindEntryByPath(*opened.volume, pos.size() > 1 ? pos[1] : std::string(), error);
   if (!start) {

@@ -16,6 +16,7 @@
 #include "cli/sources.h"
 #include "recovery/output_device.h"
 #include "recovery/recovery.h"
+#include "scan/deep_scan.h"
 #include "worker/worker.h"
 
 namespace relictor::cli {
@@ -122,12 +123,29 @@ void PrintReport(const SavingReport& report, const std::string& outputFolder, st
 
 int RunRecover(Context& context, const Args& args);
 
+// Runs the deep scan that fills LostFiles over the whole range.
+int ScanLostFiles(Context& context, CVolumeDriver& volume) {
+  context.ranges->Preset(false, 0, false, 0);
+  if (!ExpandLostFiles(volume)) {
+    PrintError(context.ranges->Refusal().empty() ? std::string("the scan could not be started")
+                                                 : context.ranges->Refusal());
+    return kExitError;
+  }
+  CDirectory* lost = volume.GetLostFiles();
+  if (!lost->populated || InterruptRequested()) return kExitStopped;
+  std::fprintf(stderr, "scanned clusters %s: %zu lost entr%s\n",
+               ClusterRangeSummary(volume.FirstCluster(), volume.LastCluster(), volume.BytesPerCluster()).c_str(),
+               lost->children.size(), lost->children.size() == 1 ? "y" : "ies");
+  return kExitOk;
+}
+
 const Command kRecover{
     "recover",
     "recover SOURCE PATH... -o OUTDIR [--overwrite | --skip]",
     "Save files and whole folders of a volume into OUTDIR (created when missing; PATH / saves the root's "
-    "contents). Existing names are asked about on a terminal and skipped otherwise; --overwrite replaces them, "
-    "--skip keeps them.",
+    "contents, /LostFiles runs the deep scan first). Existing names are asked about on a terminal; --overwrite "
+    "replaces them, --skip (the default without a terminal) keeps existing files and saves into existing "
+    "folders what they lack.",
     {{"-o", 1}, {"--overwrite", 0}, {"--skip", 0}},
     RunRecover,
 };
@@ -151,7 +169,7 @@ int RunRecover(Context& context, const Args& args) {
   if (rc != kExitOk) return rc;
 
   OpenedVolume opened;
-  if (!OpenVolumeForCommand(pos[0], context.host, opened)) return kExitError;
+  if (!OpenVolumeForCommand(pos[0], context.host, opened)) return opened.failure;
 
   std::vector<CDirEntry*> selection;
   for (std::size_t i = 1; i < pos.size(); ++i) {
@@ -174,6 +192,13 @@ int RunRecover(Context& context, const Args& args) {
     if (!entry) {
       PrintError(error);
       return kExitError;
+    }
+    // LostFiles holds what the deep scan finds: naming it runs the scan
+    // first, as opening it in the window does.
+    CDirectory* lost = opened.volume->GetLostFiles();
+    if (entry == lost && !lost->populated) {
+      rc = ScanLostFiles(context, *opened.volume);
+      if (rc != kExitOk) return rc;
     }
     selection.push_back(entry);
   }
@@ -225,6 +250,8 @@ int SaveEntries(Context& context, CVolumeDriver& volume, const std::vector<CDirE
     prompter = std::make_unique<TerminalPrompter>(options.skip);
   }
   SavingTask task(entries, outputFolder, prompter.get(), options.overwrite);
+  // Where nobody can be asked, existing names are kept as with --skip.
+  task.SetSkipExisting(options.skip || (!options.overwrite && !context.stdinIsTerminal));
   bool finished = context.jobs->Run(task, task.Info(volume.GetDisplayName()));
   const SavingReport& report = task.Report();
   std::string shown = outputFolder;

@@ -43,14 +43,15 @@ void ListFinds(EntryListing& listing, CDirectory& folder, FindCounts& counts, in
 
 const Command kScan{
     "scan",
-    "scan SOURCE [--start N] [--end M] [--json] [-o OUTDIR [--overwrite | --skip]]",
+    "scan SOURCE [--start N] [--end M] [--all-clusters] [--json] [-o OUTDIR [--overwrite | --skip]]",
     "Deep-scan clusters N to M (by default every data cluster) for lost files of the recognised types, list "
     "them as Cluster_N.TYPE, and with -o save them into OUTDIR. On FAT, clusters that still hold folder entries "
     "become the folders Cluster_N, listed with every file and folder they name; each entry is listed after its "
     "folder, with the folder in its path. With --json the listing is one array of objects (name, path, kind, "
     "deleted, status, size, size_on_disk, type, created, modified, accessed, attributes, first_cluster) on "
-    "standard output and everything else, the lines of what -o saved included, goes to standard error.",
-    {{"--start", 1}, {"--end", 1}, {"--json", 0}, {"-o", 1}, {"--overwrite", 0}, {"--skip", 0}},
+    "standard output and everything else, the lines of what -o saved included, goes to standard error. Clusters "
+    "that existing files use are skipped; --all-clusters examines them too.",
+    {{"--start", 1}, {"--end", 1}, {"--all-clusters", 0}, {"--json", 0}, {"-o", 1}, {"--overwrite", 0}, {"--skip", 0}},
     RunScan,
 };
 
@@ -74,7 +75,7 @@ int RunScan(Context& context, const Args& args) {
   }
 
   OpenedVolume opened;
-  if (!OpenVolumeForCommand(pos[0], context.host, opened)) return kExitError;
+  if (!OpenVolumeForCommand(pos[0], context.host, opened)) return opened.failure;
   CVolumeDriver& volume = *opened.volume;
   CDirectory* lost = volume.GetLostFiles();
   if (!lost) {
@@ -89,7 +90,7 @@ int RunScan(Context& context, const Args& args) {
 
   // The same way as the window: the range chooser, then LostFiles is
   // emptied and the scan runs as long work.
-  context.ranges->Preset(hasStart, start, hasEnd, end);
+  context.ranges->Preset(hasStart, start, hasEnd, end, args.Has("--all-clusters"));
   if (!ExpandLostFiles(volume)) {
     if (!context.ranges->Refusal().empty()) {
       PrintError(context.ranges->Refusal());

@@ -136,12 +136,19 @@ void CliJobRunner::Draw(const JobInfo& info, const LineProgress::Snapshot& s, do
   TerminalLine& shown = Line();
   std::lock_guard lock(shown.mutex);
   if (shown.question) return;
+  if (final) {
+    // The run is over: its line goes, so that no figure of a moment
+    // before the end stays on the screen; the command says what was done.
+    if (shown.width > 0) std::fprintf(stderr, "\r%s\r", std::string(shown.width, ' ').c_str());
+    std::fflush(stderr);
+    shown.width = 0;
+    return;
+  }
   std::size_t width = text.size();
   if (width < shown.width) text.append(shown.width - width, ' ');
   shown.width = width;
-  std::fprintf(stderr, "\r%s%s", text.c_str(), final ? "\n" : "");
+  std::fprintf(stderr, "\r%s", text.c_str());
   std::fflush(stderr);
-  if (final) shown.width = 0;
 }
 
 TerminalQuestionScope::TerminalQuestionScope() {
@@ -207,7 +214,7 @@ bool CliRangeChooser::Choose(std::uint64_t minimum, std::uint64_t maximum, std::
   refusal_.clear();
   start = hasStart_ ? start_ : minimum;
   end = hasEnd_ ? end_ : maximum;
-  if (end <= start) {
+  if (end < start) {
     refusal_ = "The end cluster can not less start cluster.";
     return false;
   }

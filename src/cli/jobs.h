@@ -65,19 +65,24 @@ class TerminalQuestionScope {
 
 // The cluster range of a deep scan: the whole offered range unless the
 // command gave a start or an end. A range that leaves the offered one is
-// refused like one whose end does not lie behind its start.
+// refused like one whose end lies before its start.
 class CliRangeChooser final : public ClusterRangeChooser {
  public:
   bool Choose(std::uint64_t minimum, std::uint64_t maximum, std::uint32_t bytesPerCluster, std::uint64_t& start,
               std::uint64_t& end) override;
-  void Preset(bool hasStart, std::uint64_t start, bool hasEnd, std::uint64_t end) {
-    hasStart_ = hasStart, start_ = start, hasEnd_ = hasEnd, end_ = end;
+  bool ChooseScan(std::uint64_t minimum, std::uint64_t maximum, std::uint32_t bytesPerCluster, std::uint64_t& start,
+                  std::uint64_t& end, bool& allClusters) override {
+    allClusters = allClusters_;
+    return Choose(minimum, maximum, bytesPerCluster, start, end);
+  }
+  void Preset(bool hasStart, std::uint64_t start, bool hasEnd, std::uint64_t end, bool allClusters = false) {
+    hasStart_ = hasStart, start_ = start, hasEnd_ = hasEnd, end_ = end, allClusters_ = allClusters;
   }
   // Why the last Choose refused the range, empty when it did not.
   const std::string& Refusal() const { return refusal_; }
 
  private:
-  bool hasStart_ = false, hasEnd_ = false;
+  bool hasStart_ = false, hasEnd_ = false, allClusters_ = false;
   std::uint64_t start_ = 0, end_ = 0;
   std::string refusal_;
 };

@@ -22,7 +22,10 @@ void PrintHelp() {
       "It only ever reads the images and devices it is given.\n\n"
       "usage: relictor-cli COMMAND [ARGUMENTS]\n\n"
       "A SOURCE is a disk image, volume image or block device. SOURCE@N names its N-th\n"
-      "volume as `drives` numbers them; a source with one volume needs no @N.\n\n"
+      "volume as `drives` numbers them; a source with one volume needs no @N.\n"
+      "A PATH names an entry inside the volume as `ls` shows it, with / or \\ between\n"
+      "names; it may start with the volume's drive, as in C:\\Docs\\a.txt or C:/Docs/a.txt,\n"
+      "the way `ls -r`, `find` and --json print paths.\n\n"
       "commands:\n",
       RELICTOR_VERSION);
   for (const auto& c : Commands()) std::printf("  %s\n      %s\n", c.usage.c_str(), c.summary.c_str());
@@ -78,8 +81,9 @@ int main(int argc, char** argv) {
   context.stdinIsTerminal = ::isatty(STDIN_FILENO) == 1;
   if (parsed.Has("--replace-char")) {
     std::string c = parsed.Value("--replace-char");
-    if (c.size() != 1 || c[0] < 0x21 || c[0] > 0x7E) {
-      return UsageError(*command, "--replace-char takes one printable ASCII character");
+    // A separator would make names that no PATH can address.
+    if (c.size() != 1 || c[0] < 0x21 || c[0] > 0x7E || c[0] == '/' || c[0] == '\\') {
+      return UsageError(*command, "--replace-char takes one printable ASCII character other than / and \\");
     }
     context.host.settings.replaceChar = c[0];
   }

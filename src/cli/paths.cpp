@@ -73,6 +73,38 @@ CDirEntry* FindChild(CDirectory& folder, const std::string& name, std::string& e
   return nullptr;
 }
 
+// Takes off a drive in front of the path ("C:", "C:\\", "C:/"), as the
+// listings print paths. Names on these volumes cannot hold ':', so "X:"
+// at the start is always a drive; it must be the volume's own.
+// A volume without a letter (one `lost` found) prints its name in front
+// instead, which is taken off too unless the root holds an entry of that
+// name.
+bool StripDrive(CVolumeDriver& volume, std::string& path, std::string& error) {
+  const std::string root = volume.RootPath();
+  const bool lettered = root.size() == 3 && root[1] == ':';
+  if (!lettered && root.size() > 1) {
+    const std::string name = root.substr(0, root.size() - 1);
+    auto* top = volume.GetRoot();
+    if (path.compare(0, name.size(), name) == 0 &&
+        (path.size() == name.size() || path[name.size()] == '/' || path[name.size()] == '\\') && top) {
+      if (!top->populated) top->Populate(true, true, false);
+      if (Matches(*top, name, true).empty()) path.erase(0, name.size());
+      return true;
+    }
+  }
+  const bool drive = path.size() >= 2 && path[1] == ':' &&
+                     ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z')) &&
+                     (path.size() == 2 || path[2] == '/' || path[2] == '\\');
+  if (!drive) return true;
+  if (!lettered || !EqualsIgnoringAsciiCase(root.substr(0, 2), path.substr(0, 2))) {
+    error = "the path starts with drive " + TerminalSafe(path.substr(0, 2)) + ", but the volume's paths start with " +
+            TerminalSafe(root) + ": give the path as `ls` shows it";
+    return false;
+  }
+  path.erase(0, 2);
+  return true;
+}
+
 }  // namespace
 
 std::string FolderPathText(const CDirEntry& folder) {
@@ -86,7 +118,9 @@ CDirEntry* FindEntryByPath(CVolumeDriver& volume, const std::string& path, std::
     error = "the volume has no folder tree";
     return nullptr;
   }
-  for (const std::string& part : SplitPath(path)) {
+  std::string inside = path;
+  if (!StripDrive(volume, inside, error)) return nullptr;
+  for (const std::string& part : SplitPath(inside)) {
     if (part == ".") continue;
     if (part == "..") {
       if (current->parent) current = current->parent;

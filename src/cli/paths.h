@@ -12,7 +12,8 @@ namespace relictor::cli {
 
 // Finds the entry a path names, populating the folders on the way as the
 // file list would (Populate(true, true, false); naming "LostFiles" on the
-// way starts its deep scan). "", "/" and "\" name the root. A name is
+// way starts its deep scan). "", "/" and "\" name the root. The path may
+// start with the volume's drive ("C:\Docs", "C:/Docs"), as listings print it. A name is
 // matched exactly first, then without regard to ASCII case. When several
 // entries of a folder carry the same name (deleted files often do),
 // "NAME#K" picks the K-th of them in folder order; the bare name is then

@@ -37,7 +37,11 @@ bool ParseVolumeSpec(const std::string& text, VolumeSpec& out, std::string& erro
 
 bool OpenVolumeSpec(const std::string& text, Host& host, OpenedVolume& out, std::string& error) {
   VolumeSpec named;
-  if (!ParseVolumeSpec(text, named, error)) return false;
+  out.failure = kExitError;
+  if (!ParseVolumeSpec(text, named, error)) {
+    out.failure = kExitUsage;
+    return false;
+  }
   if (named.lost) {
     PhysicalDriveList disks;
     EnumPhysicalDrives(disks, {named.path}, false);

@@ -36,6 +36,9 @@ struct OpenedVolume {
   std::unique_ptr<CVolumeDriver> lostVolume;  // a volume named by "@lost:S"
   CVolumeDriver* volume = nullptr;
   std::vector<std::string> warnings;
+  // The exit code for a failed open: bad usage when the name itself is
+  // malformed ("SOURCE@x"), an error otherwise.
+  int failure = 1;
 };
 bool OpenVolumeSpec(const std::string& text, Host& host, OpenedVolume& out, std::string& error);
 // The same for a command: prints why the volume cannot be opened, or the

@@ -33,6 +33,7 @@ inline constexpr std::uint64_t kNtfsLostFilesReference = 0;
 inline constexpr std::uint64_t kNtfsDeletedFilesReference = 1;
 inline constexpr std::uint64_t kNtfsVolumeRecord = 3;
 inline constexpr std::uint64_t kNtfsRootRecord = 5;
+inline constexpr std::uint64_t kNtfsBitmapRecord = 6;
 
 // The unnamed $DATA attribute of a file, gathered from all its extents
 // (a long run list is split over several attribute records, often in
@@ -83,6 +84,8 @@ class CNTFSDriver : public CVolumeDriver {
 
   std::uint64_t ClusterToSector(std::uint64_t cluster) const override;
   bool ScanCluster(std::uint64_t cluster, ClusterBitmap& bitmap, ProgressSink* progress) override;
+  // Marks the clusters that $Bitmap says are in use.
+  bool MarkKnownClusters(ClusterBitmap& bitmap, ProgressSink* progress) override;
 
   // The MFT.
   // Works out the record size, reads record 0 (the $MFT file itself) and

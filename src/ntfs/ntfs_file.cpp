@@ -434,6 +434,44 @@ bool CNTFSFile::SaveData(OutputFile& out, ProgressSink* progress) {
   return true;
 }
 
+bool CNTFSDriver::MarkKnownClusters(ClusterBitmap& bitmap, ProgressSink* progress) {
+  // $Bitmap holds one bit per cluster, set for every cluster a file or
+  // the file system itself uses: what is in use is no lost file. When it
+  // cannot be read, every cluster is examined, as before.
+  NtfsDataStream bits;
+  if (bitmap.Last() < bitmap.First() || !FindDataAttribute(kNtfsBitmapRecord, bits) || !bits.found) return true;
+  if (bits.IsCompressed() || bits.IsEncrypted()) return true;
+  const std::uint64_t size = bits.resident ? bits.value.size() : std::min(bits.realSize, bits.initializedSize);
+  const std::uint64_t firstByte = bitmap.First() / 8;
+  const std::uint64_t endByte = std::min(size, bitmap.Last() / 8 + 1);
+  auto markByte = [&](std::uint64_t index, std::uint8_t value) {
+    for (unsigned b = 0; b < 8 && value != 0; ++b) {
+      if (value & (1u << b)) bitmap.Set(index * 8 + b);
+    }
+  };
+  if (bits.resident) {
+    for (std::uint64_t i = firstByte; i < endByte; ++i) markByte(i, bits.value[static_cast<std::size_t>(i)]);
+    return true;
+  }
+  if (bytesPerCluster_ == 0 || firstByte >= endByte) return true;
+  // Read about a megabyte at a time: the bitmap of a large volume runs to
+  // many megabytes.
+  const std::uint64_t kChunkClusters = std::max<std::uint64_t>(1, (1u << 20) / bytesPerCluster_);
+  std::vector<std::uint8_t> buffer;
+  for (std::uint64_t vcn = firstByte / bytesPerCluster_; vcn * bytesPerCluster_ < endByte; vcn += kChunkClusters) {
+    if (progress && IsStopRequested()) return false;
+    const std::uint64_t count = std::min(kChunkClusters, (endByte - 1) / bytesPerCluster_ + 1 - vcn);
+    buffer.assign(static_cast<std::size_t>(count * bytesPerCluster_), 0);
+    // Clusters of a bitmap that cannot be read stay unmarked and are
+    // examined: a copy too many beats a file missed.
+    if (!ReadRuns(bits.runs, vcn, count, buffer.data())) break;
+    const std::uint64_t base = vcn * bytesPerCluster_;
+    const std::uint64_t from = std::max(base, firstByte), to = std::min(base + buffer.size(), endByte);
+    for (std::uint64_t i = from; i < to; ++i) markByte(i, buffer[static_cast<std::size_t>(i - base)]);
+  }
+  return true;
+}
+
 bool CNTFSDriver::ScanCluster(std::uint64_t c, ClusterBitmap& bitmap, ProgressSink*) {
   if (!lostFiles_ || c >= clusterCount_) return false;
   LostFileGuess guess = ScanForLostFile(*this, c);

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <limits>
@@ -11,6 +12,7 @@
 #include <utility>
 
 #include "model/output_file.h"
+#include "recovery/output_device.h"
 #include "volume/driver.h"
 
 namespace relictor {
@@ -248,6 +250,14 @@ OutputFolder SavingRun::OpenChildFolder(OutputFolder& parent, const std::string&
 
 void SavingRun::Save(const std::vector<CDirEntry*>& selection) {
   report_ = SavingReport{};
+  // Every front end checks this before it creates the folder; the run
+  // checks again, since writing there destroys what is being recovered.
+  std::string why;
+  if (FolderLiesOnSelectionSource(selection, output_, why)) {
+    if (!why.empty()) why[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(why[0])));
+    Fail(why + ".");
+    return;
+  }
   ShowText(progress_, ProgressText::CurrentItem, "");
   ShowText(progress_, ProgressText::Status, recovery_text::kCounting);
   std::uint64_t total = 0;
@@ -311,7 +321,8 @@ bool SavingRun::SaveFolderAt(CDirectory& folder, OutputFolder& parent, bool& rep
       return true;
     }
   }
-  if (!replaceFoldersFlag && parent.IsOpen() && S_ISDIR(ModeAt(parent.Fd(), name))) {
+  const bool exists = parent.IsOpen() && S_ISDIR(ModeAt(parent.Fd(), name));
+  if (!replaceFoldersFlag && exists && !skipExisting) {
     // Nobody to ask counts as No: nothing that exists is written into
     // unless the user said so.
     int answer = prompter_ ? Ask(FolderExistsQuestion(name)) : msgbox::kIdNo;
@@ -339,8 +350,14 @@ bool SavingRun::SaveFolderAt(CDirectory& folder, OutputFolder& parent, bool& rep
       if (!SaveFolderAt(*sub, here, replaceFoldersFlag, replaceFilesFlag, depth + 1)) return false;
     } else if (auto* file = dynamic_cast<CFSFile*>(child)) {
       // Files inside a saved folder replace files of the same name without
-      // a question; the folder's question covered them.
-      if (!WriteFile(*file, here, NamesOf(here).Claim(SafeOutputName(file->name), false))) return false;
+      // a question; the folder's question covered them. Unless existing
+      // names are kept, then the one that is there stays.
+      const std::string fileName = NamesOf(here).Claim(SafeOutputName(file->name), false);
+      if (exists && skipExisting && !replaceFilesFlag && here.IsOpen() && ModeAt(here.Fd(), fileName) != 0) {
+        report_.skipped.push_back({EntryPath(*file), here.Path() + fileName, "a file of that name exists", false});
+        continue;
+      }
+      if (!WriteFile(*file, here, fileName)) return false;
     } else {
       report_.skipped.push_back({EntryPath(*child), here.Path() + SafeOutputName(child->name),
                                  "the entry is neither a file nor a folder", false});
@@ -379,7 +396,7 @@ void SavingRun::ApplyTimes(const CDirEntry& entry, int fd) {
 bool SavingRun::SaveFile(CFSFile& file, OutputFolder& parent, bool& replaceFilesFlag) {
   const std::string name = NamesOf(parent).Claim(SafeOutputName(file.name), false);
   if (!replaceFilesFlag && parent.IsOpen() && ModeAt(parent.Fd(), name) != 0) {
-    if (!prompter_) {
+    if (!prompter_ || skipExisting) {
       report_.skipped.push_back({EntryPath(file), parent.Path() + name, "a file of that name exists", false});
       return true;
     }
@@ -468,6 +485,7 @@ bool SavingTask::Step() {
   SavingRun run(output_, Progress(), prompter_);
   run.replaceFiles = replaceAll_;
   run.replaceFolders = replaceAll_;
+  run.skipExisting = skipExisting_;
   run.Save(selection_);
   report_ = run.TakeReport();
   ran_ = true;

@@ -131,6 +131,11 @@ class SavingRun {
   // The two flags of the run, both false at its start.
   bool replaceFiles = false;    // an existing file is replaced without asking
   bool replaceFolders = false;  // an existing folder is written into without asking
+  // Keep what exists without asking: an existing folder is entered (not
+  // skipped whole), and files that exist in it are skipped, so that what
+  // is missing from an earlier saving comes back. Ignored while the
+  // replace flags are set.
+  bool skipExisting = false;
   // Whether saved files and folders keep their entry's modification and
   // access times. Unset: as the settings of the entry's reader say
   // (Settings::keepTimes), which is how the front ends choose.
@@ -193,12 +198,15 @@ class SavingTask final : public WorkerTask {
   const SavingReport& Report() const { return report_; }
   // The job description for a runner (JobKind::Saving, "File Saving...").
   JobInfo Info(const std::string& volumeName = {}) const;
+  // Existing names are kept without a question (SavingRun::skipExisting).
+  void SetSkipExisting(bool skip) { skipExisting_ = skip; }
 
  private:
   std::vector<CDirEntry*> selection_;
   std::string output_;
   Prompter* prompter_;
   bool replaceAll_;
+  bool skipExisting_ = false;
   bool ran_ = false;
   SavingReport report_;
 };

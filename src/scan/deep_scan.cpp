@@ -61,7 +61,7 @@ bool DeepScan(CVolumeDriver& volume, ProgressSink* progress, std::uint32_t* foun
     CVolumeDriver& volume;
     ~Finish() { volume.FinishScan(); }
   } finish{volume};
-  if (!volume.MarkKnownClusters(bitmap, progress)) return false;
+  if (!volume.ScansAllClusters() && !volume.MarkKnownClusters(bitmap, progress)) return false;
   volume.BeginScanProgress(progress);
   for (std::uint64_t c = first;; ++c) {
     if (IsStopRequested()) return false;
@@ -85,7 +85,7 @@ std::uint64_t ScanRangeMinimum(const CVolumeDriver& volume) { return volume.Firs
 std::uint64_t ScanRangeMaximum(const CVolumeDriver& volume) { return volume.LastDataCluster(); }
 
 std::string CheckClusterRange(std::uint64_t start, std::uint64_t end) {
-  if (end > start) return {};
+  if (end >= start) return {};
   return "The end cluster can not less start cluster.";
 }
 
@@ -100,11 +100,15 @@ bool ExpandLostFiles(CVolumeDriver& volume) {
   Host& host = volume.GetHost();
   std::uint64_t minimum = ScanRangeMinimum(volume), maximum = ScanRangeMaximum(volume);
   std::uint64_t start = minimum, end = maximum;
+  bool allClusters = false;
   if (host.rangeChooser) {
-    if (!host.rangeChooser->Choose(minimum, maximum, volume.BytesPerCluster(), start, end)) return false;
+    if (!host.rangeChooser->ChooseScan(minimum, maximum, volume.BytesPerCluster(), start, end, allClusters)) {
+      return false;
+    }
     if (!CheckClusterRange(start, end).empty()) return false;
   }
   volume.SetScanRange(start, end);
+  volume.SetScanAllClusters(allClusters);
   lost->ClearChildren();
   lost->populated = false;
   DeepScanTask task(volume);

@@ -1,6 +1,6 @@
 #pragma once
 // The deep scan: every cluster of the scan range that no known entry
-// accounts for is handed to the volume's ScanCluster, which adds what it
+// accounts for (unless the volume is told to scan all clusters) is handed to the volume's ScanCluster, which adds what it
 // finds to the volume's "LostFiles" folder. A find's clusters are marked so
 // that none of them is examined again.
 

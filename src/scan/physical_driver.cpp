@@ -222,6 +222,7 @@ std::unique_ptr<CVolumeDriver> OpenLostVolume(CPhysicalDriver& disk, std::uint64
   }
   reader->SetHost(host);
   reader->Attach(disk.GetDevice(), boot, start);
+  reader->SetSourcePath(disk.GetSourcePath());  // for the output folder check
   if (!reader->Open(static_cast<unsigned char>(disk.Number()), disk.GetDriveType(), LostName(start), true)) {
     error = disk.GetSourcePath() + ": the volume at sector " + std::to_string(start) + " cannot be opened" +
             (reader->OpenError().empty() ? std::string() : ": " + reader->OpenError());
@@ -307,6 +308,7 @@ bool FindLostDrivers(CPhysicalDriver& disk, std::vector<std::unique_ptr<CVolumeD
       if (reader) {
         reader->SetHost(host);
         reader->Attach(disk.GetDevice(), b, v.startSector);
+        reader->SetSourcePath(disk.GetSourcePath());
         v.opened = reader->Open(static_cast<unsigned char>(disk.Number()), disk.GetDriveType(), v.name, true);
         if (v.opened) v.fsName = reader->FileSystemName();
         if (tree) reader->AddToFolderTree(*tree, treeParent);

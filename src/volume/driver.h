@@ -96,6 +96,10 @@ class CDriver {
     lastCluster_ = last;
     walks_.Clear();
   }
+  // Whether the deep scan examines the clusters that existing entries
+  // account for too (MarkKnownClusters is then not asked).
+  void SetScanAllClusters(bool all) { scanAllClusters_ = all; }
+  bool ScansAllClusters() const { return scanAllClusters_; }
   // What the length rules remember of earlier walks over this volume.
   WalkMemo& Walks() { return walks_; }
   const std::vector<std::uint8_t>& ClusterBuffer() const { return clusterBuffer_; }
@@ -121,6 +125,7 @@ class CDriver {
   std::string displayName_;
   std::string sourcePath_;
   SectorSourcePtr device_;
+  bool scanAllClusters_ = false;
   std::uint32_t bytesPerCluster_ = 0;
   std::uint32_t sectorsPerCluster_ = 0;
   std::uint32_t bytesPerSector_ = 0;

@@ -26,12 +26,20 @@ struct Settings {
 
 // Asks for the cluster range of a deep scan (or the sector range of a
 // lost-volume walk). Returns false when the user cancelled; otherwise
-// `start` and `end` hold the chosen range, which satisfies end > start.
+// `start` and `end` hold the chosen range, which satisfies end >= start.
 class ClusterRangeChooser {
  public:
   virtual ~ClusterRangeChooser() = default;
   virtual bool Choose(std::uint64_t minimum, std::uint64_t maximum, std::uint32_t bytesPerCluster,
                       std::uint64_t& start, std::uint64_t& end) = 0;
+  // The same for a deep scan, which may also be told to examine the
+  // clusters that existing files use (`allClusters`); it skips them
+  // otherwise. Choosers that do not offer that choice leave it false.
+  virtual bool ChooseScan(std::uint64_t minimum, std::uint64_t maximum, std::uint32_t bytesPerCluster,
+                          std::uint64_t& start, std::uint64_t& end, bool& allClusters) {
+    allClusters = false;
+    return Choose(minimum, maximum, bytesPerCluster, start, end);
+  }
 };
 
 // The "Look in:" list of the search and the disk list of the lost-volume

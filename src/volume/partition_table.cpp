@@ -59,13 +59,22 @@ class TableReader {
 
   void Problem(std::string text) { t_.problems.push_back(std::move(text)); }
 
-  bool CheckRange(const char* what, int number, std::uint64_t start, std::uint64_t count) {
+  // A partition that starts on the disk but reaches past its end is kept,
+  // cut to the end: a partial image of a failing disk still holds what
+  // was copied. `count` is then the part that is there.
+  bool CheckRange(const char* what, int number, std::uint64_t start, std::uint64_t& count) {
     if (count == 0) return false;
     if (start >= totalSectors_ || count > totalSectors_ - start) {
-      Problem(std::string(what) + " partition " + std::to_string(number) + " (sectors " + std::to_string(start) +
-              " to " + std::to_string(start + count - 1) + ") lies past the end of the disk (" +
-              std::to_string(totalSectors_) + " sectors)");
-      return false;
+      const std::string where = std::string(what) + " partition " + std::to_string(number) + " (sectors " +
+                                std::to_string(start) + " to " + std::to_string(start + count - 1) + ")";
+      if (start >= totalSectors_) {
+        Problem(where + " lies past the end of the disk (" + std::to_string(totalSectors_) + " sectors)");
+        return false;
+      }
+      count = totalSectors_ - start;
+      Problem(where + " reaches past the end of the disk (" + std::to_string(totalSectors_) +
+              " sectors): the disk or image is cut short, and only the partition's first " + std::to_string(count) +
+              " sectors can be read");
     }
     return true;
   }
@@ -201,15 +210,18 @@ class TableReader {
     for (int i = 0; i < 4; ++i) {
       const MbrSlot& m = slots[i];
       if (m.type == 0 || m.count == 0) continue;
-      if (!CheckRange("MBR", i + 1, m.start, m.count)) continue;
+      std::uint64_t count = m.count;
+      if (!CheckRange("MBR", i + 1, m.start, count)) continue;
       if (IsExtended(m.type)) {
+        // Its logical partitions are checked against its size as the table
+        // gives it, and each is cut to the disk's end on its own.
         ReadLogical(m, i + 1);
         continue;
       }
       PartitionEntry e;
       e.number = i + 1;
       e.startSector = m.start;
-      e.sectorCount = m.count;
+      e.sectorCount = count;
       e.mbrType = m.type;
       t_.partitions.push_back(e);
     }

@@ -3,6 +3,7 @@
 // it starts on a quick-formatted FAT image, whose lost photo comes back
 // byte for byte.
 
+#include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QDoubleSpinBox>
 #include <QLabel>
@@ -107,7 +108,7 @@ class ClusterRangeTest : public QObject {
     dialog.show();
     RangeDlgParts p = Parts(&dialog);
     TypeValue(p.start, "100");
-    TypeValue(p.end, "100");
+    TypeValue(p.end, "99");
     ModalDriver driver;
     QString text;
     driver.Then(AnswerBox("OK", &text));
@@ -115,11 +116,52 @@ class ClusterRangeTest : public QObject {
     QCOMPARE(text, QString("The end cluster can not less start cluster."));
     QVERIFY(dialog.isVisible());
     QCOMPARE(dialog.result(), 0);
-    TypeValue(p.end, "101");
+    // One cluster is a range.
+    TypeValue(p.end, "100");
     QTest::mouseClick(Ok(&dialog), Qt::LeftButton);
     QCOMPARE(dialog.result(), int(QDialog::Accepted));
     QCOMPARE(dialog.Start(), 100u);
-    QCOMPARE(dialog.End(), 101u);
+    QCOMPARE(dialog.End(), 100u);
+  }
+
+  // The scan skips what existing files use unless the box is ticked; the
+  // box is offered for a deep scan only.
+  void theScanExaminesClustersInUseOnlyWhenAsked() {
+    QVERIFY(!CClusterRangeDlg(2, 5000, 4096).findChild<QCheckBox*>("allClusters"));
+    TempDir dir;
+    const std::string img = dir / "fat.img", photo = dir / "photo.jpg";
+    QVERIFY(Sh("convert -size 300x200 plasma:fractal -quality 92 " + Quote(photo)));
+    QVERIFY(Sh("truncate -s 32M " + Quote(img) + " && mkfs.fat -F 16 -s 4 " + Quote(img)));
+    QVERIFY(Sh("mcopy -i " + Quote(img) + " " + Quote(photo) + " ::/photo.jpg"));
+    QtJobRunner runner;
+    QtClusterRangeChooser chooser;
+    Host host;
+    host.jobs = &runner;
+    host.rangeChooser = &chooser;
+    auto volume = OpenFatImage(img, &host);
+    QVERIFY(volume);
+    CDirectory* lost = volume->GetLostFiles();
+    QVERIFY(lost);
+    for (bool all : {false, true}) {
+      ModalDriver driver;
+      driver.Then([all](QWidget* w) {
+        if (w->objectName() != "CClusterRangeDlg") return false;
+        QTimer::singleShot(0, w, [w, all] {
+          auto* box = w->findChild<QCheckBox*>("allClusters");
+          if (!box) return;
+          if (all) QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(4, box->height() / 2));
+          QTest::mouseClick(Ok(w), Qt::LeftButton);
+        });
+        return true;
+      });
+      lost->ClearChildren();
+      lost->populated = false;
+      lost->Populate(true, false, false);
+      QCOMPARE(driver.Left(), std::size_t(0));
+      QVERIFY(lost->populated);
+      QCOMPARE(lost->children.size(), std::size_t(all ? 1 : 0));
+    }
+    QCOMPARE(lost->children.front()->GetSize(), std::uint64_t(ReadFile(photo).size()));
   }
 
   void clusterNumbersBeyondTheSlidersInt() {

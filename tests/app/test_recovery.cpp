@@ -4,6 +4,8 @@
 // originals; Cancel while counting and while saving, with the window
 // serving events all along.
 
+#include <unistd.h>
+
 #include <QComboBox>
 #include <QHeaderView>
 #include <QFileDialog>
@@ -391,6 +393,41 @@ class RecoveryTest : public QObject {
     QCOMPARE(int(report.outcome), int(SavingOutcome::Finished));
     QCOMPARE(report.total, 0u);
     QVERIFY(fs::is_empty(out));
+  }
+
+  // An NTFS image mounted with ntfs-3g while the window reads it: Recover
+  // into the mount is refused with a notice, before anything is written.
+  void anOutputFolderInsideTheMountedImageIsRefused() {
+    if (::geteuid() != 0 || !fs::exists("/dev/fuse") || !Sh("command -v ntfs-3g >/dev/null")) {
+      QSKIP("mounting the image needs root, /dev/fuse and ntfs-3g");
+    }
+    const std::string image = *dir_ / "ntfs.img", mnt = *dir_ / "mnt";
+    fs::create_directories(mnt);
+    QVERIFY(Sh("truncate -s 8M " + Quote(image) + " && mkntfs -F -Q -q -c 4096 -s 512 -p 0 -H 0 -S 0 " + Quote(image)));
+    QVERIFY(Sh("ntfs-3g " + Quote(image) + " " + Quote(mnt) + " && head -c 5000 /dev/urandom >" +
+               Quote(mnt + "/kept.bin") + " && umount " + Quote(mnt)));
+    const std::string hash = Sha256(image);
+    Host host;
+    host.jobs = runner_.get();
+    auto volume = OpenNtfsImage(image, &host);
+    QVERIFY(volume);
+    volume->SetSourcePath(image);  // as the drive list names it
+    CDirEntry* kept = ChildNamed(volume->GetRoot(), "kept.bin");
+    QVERIFY(kept);
+    QVERIFY(Sh("ntfs-3g " + Quote(image) + " " + Quote(mnt)));
+    ModalDriver driver;
+    QString notice;
+    driver.Then(SaveInto(QString::fromStdString(mnt + "/out")));
+    driver.Then(AnswerBox("OK", &notice));
+    SavingReport report;
+    const bool saved = RecoverEntries({kept}, *settings_, *runner_, nullptr, &report);
+    const bool written = fs::exists(mnt + "/out");
+    Sh("umount " + Quote(mnt));
+    QVERIFY(!saved);
+    QCOMPARE(driver.Left(), std::size_t(0));
+    QVERIFY2(notice.contains("lies on " + QString::fromStdString(image)), qPrintable(notice));
+    QVERIFY(!written);
+    QCOMPARE(Sha256(image), hash);
   }
 
   void cleanupTestCase() {

@@ -3,10 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "fat/fat_fixture.h"
 
 namespace relictor::test {
 namespace {
+
+namespace fs = std::filesystem;
 
 struct Shared {
   std::unique_ptr<TempDir> dir;
@@ -176,6 +180,67 @@ TEST_F(CliLsCatTest, UnreadableSourcesAndBadUsage) {
   EXPECT_EQ(Cli("cat " + Quote(S().image)).exitCode, 2);
   EXPECT_EQ(Cli("ls " + Quote(S().image) + " a b").exitCode, 2);
   EXPECT_EQ(Cli("ls --bogus " + Quote(S().image)).exitCode, 2);
+  // A malformed volume number is bad usage like any other; a replacement
+  // character that separates names would make names no PATH can reach.
+  for (const std::string& args : {"ls " + Quote(S().image + "@0"), "ls " + Quote(S().image + "@x"),
+                                  "cat " + Quote(S().image + "@0") + " KEPT.TXT", "ls --replace-char / " +
+                                  Quote(S().image), "ls --replace-char '\\' " + Quote(S().image)}) {
+    r = Cli(args);
+    EXPECT_EQ(r.exitCode, 2) << args << "\n" << r.err;
+    EXPECT_FALSE(r.err.empty());
+  }
+}
+
+// Every path the listings print can be given back: `ls -r` and `find`
+// write the drive in front, and PATH takes it with either separator.
+TEST_F(CliLsCatTest, PathsAsTheListingsPrintThemNameTheSameFiles) {
+  auto find = Cli("find " + Quote(S().image) + " '_OCUMENT.TXT'");
+  ASSERT_EQ(find.exitCode, 0) << find.err;
+  const auto drive = find.out.find(":\\_OCUMENT.TXT");
+  ASSERT_NE(drive, std::string::npos) << find.out;
+  const std::string letter = find.out.substr(drive - 1, 1);
+  const std::string other = letter == "Z" ? "Y" : "Z";
+  const struct {
+    std::string path;
+    int exitCode;
+  } cases[] = {
+      {letter + ":\\_OCUMENT.TXT", 0},
+      {letter + ":/_OCUMENT.TXT", 0},
+      {letter + ":\\My Documents\\..\\_OCUMENT.TXT", 0},
+      {(letter == "C" ? "c" : letter) + ":/_OCUMENT.TXT", 0},
+      {other + ":\\_OCUMENT.TXT", 1},
+  };
+  for (const auto& c : cases) {
+    auto r = Cli("cat " + Quote(S().image) + " " + Quote(c.path));
+    EXPECT_EQ(r.exitCode, c.exitCode) << c.path << "\n" << r.err;
+    if (c.exitCode == 0) {
+      EXPECT_TRUE(std::vector<std::uint8_t>(r.out.begin(), r.out.end()) == S().docBytes) << c.path;
+    } else {
+      EXPECT_NE(r.err.find("drive " + other + ":"), std::string::npos) << r.err;
+    }
+  }
+  // And every file `ls -r` lists, by the path and name it prints.
+  auto ls = Cli("ls -r " + Quote(S().image) + " --json");
+  ASSERT_EQ(ls.exitCode, 0) << ls.err;
+  auto value = [&](const std::string& key, std::size_t from) {
+    std::string text;
+    std::size_t at = ls.out.find("\"" + key + "\": \"", from);
+    if (at == std::string::npos) return text;
+    for (std::size_t i = at + key.size() + 5; i < ls.out.size() && ls.out[i] != '"'; ++i) {
+      if (ls.out[i] == '\\') ++i;  // "\\" and "\"" stand for one character
+      text += ls.out[i];
+    }
+    return text;
+  };
+  std::size_t files = 0;
+  for (std::size_t at = ls.out.find("\"name\": "); at != std::string::npos; at = ls.out.find("\"name\": ", at + 1)) {
+    if (value("kind", at) != "file") continue;
+    const std::string path = value("path", at) + value("name", at);
+    auto r = Cli("cat " + Quote(S().image) + " " + Quote(path) + " >/dev/null");
+    EXPECT_EQ(r.exitCode, 0) << path << "\n" << r.err;
+    ++files;
+  }
+  EXPECT_GE(files, 3u) << ls.out;
 }
 
 TEST_F(CliLsCatTest, SameNamedDeletedFilesArePickedByNumber) {
@@ -212,6 +277,53 @@ TEST_F(CliLsCatTest, VolumeOfAPartitionedDisk) {
   auto r = Cli("cat " + Quote(disk + "@1") + " _ART.BIN >" + Quote(out));
   ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(ReadFile(out), RandomBytes(3333, 3));
+}
+
+// A whole-disk image cut short, as imaging a failing card gives it: the
+// partition reaches past the image's end. Every command opens it with a
+// warning; what lies inside the image comes back whole, a file behind its
+// end is saved short.
+TEST_F(CliLsCatTest, ACutShortDiskImageGivesWhatItHolds) {
+  TempDir dir;
+  const std::string full = dir / "full.img", cut = dir / "cut.img";
+  MakeSparseFile(full, 40ull << 20);
+  MustRun("printf 'label: dos\\nstart=2048, type=6\\n' | sfdisk -q " + Quote(full));
+  MustRun("mkfs.fat -F 16 -s 4 --offset 2048 " + Quote(full) + " 38912");
+  const auto early = RandomBytes(5000, 31), late = RandomBytes(7000, 32);
+  WriteFile(dir / "Early file.bin", early);
+  WriteFile(dir / "Filler.bin", RandomBytes(20u << 20, 33));
+  WriteFile(dir / "Late file.bin", late);
+  for (const char* name : {"Early file.bin", "Filler.bin", "Late file.bin"}) {
+    MustRun("mcopy -i " + Quote(full + "@@1M") + " " + Quote(dir / name) + " " + Quote(std::string("::/") + name));
+  }
+  MustRun("mdel -i " + Quote(full + "@@1M") + " '::/Early file.bin' '::/Late file.bin'");
+  MustRun("head -c 16M " + Quote(full) + " >" + Quote(cut));
+  const std::string hash = Sha256(cut);
+
+  // drives lists the volume and, as for any source with a problem, ends
+  // with 1.
+  const struct {
+    std::string args;
+    int exitCode;
+    const char* out;
+  } cases[] = {
+      {"drives " + Quote(cut), 1, "FAT16"},
+      {"ls " + Quote(cut), 0, "Late file.bin"},
+      {"scan " + Quote(cut), 0, ""},
+      {"recover " + Quote(cut) + " '/Early file.bin' '/Late file.bin' -o " + Quote(dir / "out"), 1, "1 saved short"},
+  };
+  for (const auto& c : cases) {
+    auto r = Cli(c.args);
+    EXPECT_EQ(r.exitCode, c.exitCode) << c.args << "\n" << r.out << r.err;
+    EXPECT_NE(r.out.find(c.out), std::string::npos) << c.args << "\n" << r.out;
+    EXPECT_NE(r.err.find("reaches past the end of the disk"), std::string::npos) << c.args << "\n" << r.err;
+  }
+  auto r = Cli("cat " + Quote(cut) + " '/Early file.bin'");
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_TRUE(std::vector<std::uint8_t>(r.out.begin(), r.out.end()) == early);
+  EXPECT_EQ(ReadFile(dir / "out/Early file.bin"), early);
+  EXPECT_TRUE(fs::exists(dir / "out/Late file.bin"));
+  EXPECT_EQ(Sha256(cut), hash);
 }
 
 }  // namespace

@@ -113,7 +113,7 @@ TEST_F(CliRecoverTest, ExistingNamesAreKeptUnlessOverwriteIsGiven) {
     auto r = Cli(args + flag);
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(Text(out + "/Loose file.bin"), "old");
-    EXPECT_FALSE(fs::exists(out + "/Docs/Report one.txt"));
+    EXPECT_EQ(ReadFile(out + "/Docs/Report one.txt"), Bytes(0)) << "an existing folder is entered";
     EXPECT_NE(r.out.find("skipped                " + out + "/Loose file.bin: a file of that name exists"),
               std::string::npos)
         << r.out;
@@ -130,13 +130,48 @@ TEST_F(CliRecoverTest, ExistingNamesAreKeptUnlessOverwriteIsGiven) {
   EXPECT_NE(r.err.find("no entry named 'Nothing'"), std::string::npos) << r.err;
 }
 
+// Keeping existing names keeps existing files but enters existing
+// folders, with --skip and where nobody can be asked alike: a second run
+// brings back what is missing from the first one's folder.
+TEST_F(CliRecoverTest, SkippingKeepsExistingFilesAndFillsInExistingFolders) {
+  for (const char* flag : {" --skip", ""}) {
+    SCOPED_TRACE(flag);
+    TempDir dir;
+    const std::string out = dir.Path().string();
+    const std::string args = "recover " + Quote(S().image) + " /Docs -o " + Quote(out);
+    ASSERT_EQ(Cli(args).exitCode, 0);
+    fs::remove(out + "/Docs/Sub/Deep file.bin");
+    WriteFile(out + "/Docs/Report one.txt", "old");
+    auto r = Cli(args + flag);
+    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_EQ(ReadFile(out + "/Docs/Sub/Deep file.bin"), Bytes(1));
+    EXPECT_EQ(Text(out + "/Docs/Report one.txt"), "old");
+    EXPECT_NE(r.out.find("1 of 2 files saved whole"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(out + "/Docs/Report one.txt: a file of that name exists"), std::string::npos) << r.out;
+  }
+}
+
+// Naming LostFiles runs the deep scan that fills it, and saves its finds.
+TEST_F(CliRecoverTest, RecoveringLostFilesScansFirst) {
+  const std::string out = work / "out";
+  auto r = Cli("recover " + Quote(S().image) + " /LostFiles -o " + Quote(out));
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  const std::string name = "Cluster_" + std::to_string(S().pngCluster) + ".PNG";
+  EXPECT_EQ(ReadFile(out + "/LostFiles/" + name), RealFile("picture.png")) << r.out;
+  EXPECT_EQ(r.out.find("0 of 0 files"), std::string::npos) << r.out;
+}
+
 TEST_F(CliRecoverTest, ScanRangesFollowTheRangeDialog) {
-  auto r = Cli("scan " + Quote(S().image) + " --start 100 --end 100");
+  auto r = Cli("scan " + Quote(S().image) + " --start 101 --end 100");
   EXPECT_EQ(r.exitCode, 2);
   EXPECT_NE(r.err.find("The end cluster can not less start cluster."), std::string::npos) << r.err;
   r = Cli("scan " + Quote(S().image) + " --start 100 --end 101");
   EXPECT_EQ(r.exitCode, 0) << r.err;
   EXPECT_NE(r.err.find("scanned clusters 100-101(0Mb): 0 lost files"), std::string::npos) << r.err;
+  // A range of one cluster is a range.
+  r = Cli("scan " + Quote(S().image) + " --start 100 --end 100");
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_NE(r.err.find("scanned clusters 100-100(0Mb): 0 lost files"), std::string::npos) << r.err;
   EXPECT_EQ(Cli("scan " + Quote(S().image) + " --end 99999999").exitCode, 2);
   EXPECT_EQ(Cli("scan " + Quote(S().image) + " --start x").exitCode, 2);
   r = Cli("scan " + Quote(S().image) + " --json --start " + std::to_string(S().pngCluster - 10));

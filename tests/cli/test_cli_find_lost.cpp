@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "support/test_support.h"
 
 namespace relictor {
@@ -77,10 +79,25 @@ TEST_F(CliFind, SizeAndDateFiltersAndJson) {
   auto strict = Cli("find " + Quote(image_) + " -r --size-between 7000 8000");
   EXPECT_NE(strict.err.find("Finded 0 Object(s)"), std::string::npos) << "the bounds are strict";
 
-  auto dated = Cli("find " + Quote(image_) + " -r --modified 2023-03-31 2023-04-02");
-  EXPECT_NE(dated.err.find("Finded 1 Object(s)"), std::string::npos) << dated.out << dated.err;
-  auto exact = Cli("find " + Quote(image_) + " -r --modified 2023-04-01T08:00:00 2023-04-02");
-  EXPECT_NE(exact.err.find("Finded 0 Object(s)"), std::string::npos) << "strictly later than FROM";
+  // Dates as find's own form and as the listings print them; the bounds
+  // are strict.
+  const struct {
+    const char* from;
+    const char* to;
+    int hits;
+  } dates[] = {
+      {"2023-03-31", "2023-04-02", 1},
+      {"2023/03/31", "2023/04/02", 1},
+      {"'2023/04/01 07:59:59'", "'2023/04/01 08:00:01'", 1},
+      {"2023-04-01T08:00:00", "2023-04-02", 0},
+      {"'2023/04/01 08:00:00'", "2023/04/02", 0},
+  };
+  for (const auto& d : dates) {
+    auto dated = Cli("find " + Quote(image_) + " -r --modified " + d.from + " " + d.to);
+    EXPECT_EQ(dated.exitCode, 0) << d.from << "\n" << dated.err;
+    EXPECT_NE(dated.err.find("Finded " + std::to_string(d.hits) + " Object(s)"), std::string::npos)
+        << d.from << " " << d.to << "\n" << dated.out << dated.err;
+  }
 }
 
 TEST_F(CliFind, BadUsage) {
@@ -116,6 +133,12 @@ TEST(CliLost, FindsVolumesAndTheyCanBeUsedByOtherCommands) {
   auto ls = Cli("ls " + Quote(disk + "@lost:2048"));
   ASSERT_EQ(ls.exitCode, 0) << ls.err;
   EXPECT_NE(ls.out.find("Inside"), std::string::npos) << ls.out;
+  // A found volume has no drive; its paths start with its name, which a
+  // PATH may carry too.
+  for (const char* path : {"'LostDriver_2049\\Inside'", "LostDriver_2049/Inside"}) {
+    auto named = Cli("ls " + Quote(disk + "@lost:2048") + " " + path);
+    EXPECT_EQ(named.exitCode, 0) << path << "\n" << named.err;
+  }
   auto nothing = Cli("ls " + Quote(disk + "@lost:100"));
   EXPECT_EQ(nothing.exitCode, 1);
   EXPECT_NE(nothing.err.find("no FAT, exFAT or NTFS boot sector at sector 100"), std::string::npos) << nothing.err;
@@ -124,9 +147,55 @@ TEST(CliLost, FindsVolumesAndTheyCanBeUsedByOtherCommands) {
   EXPECT_EQ(ranged.exitCode, 0);
   EXPECT_EQ(ranged.out.find("LostDriver_2049"), std::string::npos);
   EXPECT_NE(ranged.out.find("LostDriver_34817"), std::string::npos);
-  EXPECT_EQ(Cli("lost " + Quote(disk) + " --start 100 --end 100").exitCode, 2);
+  // The end sector is looked at too: a range of one sector finds the
+  // volume that starts there. An end before the start is refused in
+  // sectors, the unit of the walk.
+  auto one = Cli("lost " + Quote(disk) + " --start 2048 --end 2048");
+  EXPECT_EQ(one.exitCode, 0) << one.err;
+  EXPECT_NE(one.out.find("LostDriver_2049"), std::string::npos) << one.out;
+  EXPECT_EQ(one.out.find("LostDriver_34817"), std::string::npos) << one.out;
+  auto backwards = Cli("lost " + Quote(disk) + " --start 101 --end 100");
+  EXPECT_EQ(backwards.exitCode, 2);
+  EXPECT_NE(backwards.err.find("sector"), std::string::npos) << backwards.err;
+  EXPECT_EQ(backwards.err.find("cluster"), std::string::npos) << backwards.err;
   EXPECT_EQ(Cli("lost " + Quote(disk) + " --end 999999999").exitCode, 2);
   EXPECT_EQ(test::Sha256(disk), before);
+}
+
+// The walk finds the volumes the partition table lists as well as the
+// others; the listed ones are marked, in the text and in the JSON.
+TEST(CliLost, VolumesThePartitionTableListsAreMarked) {
+  TempDir dir;
+  std::string disk = dir / "disk.img";
+  test::MakeSparseFile(disk, 64 << 20);
+  MustRun("sfdisk -q " + Quote(disk), "label: dos\nstart=2048, size=32768, type=6\n");
+  MustRun("mkfs.fat -F 16 -n LISTED --offset 2048 " + Quote(disk) + " 16384");
+  MustRun("mkfs.fat -F 12 -n UNLISTED --offset 34816 " + Quote(disk) + " 4096");
+  auto json = Cli("lost " + Quote(disk) + " --json");
+  ASSERT_EQ(json.exitCode, 0) << json.err;
+  const auto listed = json.out.find("\"name\": \"LostDriver_2049\""),
+             unlisted = json.out.find("\"name\": \"LostDriver_34817\"");
+  ASSERT_NE(listed, std::string::npos) << json.out;
+  ASSERT_NE(unlisted, std::string::npos) << json.out;
+  EXPECT_NE(json.out.find("\"listed\": true", listed), std::string::npos) << json.out;
+  EXPECT_LT(json.out.find("\"listed\": true", listed), unlisted) << json.out;
+  EXPECT_NE(json.out.find("\"listed\": false", unlisted), std::string::npos) << json.out;
+  EXPECT_NE(json.err.find("2 volumes found"), std::string::npos) << json.err;
+  EXPECT_NE(json.err.find("1 of them in the partition table"), std::string::npos) << json.err;
+
+  auto text = Cli("lost " + Quote(disk));
+  ASSERT_EQ(text.exitCode, 0) << text.err;
+  std::istringstream lines(text.out);
+  std::string line;
+  int marked = 0;
+  while (std::getline(lines, line)) {
+    const bool mark = line.find("[in the partition table]") != std::string::npos;
+    marked += mark ? 1 : 0;
+    if (line.find("LostDriver_") == 0) {
+      EXPECT_EQ(mark, line.find("LostDriver_2049") == 0) << line;
+    }
+  }
+  EXPECT_EQ(marked, 1) << text.out;
 }
 
 }  // namespace

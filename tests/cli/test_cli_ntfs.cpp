@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <cstdio>
 #include <filesystem>
 
 #include "ntfs/ntfs_helpers.h"
@@ -125,21 +128,93 @@ TEST_F(CliNtfsTest, RecoverSavesFoldersAndDeletedFilesWithoutTouchingTheImage) {
   EXPECT_EQ(Sha256(S().image), S().hash) << "the image was written to";
 }
 
-TEST_F(CliNtfsTest, ScanFindsTheJpegsInTheirClustersAndSavesThem) {
-  TempDir out;
-  auto r = Cli("scan " + Img() + " --json -o " + Quote(out.Path().string()));
-  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
-  // Every cluster is examined on NTFS, those of existing files too: both
-  // copies of the JPEG are found.
-  std::size_t finds = 0;
-  for (const auto& e : std::filesystem::directory_iterator(out.Path())) {
-    if (e.path().extension() == ".JPG") {
-      ++finds;
-      EXPECT_EQ(ReadFile(e.path().string()), S().jpeg) << e.path();
+// The scan skips the clusters $Bitmap marks in use: of the two copies of
+// the JPEG only the deleted one is a find, unless every cluster is asked
+// for. Naming LostFiles in recover runs the same scan and saves its finds.
+TEST_F(CliNtfsTest, ScanFindsTheLostJpegAndSkipsTheExistingOne) {
+  const struct {
+    std::string command;
+    const char* folder;
+    std::size_t finds;
+  } cases[] = {
+      {"scan " + Img() + " --json -o ", "", 1},
+      {"scan " + Img() + " --all-clusters -o ", "", 2},
+      {"recover " + Img() + " /LostFiles -o ", "LostFiles", 1},
+  };
+  for (const auto& c : cases) {
+    TempDir out;
+    auto r = Cli(c.command + Quote(out.Path().string()));
+    ASSERT_EQ(r.exitCode, 0) << c.command << "\n" << r.out << r.err;
+    std::size_t finds = 0;
+    for (const auto& e : std::filesystem::directory_iterator(out.Path() / c.folder)) {
+      if (e.path().extension() == ".JPG") {
+        ++finds;
+        EXPECT_EQ(ReadFile(e.path().string()), S().jpeg) << e.path();
+      }
     }
+    EXPECT_EQ(finds, c.finds) << c.command << "\n" << r.out;
   }
-  EXPECT_EQ(finds, 2u) << r.out;
   EXPECT_EQ(Sha256(S().image), S().hash);
+}
+
+// The image mounted with ntfs-3g, on the file itself and through a loop
+// device, while the program reads the image or the loop device: an output
+// folder inside the mount is refused before anything is created, and the
+// image keeps its bytes. Needs root, FUSE and ntfs-3g; the loop cases
+// need a free loop device.
+TEST_F(CliNtfsTest, AnOutputFolderInsideTheMountedImageIsRefused) {
+  if (::geteuid() != 0 || !std::filesystem::exists("/dev/fuse") || test::Run("command -v ntfs-3g").exitCode != 0) {
+    GTEST_SKIP() << "mounting the image needs root, /dev/fuse and ntfs-3g";
+  }
+  TempDir dir;
+  const std::string image = dir / "mounted.img", mnt = dir / "mnt";
+  std::filesystem::copy_file(S().image, image);
+  std::filesystem::create_directory(mnt);
+  // Undoes the mount and the loop device whatever the test does.
+  struct Mounts {
+    std::string mnt, loop;
+    bool mounted = false;
+    void Unmount() {
+      if (mounted) test::Run("umount " + Quote(mnt));
+      mounted = false;
+    }
+    ~Mounts() {
+      Unmount();
+      if (!loop.empty()) test::Run("losetup -d " + Quote(loop));
+    }
+  } mounts{mnt, {}};
+  auto loop = test::Run("losetup --find --show " + Quote(image));
+  if (loop.exitCode == 0) mounts.loop = loop.out.substr(0, loop.out.find('\n'));
+  const struct {
+    const char* how;
+    std::string mountSource, readSource;
+  } cases[] = {
+      {"ntfs-3g on the image file", image, image},
+      {"ntfs-3g on a loop device over the image", mounts.loop, image},
+      {"the loop device read, the image file mounted", image, mounts.loop},
+  };
+  const std::string hash = Sha256(image);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.how);
+    if (c.mountSource.empty() || c.readSource.empty()) {
+      std::printf("skipped \"%s\": no loop device (%s)\n", c.how, loop.err.c_str());
+      continue;
+    }
+    auto m = test::Run("ntfs-3g " + Quote(c.mountSource) + " " + Quote(mnt));
+    ASSERT_EQ(m.exitCode, 0) << m.err;
+    mounts.mounted = true;
+    for (const std::string& command : {"recover " + Quote(c.readSource) + " /Documents -o " + Quote(mnt + "/out"),
+                                       "scan " + Quote(c.readSource) + " -o " + Quote(mnt + "/out")}) {
+      auto r = Cli(command);
+      EXPECT_EQ(r.exitCode, 2) << command << "\n" << r.out << r.err;
+      EXPECT_NE(r.err.find("lies on " + c.readSource), std::string::npos) << r.err;
+      EXPECT_NE(r.err.find("another drive"), std::string::npos) << r.err;
+      EXPECT_EQ(r.out, "");
+      EXPECT_FALSE(std::filesystem::exists(mnt + "/out"));
+    }
+    mounts.Unmount();
+    EXPECT_EQ(Sha256(image), hash) << "the image was written to";
+  }
 }
 
 TEST_F(CliNtfsTest, FindSearchesExistingAndDeletedEntries) {

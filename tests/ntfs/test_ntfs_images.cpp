@@ -12,6 +12,8 @@
 #include <set>
 
 #include "ntfs_helpers.h"
+#include "volume/cluster_bitmap.h"
+#include "volume/endian.h"
 
 namespace relictor::test {
 namespace {
@@ -352,6 +354,44 @@ TEST_P(NtfsImage, EveryFolderListsWhatAPassOverAllRecordsFinds) {
     }
   };
   check(dynamic_cast<CNTFSDirectory*>(d_->GetRoot()), 0);
+}
+
+// The clusters in use, as $Bitmap gives them to the deep scan: those of
+// an existing file and of the MFT are marked, those a deleted file left
+// are not. A $Bitmap record that cannot be read marks nothing, so that
+// every cluster is examined rather than none.
+TEST(NtfsClustersInUse, BitmapMarksWhatIsInUse) {
+  TempDir dir;
+  const std::string image = dir / "bits.img";
+  MakeNtfs(image, "16M", 4096);
+  RunFixture(image, "fill /live.bin 40000 1\nfill /gone.bin 40000 2\n");
+  auto firstLcn = [&](const std::string& path) {
+    const std::string runs = FixtureInfo(image, path)["runlist"];
+    return std::stoull(runs.substr(2, runs.find(':', 2) - 2));
+  };
+  const std::uint64_t live = firstLcn("/live.bin"), gone = firstLcn("/gone.bin");
+  RunFixture(image, "delete /gone.bin\n");
+  Bytes bytes = ReadFile(image);
+  const std::uint64_t mft = le64(ByteSpan(bytes), 0x30);
+  Bytes damaged = bytes;
+  PutBytes(damaged, static_cast<std::size_t>(mft * 4096 + kNtfsBitmapRecord * 1024), Bytes{'B', 'A', 'A', 'D'});
+  const struct {
+    const char* name;
+    Bytes image;
+    bool marks;
+  } cases[] = {{"intact", bytes, true}, {"damaged $Bitmap record", damaged, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto d = OpenNtfsBytes(c.image);
+    ASSERT_TRUE(d);
+    ClusterBitmap inUse(d->FirstDataCluster(), d->LastDataCluster());
+    ASSERT_TRUE(d->MarkKnownClusters(inUse, nullptr));
+    EXPECT_EQ(inUse.Test(live), c.marks);
+    EXPECT_EQ(inUse.Test(live + 9), c.marks);
+    EXPECT_EQ(inUse.Test(mft), c.marks);
+    EXPECT_FALSE(inUse.Test(gone));
+    EXPECT_FALSE(inUse.Test(gone + 9));
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, NtfsImage, ::testing::ValuesIn(kKinds),

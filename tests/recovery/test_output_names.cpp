@@ -117,6 +117,67 @@ TEST(OutputDevice, ImagesNeverCountAsTheOutputDisk) {
   EXPECT_TRUE(why.empty());
 }
 
+// An image is found behind every way of mounting it: a loop device over
+// the file (or a partition of that device) whose number is the folder's
+// file system, and a mount whose source names the file (as a FUSE mount
+// does), with the blanks the mount table escapes. A hard link to the
+// image is the same file; a copy is not.
+TEST(OutputDevice, AnImageIsFoundBehindItsLoopDevicesAndMounts) {
+  TempDir d;
+  fs::create_directories(d / "out dir");
+  WriteFile(d / "my disk.img", "x");
+  WriteFile(d / "copy.img", "x");
+  fs::create_hard_link(d / "my disk.img", d / "link.img");
+  struct stat here {};
+  ASSERT_EQ(::stat((d / "out dir").c_str(), &here), 0);
+  const std::string number = std::to_string(major(here.st_dev)) + ":" + std::to_string(minor(here.st_dev));
+
+  // sysfs: loop5 over the image holds the folder's file system, either
+  // itself or as its first partition.
+  auto makeSysfs = [&](const std::string& root, bool onPartition) {
+    fs::create_directories(root + "/devices/virtual/block/loop5/loop");
+    fs::create_directories(root + "/devices/virtual/block/loop5/loop5p1");
+    fs::create_directories(root + "/block");
+    fs::create_directories(root + "/dev/block");
+    WriteFile(root + "/devices/virtual/block/loop5/loop/backing_file", (d / "my disk.img") + "\n");
+    WriteFile(root + "/devices/virtual/block/loop5/dev", onPartition ? "7:5\n" : number + "\n");
+    WriteFile(root + "/devices/virtual/block/loop5/loop5p1/dev", onPartition ? number + "\n" : "259:9\n");
+    WriteFile(root + "/devices/virtual/block/loop5/loop5p1/partition", "1\n");
+    fs::create_directory_symlink("../devices/virtual/block/loop5", root + "/block/loop5");
+    fs::create_directory_symlink("../../devices/virtual/block/loop5", root + "/dev/block/" +
+                                                                          (onPartition ? "7:5" : number));
+  };
+  const std::string noSysfs = d / "nosys", noMounts = d / "nomounts";
+  makeSysfs(d / "sys-whole", false);
+  makeSysfs(d / "sys-part", true);
+  std::string escaped = d / "my disk.img";
+  escaped.replace(escaped.find(' '), 1, "\\040");
+  const std::string fuse = d / "mountinfo";
+  WriteFile(fuse, "21 26 0:20 / /proc rw,relatime - proc proc rw\n44 26 " + number +
+                      " / /media/x rw,relatime shared:1 - fuse " + escaped + " rw,user_id=0\n");
+
+  const struct {
+    std::string source, sysfs, mountinfo;
+    bool refused;
+  } cases[] = {
+      {d / "my disk.img", d / "sys-whole", noMounts, true},
+      {d / "my disk.img", d / "sys-part", noMounts, true},
+      {d / "my disk.img", noSysfs, fuse, true},
+      {d / "link.img", noSysfs, fuse, true},
+      {d / "copy.img", d / "sys-whole", fuse, false},
+      {d / "my disk.img", noSysfs, noMounts, false},
+  };
+  for (const auto& c : cases) {
+    std::string why;
+    EXPECT_EQ(FolderLiesOnSource(c.source, d / "out dir/new", why, c.sysfs, c.mountinfo), c.refused)
+        << c.source << " " << c.sysfs << " " << c.mountinfo;
+    EXPECT_EQ(why.find("lies on " + c.source) != std::string::npos, c.refused) << why;
+  }
+  std::string why;
+  ASSERT_TRUE(FolderLiesOnSource(d / "my disk.img", d / "out dir", why, noSysfs, fuse));
+  EXPECT_NE(why.find("(mounted at /media/x)"), std::string::npos) << why;
+}
+
 // The block device that holds the temporary folder's file system, when
 // this machine lets us see one.
 TEST(OutputDevice, AFolderOnTheDiskBeingReadIsRecognised) {

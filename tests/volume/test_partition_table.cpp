@@ -103,14 +103,31 @@ TEST(PartitionTable, GptWithAWrongCrcFallsBackToTheBackupOrFails) {
   EXPECT_NE(t.problems.back().find("damaged"), std::string::npos);
 }
 
-TEST(PartitionTable, EntriesPastTheEndOfTheDiskAreReportedNotUsed) {
-  auto disk = Partitioned("label: dos\nstart=2048, size=8192, type=c\nstart=10240, size=8192, type=7\n");
-  Put32(disk, 446 + 16 + 12, 0x7FFFFFFF);  // second entry: an absurd sector count
-  auto t = TableOf(disk);
-  ASSERT_EQ(t.partitions.size(), 1u);
-  EXPECT_EQ(t.partitions[0].number, 1);
-  ASSERT_EQ(t.problems.size(), 1u);
-  EXPECT_NE(t.problems[0].find("past the end"), std::string::npos) << t.problems[0];
+// An entry that starts past the end of the disk is not used; one that
+// starts on the disk and reaches past its end (a partial image) is cut to
+// the end, with a problem that says so.
+TEST(PartitionTable, EntriesReachingPastTheEndOfTheDisk) {
+  const struct {
+    std::size_t field;  // of the second entry
+    std::uint32_t value;
+    std::size_t used;
+    const char* problem;
+  } cases[] = {
+      {8, 0x7FFFFFFF, 1, "lies past the end of the disk"},
+      {12, 0x7FFFFFFF, 2, "reaches past the end of the disk"},
+  };
+  for (const auto& c : cases) {
+    auto disk = Partitioned("label: dos\nstart=2048, size=8192, type=c\nstart=10240, size=8192, type=7\n");
+    Put32(disk, 446 + 16 + c.field, c.value);
+    auto t = TableOf(disk);
+    ASSERT_EQ(t.partitions.size(), c.used) << c.problem;
+    EXPECT_EQ(t.partitions[0].number, 1);
+    ASSERT_EQ(t.problems.size(), 1u);
+    EXPECT_NE(t.problems[0].find(c.problem), std::string::npos) << t.problems[0];
+    if (c.used == 2) {
+      EXPECT_EQ(t.partitions[1].sectorCount, disk.size() / 512 - 10240);
+    }
+  }
 }
 
 TEST(PartitionTable, OverlappingPartitionsAreReported) {
