@@ -23,6 +23,7 @@
 
 #include "app/entry_list_ctrl.h"
 #include "app/folders_tree_dlg.h"
+#include "app/list_test_support.h"
 #include "app/main_frame.h"
 #include "app/panes.h"
 #include "app/property_sheet.h"
@@ -113,6 +114,9 @@ class FrameCommandsTest : public QObject {
     DefaultFrameHooks().properties = [this](QWidget*, CDirEntry* entry) { propertiesOf_ = entry; };
     window_ = std::make_unique<apptest::Window>(QStringList{QString::fromStdString(image_)});
     Frame()->resize(1000, 700);
+    // Keys and shortcuts reach the active window only.
+    Frame()->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(Frame()));
   }
 
   void cleanupTestCase() { window_.reset(); }
@@ -236,6 +240,7 @@ class FrameCommandsTest : public QObject {
       relictor::test::panes::WhenModal([&](QWidget* w) {
         auto* sheet = qobject_cast<relictor::CFilePropertySheet*>(w);
         if (sheet) {
+          relictor::test::MaybeShoot(sheet, sheetName);
           QTest::mouseClick(sheet->HelpButton(), Qt::LeftButton);
           clicked = true;
         }

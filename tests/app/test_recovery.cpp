@@ -111,6 +111,7 @@ class SummaryReader : public QObject {
     ++shown;
     text = box->text();
     details = box->detailedText();
+    MaybeShoot(box, "saving-summary-" + QString::number(shown));
     QAbstractButton* button = openFolder_ ? FindButton(box, "Open Folder") : box->button(QMessageBox::Ok);
     QTimer::singleShot(0, box, [button, box] {
       if (button) QTest::mouseClick(button, Qt::LeftButton);
@@ -282,7 +283,10 @@ class RecoveryTest : public QObject {
         });
         return true;
       });
-      driver.Then(AnswerBox("OK", &message));
+      driver.Then([&](QWidget* w) {
+        MaybeShoot(w, "output-folder-refused");
+        return AnswerBox("OK", &message)(w);
+      });
       driver.Then([&](QWidget* w) {
         if (w->objectName() != "CRecoveryDlg") return false;
         stayed = true;
