@@ -18,11 +18,16 @@ namespace {
 constexpr int kWidths[] = {140, 140, 80, 110, 130, 70};
 
 // Forwards context menu requests of a view (from its viewport for the
-// mouse, from the view itself for the keyboard) to the list.
+// mouse, from the view itself for the keyboard) to the list, and tells the
+// list when the user clicks into a view or moves the focus there.
 class ContextMenuFilter : public QObject {
  public:
   ContextMenuFilter(CEntryListCtrl* list, QAbstractItemView* view) : QObject(list), list_(list), view_(view) {}
   bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::FocusIn || event->type() == QEvent::MouseButtonPress) {
+      emit list_->Engaged();
+      return false;
+    }
     if (event->type() != QEvent::ContextMenu) return false;
     auto* e = static_cast<QContextMenuEvent*>(event);
     if (e->reason() == QContextMenuEvent::Keyboard) {
@@ -136,12 +141,12 @@ CEntryListCtrl::CEntryListCtrl(bool withPath, QWidget* parent)
 
 void CEntryListCtrl::SetEntries(const std::vector<std::unique_ptr<CDirEntry>>* children) {
   model_->SetEntries(children);
-  Sort(0, sortDirection_);
+  Sort(sortColumn_, sortDirection_);
 }
 
 void CEntryListCtrl::SetEntries(std::vector<CDirEntry*> entries) {
   model_->SetEntries(std::move(entries));
-  Sort(0, sortDirection_);
+  Sort(sortColumn_, sortDirection_);
 }
 
 void CEntryListCtrl::Clear() { model_->Clear(); }
@@ -277,9 +282,25 @@ void CEntryListCtrl::OnActivated(const QModelIndex& index) {
   if (e && e->IsFolder()) emit FolderActivated(static_cast<CDirectory*>(e));
 }
 
+bool CEntryListCtrl::CanViewHex() const {
+  // The first selected row in list order is the one the viewer opens.
+  const std::vector<CDirEntry*> entries = SelectedEntries();
+  auto* file = entries.empty() ? nullptr : dynamic_cast<CFSFile*>(entries.front());
+  return file != nullptr && file->GetSize() != 0;
+}
+
 void CEntryListCtrl::ShowContextMenu(QPoint pos) {
   if (pos == QPoint(-1, -1)) pos = QPoint(5, 5);
+  emit Engaged();
   emit ContextMenuRequested();
+  // The menu offers what the window's own commands would do for this
+  // selection, and greys out the rest.
+  const int selected = SelectedCount();
+  recover_->setEnabled(selected > 0);
+  viewHex_->setEnabled(CanViewHex());
+  properties_->setEnabled(selected > 0);
+  selectAll_->setEnabled(Count() > 0);
+  invert_->setEnabled(Count() > 0);
   menu_->popup(mapToGlobal(pos));
 }
 

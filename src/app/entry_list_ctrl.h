@@ -34,8 +34,8 @@ class CEntryListCtrl : public QWidget {
   // The main list has no Path column; the search result list has one.
   explicit CEntryListCtrl(bool withPath = false, QWidget* parent = nullptr);
 
-  // Shows the children of a folder (null: nothing): sorts them on
-  // FileName in the current direction.
+  // Shows the children of a folder (null: nothing), sorted as the user
+  // last chose (FileName ascending at first).
   void SetEntries(const std::vector<std::unique_ptr<CDirEntry>>* children);
   // Shows a vector of entries (search results), sorted the same way.
   void SetEntries(std::vector<CDirEntry*> entries);
@@ -60,6 +60,9 @@ class CEntryListCtrl : public QWidget {
   std::vector<CDirEntry*> SelectedEntries() const;
   int SelectedCount() const;
   int Count() const { return model_->rowCount(); }
+  // Whether View With Hex has something to show: the first selected row
+  // is a file with data.
+  bool CanViewHex() const;
 
   // "%d Files Selected" with the number of selected rows.
   QString SelectionCountText() const;
@@ -90,8 +93,10 @@ class CEntryListCtrl : public QWidget {
   void FolderActivated(relictor::CDirectory* folder);
   // The selection changed; `text` is "%d Files Selected".
   void SelectionCountChanged(int count, const QString& text);
-  // The context menu is about to open (the window makes this list the
-  // active one).
+  // The user clicked into the list, moved the focus there or asked for
+  // its context menu: the window's list commands act on it from now on.
+  void Engaged();
+  // The context menu is about to open.
   void ContextMenuRequested();
   void RecoverRequested();
   void ViewHexRequested();

@@ -4,6 +4,7 @@
 #include <QDialogButtonBox>
 #include <QGroupBox>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -114,14 +115,38 @@ int RunFindLostDrivers(QWidget* parent, CVeskDoc& document, CFoldersTreeDlg* tre
     here.Run(task, info);
   }
 
-  // Found volumes stay whether or not the walk ran to its end.
+  // Found volumes stay whether or not the walk ran to its end. A volume
+  // the window holds already (the same disk, the same start) is not added
+  // a second time: the user hears so and finds it selected.
+  const QString source = QString::fromStdString(disk->GetSourcePath());
   int added = 0;
+  QStringList held;
+  CVolumeDriver* firstHeld = nullptr;
   for (auto& reader : task.Volumes()) {
-    CVolumeDriver* volume = document.AddDrive(std::move(reader));
+    if (!reader) continue;
+    if (CVolumeDriver* known = document.HeldVolume(source, reader->PartitionStart())) {
+      held << QString::fromStdString(known->GetDisplayName());
+      if (firstHeld == nullptr) firstHeld = known;
+      continue;
+    }
+    CVolumeDriver* volume = document.AddDrive(std::move(reader), source);
     if (volume == nullptr) continue;
     ++added;
     if (tree) tree->AddReader(volume);
     if (search) search->InsertVolume(document.IndexOf(volume), volume);
+  }
+  if (firstHeld != nullptr) {
+    if (tree) {
+      if (QTreeWidgetItem* node = tree->FindDriveNode(firstHeld)) tree->SelectNode(node);
+    }
+    QMessageBox box(QMessageBox::Information, QString::fromLatin1(msgbox::kCaption),
+                    held.size() == 1 ? QString("The volume found is already open: %1.").arg(held.front())
+                                     : QString("%1 of the volumes found are already open: %2.")
+                                           .arg(held.size())
+                                           .arg(held.join(", ")),
+                    QMessageBox::Ok, parent);
+    box.setObjectName("AlreadyOpen");
+    box.exec();
   }
   return added;
 }

@@ -10,6 +10,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QSettings>
+#include <QShortcut>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTimer>
@@ -56,6 +57,11 @@ CMainFrame::CMainFrame(const QStringList& sources, QWidget* parent) : QMainWindo
   view_ = new CVeskView(this);
   setCentralWidget(view_);
   ConnectListCommands(view_->List());
+  // Backspace in the file list goes up a folder, as Alt+Up does.
+  auto* up = new QShortcut(QKeySequence(Qt::Key_Backspace), view_->List(), this, [this] {
+    if (navigation_ && navigation_->CanGoToParent()) OnGoToParent();
+  }, Qt::WidgetWithChildrenShortcut);
+  up->setObjectName(QStringLiteral("BackspaceToParent"));
   CreateDocks();
   navigation_->BuildTree();
   navigation_->Tree()->setFocus();
@@ -252,8 +258,8 @@ void CMainFrame::CreateToolBar() {
   toolBar_->addAction(Action(kOptions));
   toolBar_->addSeparator();
   toolBar_->addAction(Action(kHelpTopics));
-  // The ViewType button does nothing itself; its arrow opens the view
-  // modes, one pixel below the button.
+  // The ViewType button steps to the next view mode; its arrow opens the
+  // view modes, one pixel below the button.
   viewTypeButton_ = qobject_cast<QToolButton*>(toolBar_->widgetForAction(Action(kViewType)));
   if (viewTypeButton_) {
     viewTypeButton_->setPopupMode(QToolButton::MenuButtonPopup);
@@ -351,13 +357,7 @@ void CMainFrame::UpdateCommandUI() {
   Action(kProperties)->setEnabled(selected > 0);
   Action(kSelectAll)->setEnabled(rows > 0);
   Action(kInvertSelection)->setEnabled(rows > 0);
-  bool hexable = false;
-  if (selected > 0) {
-    auto entries = list->SelectedEntries();
-    auto* file = entries.empty() ? nullptr : dynamic_cast<CFSFile*>(entries.front());
-    hexable = file != nullptr && file->GetSize() != 0;
-  }
-  Action(kViewHex)->setEnabled(hexable);
+  Action(kViewHex)->setEnabled(selected > 0 && list->CanViewHex());
   QTreeWidgetItem* node = navigation_ ? navigation_->SelectedNode() : nullptr;
   Action(kFindLostFiles)->setEnabled(node != nullptr && node != navigation_->RootItem());
   Action(kGoToParent)->setEnabled(navigation_ && navigation_->CanGoToParent());
@@ -393,6 +393,13 @@ void CMainFrame::UpdateLockIndicators() {
 }
 
 void CMainFrame::ConnectListCommands(CEntryListCtrl* list) {
+  // The list the user clicked, focused or opened the menu of last is the
+  // one every list command acts on, from the tool bar, the menus, the
+  // keyboard or the context menu alike.
+  connect(list, &CEntryListCtrl::Engaged, this, [this, list] {
+    if (auto* app = CRelictorApp::Instance()) app->searchResultsActive = list != view_->List();
+    UpdateCommandUI();
+  });
   connect(list, &CEntryListCtrl::RecoverRequested, Action(kRecover), &QAction::trigger);
   connect(list, &CEntryListCtrl::ViewHexRequested, Action(kViewHex), &QAction::trigger);
   connect(list, &CEntryListCtrl::PropertiesRequested, Action(kProperties), &QAction::trigger);
@@ -532,7 +539,13 @@ void CMainFrame::OnDetails() {
   UpdateCommandUI();
 }
 
-void CMainFrame::OnViewType() {}
+void CMainFrame::OnViewType() {
+  // The button itself steps through the modes in the order of its menu.
+  static constexpr CEntryListCtrl::ViewMode kNext[] = {CEntryListCtrl::kSmallIcons, CEntryListCtrl::kList,
+                                                       CEntryListCtrl::kDetails, CEntryListCtrl::kLargeIcons};
+  view_->List()->SetViewMode(kNext[view_->List()->GetViewMode()]);
+  UpdateCommandUI();
+}
 
 void CMainFrame::OnGoToParent() { navigation_->GoToParent(); }
 
@@ -545,7 +558,7 @@ void CMainFrame::OnCheckForUpdates() {
 }
 
 void CMainFrame::OnHelpTopics() {
-  if (auto* app = CRelictorApp::Instance()) app->WinHelp();
+  if (auto* app = CRelictorApp::Instance()) app->ShowHelp(this);
 }
 
 void CMainFrame::OnAbout() {

@@ -14,6 +14,7 @@
 #include <QVBoxLayout>
 
 #include "app/entry_list_model.h"
+#include "app/relictor_app.h"
 #include "app/search_gate.h"
 #include "model/entry.h"
 
@@ -76,6 +77,9 @@ CFilePropertySheet::CFilePropertySheet(const QString& caption, bool showOkButton
   connect(apply_, &QPushButton::clicked, this, [this] {
     if (onApply) onApply(pages_->currentWidget());
   });
+  connect(help_, &QPushButton::clicked, this, [this] {
+    if (auto* app = CRelictorApp::Instance()) app->ShowHelp(this, helpPage);
+  });
 }
 
 void CFilePropertySheet::AddPage(QWidget* page, const QString& caption) { pages_->addTab(page, caption); }
@@ -117,9 +121,9 @@ CFilePropertyPage::CFilePropertyPage(CDirEntry* entry, QWidget* parent) : QWidge
     size = entry->GetSizeText(true);
     sizeOnDisk = entry->GetSizeOnDiskText(true);
   }
-  auto* name = new QLineEdit(Text(entry->GetName()), this);
-  name->setObjectName("name");
-  grid->addWidget(name, row++, 1);
+  // Nothing on the sheet can be changed: the reader never writes to the
+  // volume it reads.
+  grid->addWidget(ReadOnlyField(Text(entry->GetName()), "name", this), row++, 1);
   grid->addWidget(Separator(this), row++, 0, 1, 2);
 
   auto line = [&](const char* label, const QString& text, const char* field) {
@@ -145,9 +149,9 @@ CFilePropertyPage::CFilePropertyPage(CDirEntry* entry, QWidget* parent) : QWidge
     auto* box = new QCheckBox(QString::fromLatin1(text), this);
     box->setObjectName(QString::fromLatin1(field));
     box->setChecked((entry->attributes & bit) != 0);
+    box->setEnabled(false);
     boxes->addWidget(box);
   };
-  // The boxes can be toggled, but nothing is ever written back.
   attribute("Read only(&R)", "readOnly", 0x01);
   attribute("Hidden(&H)", "hidden", 0x02);
   attribute("Archive(&A)", "archive", 0x20);
@@ -170,6 +174,7 @@ void ShowProperties(CDirEntry* entry, QWidget* parent) {
   CFilePropertySheet sheet("Properties", false, parent);
   sheet.AddPage(new CFilePropertyPage(entry, &sheet), "General");
   sheet.RemoveApplyButton();
+  sheet.helpPage = "properties.html";
   sheet.resize(380, 460);
   sheet.exec();
 }
@@ -250,6 +255,7 @@ void ShowOptions(OptionsSettings& settings, QWidget* parent) {
   auto* language = new COptionsLangPage(settings, &sheet);
   sheet.AddPage(general, "General");
   sheet.AddPage(language, "Language");
+  sheet.helpPage = "options.html";
   auto refresh = [&] { sheet.SetModified(general->Modified() || language->Modified()); };
   QObject::connect(general, &COptionsGeneralPage::Changed, &sheet, refresh);
   QObject::connect(language, &COptionsLangPage::Changed, &sheet, refresh);

@@ -42,6 +42,8 @@ class CFilePropertySheet : public QDialog {
 
   // What Apply does; the sheet calls it with the active page.
   std::function<void(QWidget* activePage)> onApply;
+  // The page of the help that Help opens ("index.html" when empty).
+  QString helpPage;
 
  private:
   QTabWidget* pages_;

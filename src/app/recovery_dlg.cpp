@@ -1,12 +1,18 @@
 #include "app/recovery_dlg.h"
 
+#include <QDesktopServices>
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSettings>
 #include <QStyle>
+#include <QUrl>
+
+#include <filesystem>
+#include <system_error>
 
 #include "recovery/output_device.h"
 #include "ui/history_combo.h"
@@ -23,6 +29,22 @@ const QString kKey = QStringLiteral("HistoryCombo");
 QString WithFinalSlash(QString path) {
   if (!path.endsWith(u'/')) path += u'/';
   return path;
+}
+
+// The folder as a sentence names it: without the final "/" (but "/"
+// itself stays).
+QString Shown(QString folder) {
+  while (folder.size() > 1 && folder.endsWith(u'/')) folder.chop(1);
+  return folder;
+}
+
+QString Files(std::size_t n) { return n == 1 ? QStringLiteral("1 file") : QStringLiteral("%1 files").arg(n); }
+
+bool HasControlCharacters(const QString& text) {
+  for (QChar c : text) {
+    if (c.category() == QChar::Other_Control) return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -84,6 +106,18 @@ void CRecoveryDlg::accept() {
                 QString::fromLatin1(msgbox::kCaption), msgbox::kNotice);
     return;
   }
+  if (HasControlCharacters(text)) {
+    // Such a name is nearly always a paste gone wrong, and no file manager
+    // would show the folder it made in a way the user could find again.
+    XMessageBox(this, QStringLiteral("The output folder name contains control characters. Please choose another folder."),
+                QString::fromLatin1(msgbox::kCaption), msgbox::kNotice);
+    return;
+  }
+  QString problem;
+  if (!MakeOutputFolder(text, &problem)) {
+    XMessageBox(this, problem, QString::fromLatin1(msgbox::kCaption), msgbox::kNotice);
+    return;
+  }
   combo_->AddToHistory(text);
   combo_->SaveHistory(settings_, kGroup, kKey);
   settings_.sync();
@@ -101,6 +135,81 @@ SavingReport SaveEntries(const std::vector<CDirEntry*>& selection, const QString
   return report;
 }
 
+bool MakeOutputFolder(const QString& folder, QString* problem) {
+  const std::filesystem::path path(folder.toStdString());
+  std::error_code ec;
+  std::filesystem::create_directories(path, ec);
+  QString why;
+  if (ec) {
+    why = QString::fromStdString(ec.message());
+  } else if (!std::filesystem::is_directory(path, ec)) {
+    why = QStringLiteral("something that is not a folder is in the way");
+  } else {
+    return true;
+  }
+  if (problem) *problem = QStringLiteral("The output folder %1 cannot be created: %2.").arg(Shown(folder), why);
+  return false;
+}
+
+QString SavingSummaryText(const SavingReport& report, const QString& folder, QString* details) {
+  const std::size_t shorts = report.ShortCount();
+  const std::size_t whole = report.saved.size() - shorts;
+  const QString where = Shown(folder);
+  QStringList lines;
+  switch (report.outcome) {
+    case SavingOutcome::Finished:
+      lines << (whole == 0 && shorts == 0 ? QStringLiteral("No file was saved to %1.").arg(where)
+                                          : QStringLiteral("%1 saved to %2.").arg(Files(whole), where));
+      break;
+    case SavingOutcome::Stopped:
+      lines << QStringLiteral("Saving was cancelled. %1 had been saved to %2 before it.").arg(Files(whole), where);
+      break;
+    case SavingOutcome::Failed:
+      lines << QStringLiteral("Saving stopped at an error: %1").arg(QString::fromStdString(report.failure))
+            << QStringLiteral("%1 had been saved to %2 before it.").arg(Files(whole), where);
+      break;
+  }
+  if (shorts > 0) lines << QStringLiteral("%1 saved short: parts of them could not be read.").arg(Files(shorts));
+  if (!report.skipped.empty()) lines << QStringLiteral("%1 skipped.").arg(report.skipped.size());
+  if (!report.incomplete.empty()) {
+    lines << QStringLiteral("%1 left incomplete and removed.").arg(Files(report.incomplete.size()));
+  }
+  if (report.outcome != SavingOutcome::Finished && report.NotStarted() > 0) {
+    lines << QStringLiteral("%1 not started.").arg(Files(report.NotStarted()));
+  }
+  if (details) {
+    QStringList more;
+    for (const SavedFile& f : report.saved) {
+      for (const std::string& p : f.problems) {
+        more << QStringLiteral("Saved short: %1: %2").arg(QString::fromStdString(f.outputPath), QString::fromStdString(p));
+      }
+    }
+    for (const SkippedEntry& e : report.skipped) {
+      more << QStringLiteral("Skipped: %1: %2").arg(QString::fromStdString(e.outputPath), QString::fromStdString(e.reason));
+    }
+    for (const SkippedEntry& e : report.incomplete) {
+      more << QStringLiteral("Incomplete: %1: %2").arg(QString::fromStdString(e.outputPath), QString::fromStdString(e.reason));
+    }
+    *details = more.join(u'\n');
+  }
+  return lines.join(u'\n');
+}
+
+void ShowSavingSummary(const SavingReport& report, const QString& folder, QWidget* parent) {
+  QString details;
+  const QString text = SavingSummaryText(report, folder, &details);
+  const bool clean = report.outcome == SavingOutcome::Finished && details.isEmpty();
+  QMessageBox box(clean ? QMessageBox::Information : QMessageBox::Warning, QString::fromLatin1(msgbox::kCaption), text,
+                  QMessageBox::Ok, parent);
+  box.setObjectName(QStringLiteral("SavingSummary"));
+  if (!details.isEmpty()) box.setDetailedText(details);
+  QPushButton* open = box.addButton(QStringLiteral("Open Folder"), QMessageBox::ActionRole);
+  open->setObjectName(QStringLiteral("openFolder"));
+  box.setDefaultButton(QMessageBox::Ok);
+  box.exec();
+  if (box.clickedButton() == open) QDesktopServices::openUrl(QUrl::fromLocalFile(Shown(folder)));
+}
+
 bool RecoverEntries(const std::vector<CDirEntry*>& selection, QSettings& settings, QtJobRunner& runner,
                     QWidget* parent, SavingReport* report) {
   CRecoveryDlg dialog(settings, parent);
@@ -113,6 +222,7 @@ bool RecoverEntries(const std::vector<CDirEntry*>& selection, QSettings& setting
     return false;
   }
   SavingReport r = SaveEntries(selection, dialog.OutputFolder(), runner, nullptr);
+  ShowSavingSummary(r, dialog.OutputFolder(), parent);
   if (report) *report = std::move(r);
   return true;
 }

@@ -44,8 +44,21 @@ class CRecoveryDlg : public QDialog {
 SavingReport SaveEntries(const std::vector<CDirEntry*>& selection, const QString& outputFolder, QtJobRunner& runner,
                          QWidget* owner = nullptr);
 
-// The Recover command: "Files Recovery", then, when it ends with Save,
-// the saving. False when the user cancelled the first dialog.
+// Creates `folder` with every missing parent. False with one sentence in
+// `problem` when it cannot be made (or something else stands there).
+bool MakeOutputFolder(const QString& folder, QString* problem);
+
+// What the summary at the end of a saving says: how many files were saved
+// to which folder, then those saved short, skipped, cut off or never
+// started; `details` gets one line per such file.
+QString SavingSummaryText(const SavingReport& report, const QString& folder, QString* details = nullptr);
+// Shows the summary ("SavingSummary") over `parent`, with a button that
+// opens the folder in the desktop's file manager.
+void ShowSavingSummary(const SavingReport& report, const QString& folder, QWidget* parent);
+
+// The Recover command: "Files Recovery" (which creates the output folder),
+// then, when it ends with Save, the saving and its summary. False when the
+// user cancelled the first dialog.
 bool RecoverEntries(const std::vector<CDirEntry*>& selection, QSettings& settings, QtJobRunner& runner,
                     QWidget* parent = nullptr, SavingReport* report = nullptr);
 

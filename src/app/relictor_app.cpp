@@ -4,6 +4,7 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
+#include <QMessageBox>
 #include <QProcess>
 #include <QSettings>
 #include <QUrl>
@@ -102,10 +103,36 @@ bool CRelictorApp::CheckForUpdateAtStartup() {
   return relictor::update::NewerReleaseAtStartup(options, patchwellFolder_);
 }
 
+namespace {
+
+QString HelpPath(const QString& page) {
+  return QStringLiteral("help/") + (page.isEmpty() ? QStringLiteral("index.html") : page);
+}
+
+}  // namespace
+
 bool CRelictorApp::WinHelp(const QString& page) {
-  QString file = FindDataFile(QStringLiteral("help/") + (page.isEmpty() ? QStringLiteral("index.html") : page));
+  QString file = FindDataFile(HelpPath(page));
   if (file.isEmpty()) return false;
   return QDesktopServices::openUrl(QUrl::fromLocalFile(file));
+}
+
+bool CRelictorApp::ShowHelp(QWidget* parent, const QString& page) {
+  const QString file = FindDataFile(HelpPath(page));
+  QString problem;
+  if (file.isEmpty()) {
+    problem = QStringLiteral("The help page %1 is not installed.").arg(HelpPath(page));
+  } else if (!QDesktopServices::openUrl(QUrl::fromLocalFile(file))) {
+    problem = QStringLiteral("No web browser could be started to show the help. Open %1 in a browser to read it.")
+                  .arg(file);
+  } else {
+    return true;
+  }
+  QMessageBox box(QMessageBox::Information, QString::fromLatin1(kApplication), problem, QMessageBox::Ok, parent);
+  box.setObjectName(QStringLiteral("HelpProblem"));
+  box.setTextInteractionFlags(Qt::TextSelectableByMouse);
+  box.exec();
+  return false;
 }
 
 void CRelictorApp::StopSearchOn(const relictor::CVolumeDriver* volume) {

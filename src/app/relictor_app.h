@@ -65,8 +65,11 @@ class CRelictorApp : public QObject {
   bool CheckForUpdateAtStartup();
 
   // Opens a help page ("index.html" when empty) in the desktop's browser.
-  // False when the help pages cannot be found.
+  // False when the help pages cannot be found or no browser starts.
   bool WinHelp(const QString& page = QString());
+  // WinHelp, and when it fails one message over `parent` that says why
+  // and where the pages are.
+  bool ShowHelp(QWidget* parent, const QString& page = QString());
 
   // Stops a background search that reads `volume` (any volume when null)
   // before the interface thread reads that volume's folders, so that no

@@ -116,8 +116,8 @@ CSearchDlg::CSearchDlg(QWidget* parent) : QWidget(parent) {
   dateKind_->setCurrentIndex(0);
   fromLabel_ = new QLabel("From", this);
   toLabel_ = new QLabel("To", this);
-  // The pickers show the date alone but keep the time of day they were
-  // given (the moment the pane was made), and the whole value is compared.
+  // The pickers show the date alone; the search takes From from the start
+  // of its day and To to the end of its day.
   const QDateTime now = QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch());
   const QString shortDate = QLocale().dateFormat(QLocale::ShortFormat);
   for (QDateTimeEdit** edit : {&dateFrom_, &dateTo_}) {
@@ -273,12 +273,15 @@ SearchCriteria CSearchDlg::Criteria() {
   c.sizeFilter = sizeFilter_->isChecked();
   ReadBound(sizeLow_, lowBound_);
   ReadBound(sizeHigh_, highBound_);
-  c.sizeLow = lowBound_;
-  c.sizeHigh = highBound_;
+  // The bounds are whole KiB, as the label says, and count as inside;
+  // both fit in 32 bits, so the byte counts cannot overflow.
+  c.inclusive = true;
+  c.sizeLow = lowBound_ * 1024;
+  c.sizeHigh = highBound_ * 1024;
   c.dateFilter = dateFilter_->isChecked();
   c.dateKind = dateKind_->currentText() == "Modify Date" ? kDateModified : kDateCreated;
-  c.dateFrom = dateFrom_->dateTime().toSecsSinceEpoch();
-  c.dateTo = dateTo_->dateTime().toSecsSinceEpoch();
+  c.dateFrom = QDateTime(dateFrom_->date(), QTime(0, 0)).toSecsSinceEpoch();
+  c.dateTo = QDateTime(dateTo_->date(), QTime(23, 59, 59)).toSecsSinceEpoch();
   return c;
 }
 

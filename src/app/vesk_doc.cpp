@@ -4,7 +4,9 @@
 #include <unistd.h>
 
 #include <QDir>
+#include <QFileInfo>
 #include <cerrno>
+#include <utility>
 
 #include "app/relictor_app.h"
 #include "readers/reader_factory.h"
@@ -40,6 +42,7 @@ std::vector<CPhysicalDriver*> CVeskDoc::GetPhysicalDrives() {
     relictor::EnumPhysicalDrives(list, named, true);
     for (auto& disk : list.disks) physicalDrives_.push_back(std::move(disk));
     for (const auto& p : list.problems) problems_ << ExplainOpenProblem(QString::fromStdString(p));
+    for (const QString& path : std::exchange(opened_, {})) AddPhysicalSource(path);
   }
   std::vector<CPhysicalDriver*> out;
   for (auto& d : physicalDrives_) out.push_back(d.get());
@@ -74,7 +77,51 @@ std::vector<CVolumeDriver*> CVeskDoc::OpenSource(const QString& path) {
   Fill();
   std::vector<CVolumeDriver*> added;
   Examine({relictor::ExamineSource(path.toStdString())}, &added);
+  // An image whose volumes are not found (its partition table lost) is
+  // just the one to walk for lost volumes.
+  AddPhysicalSource(path);
   return added;
+}
+
+namespace {
+
+// One name for one file, however it was reached.
+QString SameFileKey(const QString& path) {
+  const QFileInfo info(path);
+  const QString canonical = info.canonicalFilePath();
+  return canonical.isEmpty() ? info.absoluteFilePath() : canonical;
+}
+
+}  // namespace
+
+void CVeskDoc::AddPhysicalSource(const QString& path) {
+  if (path.isEmpty()) return;
+  if (!physicalFilled_) {
+    opened_ << path;
+    return;
+  }
+  const QString key = SameFileKey(path);
+  for (const auto& disk : physicalDrives_) {
+    if (SameFileKey(QString::fromStdString(disk->GetSourcePath())) == key) return;
+  }
+  // Disk numbers go up to 127, as the system's disks are numbered.
+  const int number = static_cast<int>(physicalDrives_.size());
+  if (number >= 128) return;
+  auto disk = std::make_unique<CPhysicalDriver>(number, path.toStdString());
+  // A source that cannot be read as a disk was reported when it was
+  // opened; it is simply not offered.
+  if (disk->ProbeDisk()) physicalDrives_.push_back(std::move(disk));
+}
+
+CVolumeDriver* CVeskDoc::HeldVolume(const QString& source, std::uint64_t startSector) const {
+  const QString key = SameFileKey(source);
+  for (const auto& d : drives_.Drives()) {
+    if (d.reader->PartitionStart() == startSector && !d.sourcePath.empty() &&
+        SameFileKey(QString::fromStdString(d.sourcePath)) == key) {
+      return d.reader.get();
+    }
+  }
+  return nullptr;
 }
 
 void CVeskDoc::Examine(const std::vector<relictor::SourceReport>& reports, std::vector<CVolumeDriver*>* added) {
@@ -94,9 +141,11 @@ void CVeskDoc::Examine(const std::vector<relictor::SourceReport>& reports, std::
   }
 }
 
-CVolumeDriver* CVeskDoc::AddDrive(std::unique_ptr<CVolumeDriver> reader) {
+CVolumeDriver* CVeskDoc::AddDrive(std::unique_ptr<CVolumeDriver> reader, const QString& source) {
   Fill();
-  return drives_.Adopt(std::move(reader));
+  CVolumeDriver* raw = drives_.Adopt(std::move(reader));
+  if (raw && !source.isEmpty()) drives_.Drives().back().sourcePath = source.toStdString();
+  return raw;
 }
 
 QStringList CVeskDoc::TakeProblems() {

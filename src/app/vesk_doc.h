@@ -25,8 +25,9 @@ class CVeskDoc {
 
   // The volume readers, filled on the first request.
   std::vector<relictor::CVolumeDriver*> GetDrives();
-  // The readers of whole disks, filled on the first request (the system's
-  // readable disks and every source named on the command line).
+  // The readers of whole disks, filled on the first request: the system's
+  // readable disks and every source named on the command line or opened
+  // with OpenSource (each once).
   std::vector<relictor::CPhysicalDriver*> GetPhysicalDrives();
 
   // Opens one more image or device and appends a reader for each of its
@@ -34,8 +35,12 @@ class CVeskDoc {
   // the list that TakeProblems hands out.
   std::vector<relictor::CVolumeDriver*> OpenSource(const QString& path);
   // Appends a reader that another part made (a volume found on a disk by
-  // the lost-volume search); the document owns it from now on.
-  relictor::CVolumeDriver* AddDrive(std::unique_ptr<relictor::CVolumeDriver> reader);
+  // the lost-volume search) from the disk or image `source`; the document
+  // owns it from now on.
+  relictor::CVolumeDriver* AddDrive(std::unique_ptr<relictor::CVolumeDriver> reader, const QString& source = {});
+  // The volume held already that starts at `startSector` of the disk or
+  // image `source` (the same file, however it was named), or null.
+  relictor::CVolumeDriver* HeldVolume(const QString& source, std::uint64_t startSector) const;
 
   // Problems found while opening sources since the last call, one
   // sentence each, worded for the window's user.
@@ -48,9 +53,13 @@ class CVeskDoc {
 
  private:
   void Fill();
+  // Adds the disk or image `path` to the disks once it is not there yet.
+  void AddPhysicalSource(const QString& path);
   void Examine(const std::vector<relictor::SourceReport>& reports, std::vector<relictor::CVolumeDriver*>* added);
 
   QStringList sources_;
+  // Sources opened with OpenSource before the disks were first listed.
+  QStringList opened_;
   bool filled_ = false;
   bool physicalFilled_ = false;
   // Letters go on across every source the window opens, so that two

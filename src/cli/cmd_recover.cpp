@@ -113,11 +113,18 @@ void PrintReport(const SavingReport& report, const std::string& outputFolder, st
   for (const SkippedEntry& s : report.skipped) {
     std::fprintf(out, "skipped  %12s  %s: %s\n", "", TerminalSafe(s.outputPath).c_str(), TerminalSafe(s.reason).c_str());
   }
+  for (const SkippedEntry& s : report.incomplete) {
+    std::fprintf(out, "CUT OFF  %12s  %s: %s\n", "", TerminalSafe(s.outputPath).c_str(), TerminalSafe(s.reason).c_str());
+  }
   std::size_t whole = report.saved.size() - report.ShortCount();
   std::fprintf(out, "%zu of %u file%s saved whole (%s) into %s", whole, report.total, report.total == 1 ? "" : "s",
               Bytes(report.bytesWritten).c_str(), TerminalSafe(outputFolder).c_str());
   if (report.ShortCount() > 0) std::fprintf(out, ", %zu saved short", report.ShortCount());
   if (!report.skipped.empty()) std::fprintf(out, ", %zu skipped", report.skipped.size());
+  if (!report.incomplete.empty()) std::fprintf(out, ", %zu cut off and removed", report.incomplete.size());
+  if (report.outcome != SavingOutcome::Finished && report.NotStarted() > 0) {
+    std::fprintf(out, ", %u not started", report.NotStarted());
+  }
   std::fprintf(out, "\n");
 }
 

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <string>
 
 namespace relictor {
 
@@ -14,6 +15,9 @@ bool FdOutputFile::Write(const void* data, std::size_t length) {
     ssize_t n = ::write(fd_, p, length);
     if (n < 0) {
       if (errno == EINTR) continue;
+      // The reader gives up on a failed write; the reason (a full disk, a
+      // file too large for the output's file system) is the output's.
+      NoteProblem(std::string("the output could not be written: ") + std::strerror(errno));
       return false;
     }
     p += n;

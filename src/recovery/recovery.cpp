@@ -139,6 +139,12 @@ std::size_t SavingReport::ShortCount() const {
   return n;
 }
 
+std::uint32_t SavingReport::NotStarted() const {
+  std::uint64_t done = saved.size() + incomplete.size();
+  for (const auto& s : skipped) done += s.folder ? 0 : 1;
+  return done >= total ? 0 : static_cast<std::uint32_t>(total - done);
+}
+
 // ---------------------------------------------------------------------------
 // Output folders
 
@@ -447,22 +453,42 @@ bool SavingRun::WriteFile(CFSFile& file, OutputFolder& folder, const std::string
   record.problems = out.Problems();
   if (::fstat(fd, &st) == 0) record.written = static_cast<std::uint64_t>(st.st_size);
   else record.written = out.BytesWritten();
-  ApplyTimes(file, fd);
+  // The entry's times go only onto a file that was written to its end: a
+  // cut-off file must not pass for the original.
+  if (ok) ApplyTimes(file, fd);
   if (::close(fd) != 0) {
     record.problems.push_back("the file could not be written to the end: " + SystemText(errno));
     ok = false;
   }
   const bool stopped = !ok && IsStopRequested();
-  if (record.written < record.size && record.problems.empty()) {
-    // A reader that delivered less without saying why must not pass for a
-    // whole file.
-    record.problems.push_back((stopped ? "saving was stopped: saved " : "saved only ") +
-                              std::to_string(record.written) + " of " + std::to_string(record.size) + " bytes");
+  if (ok) {
+    if (record.written < record.size && record.problems.empty()) {
+      // A reader that delivered less without saying why must not pass for
+      // a whole file.
+      record.problems.push_back("saved only " + std::to_string(record.written) + " of " +
+                                std::to_string(record.size) + " bytes");
+    }
+    report_.bytesWritten += record.written;
+    report_.saved.push_back(std::move(record));
+    return true;
   }
-  report_.bytesWritten += record.written;
-  std::string lastProblem = record.problems.empty() ? std::string() : record.problems.back();
-  report_.saved.push_back(std::move(record));
-  if (ok) return true;
+
+  // The file was cut off. What was written of it goes again (it was made
+  // by this run: O_EXCL above), so that nothing in the output folder looks
+  // saved that is not; the report tells what happened to it.
+  std::string reason;
+  if (stopped) {
+    reason = "saving was stopped after " + std::to_string(record.written) + " of " + std::to_string(record.size) +
+             " bytes";
+  } else {
+    reason = record.problems.empty() ? std::string("the reader could not save the file") : record.problems.back();
+  }
+  if (::unlinkat(folder.Fd(), name.c_str(), 0) != 0 && errno != ENOENT) {
+    reason += "; the incomplete file could not be removed: " + SystemText(errno);
+  } else {
+    reason += "; the incomplete file was removed";
+  }
+  report_.incomplete.push_back({record.entryPath, path, reason, false});
   if (stopped) {
     Stopped();
     return false;
@@ -470,7 +496,7 @@ bool SavingRun::WriteFile(CFSFile& file, OutputFolder& folder, const std::string
   // A reader that cannot deliver a file ends the saving without a notice,
   // but the run must not pass for a finished one.
   report_.outcome = SavingOutcome::Failed;
-  report_.failure = path + ": " + (lastProblem.empty() ? std::string("the reader could not save the file") : lastProblem);
+  report_.failure = path + ": " + reason;
   return false;
 }
 

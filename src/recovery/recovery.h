@@ -98,7 +98,7 @@ struct SkippedEntry {
 
 enum class SavingOutcome {
   Finished,  // every selected entry was saved or deliberately skipped
-  Stopped,   // a stop was requested; what was written so far stays
+  Stopped,   // a stop was requested; the files saved whole so far stay
   Failed,    // an output file could not be created or written
 };
 
@@ -107,11 +107,19 @@ struct SavingReport {
   std::uint32_t total = 0;  // files counted before saving
   std::vector<SavedFile> saved;
   std::vector<SkippedEntry> skipped;
+  // Files whose writing was cut off by a stop or a failure: what had been
+  // written of them is removed again, so that no output file looks whole
+  // that is not. `reason` says what cut it off.
+  std::vector<SkippedEntry> incomplete;
   std::string failure;        // what stopped a failed run
   bool failureShown = false;  // the failure was shown through the prompter
   std::uint64_t bytesWritten = 0;
   // Files among `saved` that carry problems (saved short).
   std::size_t ShortCount() const;
+  // Counted files that were neither saved, cut off, nor skipped one by
+  // one: after a stop or a failure, the ones never started (the files of
+  // a skipped folder count here too).
+  std::uint32_t NotStarted() const;
 };
 
 // One saving run: the output folder, the display, the prompter, the two

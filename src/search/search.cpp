@@ -124,11 +124,12 @@ bool MatchesCriteria(CDirEntry& e, const SearchCriteria& c) {
   if (!MatchWildcard(e.name, pattern, c.matchCase)) return false;
   if (c.sizeFilter) {
     std::uint64_t s = e.GetSize();
-    if (!(s > c.sizeLow && s < c.sizeHigh)) return false;
+    if (c.inclusive ? !(s >= c.sizeLow && s <= c.sizeHigh) : !(s > c.sizeLow && s < c.sizeHigh)) return false;
   }
   if (c.dateFilter) {
     EntryTime t = c.dateKind == kDateModified ? e.modified : e.created;
-    if (t == kNoTime || !(t > c.dateFrom && t < c.dateTo)) return false;
+    if (t == kNoTime) return false;
+    if (c.inclusive ? !(t >= c.dateFrom && t <= c.dateTo) : !(t > c.dateFrom && t < c.dateTo)) return false;
   }
   return true;
 }

@@ -18,6 +18,7 @@ struct SearchCriteria {
   bool matchCase = false;
   bool recurse = false;
   // Size strictly between the bounds, in bytes (not scaled to kilobytes).
+  // With `inclusive` a size or time equal to a bound passes too.
   bool sizeFilter = false;
   std::uint64_t sizeLow = 0;
   std::uint64_t sizeHigh = 0;
@@ -27,6 +28,7 @@ struct SearchCriteria {
   int dateKind = 0;
   EntryTime dateFrom = 0;
   EntryTime dateTo = 0;
+  bool inclusive = false;
 };
 
 inline constexpr int kDateCreated = 0;

@@ -9,6 +9,7 @@
 #include <cstdlib>
 
 #include "app/folders_tree_dlg.h"
+#include "app/list_test_support.h"
 #include "app/main_frame.h"
 #include "app/relictor_app.h"
 #include "app/vesk_view.h"
@@ -105,6 +106,7 @@ QString RunAndCloseMessageBox(const std::function<void()>& action) {
     if (box == nullptr) return;
     *text = box->text();
     if (!box->detailedText().isEmpty()) *text += QLatin1Char('\n') + box->detailedText();
+    relictor::test::MaybeShoot(box, box->objectName().isEmpty() ? QStringLiteral("message") : box->objectName());
     box->done(QMessageBox::Ok);
   });
   timer->start();

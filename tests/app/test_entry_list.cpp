@@ -221,15 +221,16 @@ class EntryListTest : public QObject {
     QCOMPARE(Column(list, 4).mid(0, 4), (QStringList{"Existing", "Excellent", "Good", "Poor"}));
     QCOMPARE(list.Model()->EntryAt(5)->IsFolder(), true);
 
-    // Another folder is sorted on FileName in the direction kept.
-    other.File("x", {});
-    other.File("y", {});
+    // Another folder keeps the user's sort: column and direction.
+    ClickHeader(list, 1);
+    other.File("x", {1, 2, 3});
+    other.File("y", {1});
     other.Folder("sub");
     list.SetEntries(&other.children);
-    QCOMPARE(list.SortColumn(), 0);
-    QCOMPARE(h->sortIndicatorSection(), 0);
-    QCOMPARE(h->sortIndicatorOrder(), Qt::DescendingOrder);
-    QCOMPARE(Column(list, 0), (QStringList{"y", "x", "sub"}));
+    QCOMPARE(list.SortColumn(), 1);
+    QCOMPARE(h->sortIndicatorSection(), 1);
+    QCOMPARE(h->sortIndicatorOrder(), Qt::AscendingOrder);
+    QCOMPARE(Column(list, 0), (QStringList{"sub", "y", "x"}));
   }
 
   // Before a folder is read again (the lost files scanned anew) its

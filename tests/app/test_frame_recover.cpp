@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QToolBar>
 #include <QToolButton>
@@ -55,8 +56,19 @@ class FrameRecoverTest : public QObject {
     });
     auto* button = qobject_cast<QToolButton*>(frame->ToolBar()->widgetForAction(frame->Action(CMainFrame::kRecover)));
     QVERIFY(button);
+    // The saving ends with its summary.
+    QString summary;
+    auto summed = apptest::WhenDialogShows(QStringLiteral("SavingSummary"), [&summary](QDialog* d) {
+      summary = static_cast<QMessageBox*>(d)->text();
+      d->accept();
+    });
     QTest::mouseClick(button, Qt::LeftButton);
     QVERIFY(*asked);
+    QVERIFY(*summed);
+    int files = 0;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(out)) files += e.is_regular_file() ? 1 : 0;
+    QCOMPARE(summary, (files == 1 ? QString("1 file") : QString("%1 files").arg(files)) + " saved to " +
+                          QString::fromStdString(out) + ".");
 
     // The deleted file comes back whole under its shown name, the folder
     // with what the reader lists in it.

@@ -34,8 +34,9 @@ class LostDriversTest : public QObject {
   std::string disk_;
 
   // Walks the disk `image` through the three dialogs, choosing the disk
-  // whose source is `image`. Returns the number of volumes found.
-  int Walk(CMainFrame* frame, const std::string& image) {
+  // whose source is `image`. Returns the number of volumes added; what a
+  // message box said at the end goes to `said`.
+  int Walk(CMainFrame* frame, const std::string& image, QString* said = nullptr) {
     bool chose = false, ranged = false;
     relictor::test::panes::WhenModal([&](QWidget* w) {
       auto* dlg = qobject_cast<CFindLostDriversDlg*>(w);
@@ -60,7 +61,8 @@ class LostDriversTest : public QObject {
       QTest::mouseClick(dlg->findChild<QPushButton*>("ok"), Qt::LeftButton);
     });
     const int before = static_cast<int>(frame->Document()->GetDrives().size());
-    frame->Action(CMainFrame::kFindLostDrivers)->trigger();
+    const QString text = apptest::RunAndCloseMessageBox([frame] { frame->Action(CMainFrame::kFindLostDrivers)->trigger(); });
+    if (said) *said = text;
     relictor::test::panes::WaitFor([] { return QApplication::activeModalWidget() == nullptr; }, 60000);
     if (!chose || !ranged) return -1;
     return static_cast<int>(frame->Document()->GetDrives().size()) - before;
@@ -136,9 +138,36 @@ class LostDriversTest : public QObject {
     QCOMPARE(results->List()->Model()->EntryAt(0)->name, std::string("song.mp3"));
     QCOMPARE(results->List()->Model()->EntryAt(0)->GetLocation(), std::string("LostDriver_40961\\music\\"));
 
-    // A second walk finds the same volumes again, as new drives.
+    // A second walk finds the same volumes, which the window holds already:
+    // nothing is added, the user hears so, and the first is selected.
+    QString said;
+    QCOMPARE(Walk(frame, disk_, &said), 0);
+    QCOMPARE(search->LookIn()->count(), lines + 2);
+    QVERIFY2(said.contains("already open") && said.contains("LostDriver_2049") && said.contains("LostDriver_40961"),
+             qPrintable(said));
+    QCOMPARE(frame->NavigationPane()->SelectedNode(), node);
+  }
+
+  void anImageOpenedLaterIsOfferedToo() {
+    const std::string other = apptest::Scratch() / "other.img";
+    QVERIFY(apptest::Shell("rm -f " + Quote(other) + " && mkfs.fat -C -F 12 " + Quote(other) + " 2048 >/dev/null"));
+    apptest::Window window({QString::fromStdString(other)});
+    CMainFrame* frame = window.Frame();
+    // The disk's table is gone, so opening it finds no volume; it is the
+    // disk to walk all the same, and it is offered once however often it
+    // is opened.
+    for (int i = 0; i < 2; ++i) {
+      apptest::RunAndCloseMessageBox([&] { frame->OpenImage(QString::fromStdString(disk_)); });
+    }
+    int offered = 0;
+    for (CPhysicalDriver* d : frame->Document()->GetPhysicalDrives()) offered += d->GetSourcePath() == disk_ ? 1 : 0;
+    QCOMPARE(offered, 1);
     QCOMPARE(Walk(frame, disk_), 2);
-    QCOMPARE(search->LookIn()->count(), lines + 4);
+    // An image opened after the disks were first listed joins the list.
+    const std::string late = apptest::Scratch() / "late.img";
+    QVERIFY(apptest::Shell("cp " + Quote(disk_) + " " + Quote(late)));
+    apptest::RunAndCloseMessageBox([&] { frame->OpenImage(QString::fromStdString(late)); });
+    QCOMPARE(Walk(frame, late), 2);
   }
 
   void randomBytesEndQuietly() {

@@ -1,13 +1,15 @@
 // Recovering a selection from a FAT image through the two dialogs as a
-// user does: the output folder typed or browsed, the overwrite questions
-// answered Yes, Yes to All and No, the saved bytes compared with the
-// originals; Cancel while counting and while saving, with the window
-// serving events all along.
+// user does: the output folder typed or browsed (and created when it is
+// new), the overwrite questions answered Yes, Yes to All and No, the saved
+// bytes compared with the originals, the summary at the end; Cancel while
+// counting and while saving, with the window serving events all along.
 
 #include <unistd.h>
 
 #include <QComboBox>
+#include <QDesktopServices>
 #include <QHeaderView>
+#include <QMessageBox>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -92,7 +94,46 @@ class Heartbeat {
   QTimer timer_;
 };
 
+// Closes the summary that ends a recovery with OK, or with Open Folder,
+// and keeps what it said.
+class SummaryReader : public QObject {
+ public:
+  explicit SummaryReader(bool openFolder = false) : openFolder_(openFolder) {
+    connect(&timer_, &QTimer::timeout, this, &SummaryReader::Poll);
+    timer_.start(20);
+  }
+  int shown = 0;
+  QString text, details;
+
+ private:
+  void Poll() {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (!box || box->objectName() != "SavingSummary" || box == last_) return;
+    last_ = box;
+    ++shown;
+    text = box->text();
+    details = box->detailedText();
+    MaybeShoot(box, "saving-summary-" + QString::number(shown));
+    QAbstractButton* button = openFolder_ ? FindButton(box, "Open Folder") : box->button(QMessageBox::Ok);
+    QTimer::singleShot(0, box, [button, box] {
+      if (button) QTest::mouseClick(button, Qt::LeftButton);
+      else box->reject();
+    });
+  }
+  bool openFolder_;
+  QTimer timer_;
+  QPointer<QMessageBox> last_;
+};
+
 }  // namespace
+
+// Stands in for the desktop's file manager and browser.
+class UrlRecorder : public QObject {
+  Q_OBJECT
+ public:
+  QList<QUrl> opened;
+  Q_INVOKABLE void Open(const QUrl& url) { opened << url; }
+};
 
 class RecoveryTest : public QObject {
   Q_OBJECT
@@ -119,12 +160,17 @@ class RecoveryTest : public QObject {
     QCOMPARE(list.SelectedCount(), names.size());
   }
 
-  SavingReport Recover(CEntryListCtrl& list) {
+  SavingReport Recover(CEntryListCtrl& list, bool openFolder = false) {
     SavingReport report;
+    SummaryReader summary(openFolder);
     const bool saved = RecoverEntries(list.SelectedEntries(), *settings_, *runner_, &list, &report);
     if (!saved) report.outcome = SavingOutcome::Failed;
+    lastSummary_ = summary.text;
+    summaries_ += summary.shown;
     return report;
   }
+  QString lastSummary_;
+  int summaries_ = 0;
 
  private slots:
   void initTestCase() {
@@ -190,6 +236,96 @@ class RecoveryTest : public QObject {
     CRecoveryDlg again(*settings_);
     QCOMPARE(again.Combo()->currentText(), QString::fromStdString(*dir_ / "out"));
     QCOMPARE(again.Combo()->count(), 1);
+  }
+
+  void aNewNestedFolderIsCreatedAndTheSummaryOpensIt() {
+    CEntryListCtrl list;
+    list.resize(700, 400);
+    list.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&list));
+    list.SetEntries(&volume_->GetRoot()->children);
+    Select(list, {"A.BIN", "B.TXT"});
+    const std::string nested = *dir_ / "new/holiday 2020/photos";
+    UrlRecorder desktop;
+    QDesktopServices::setUrlHandler("file", &desktop, "Open");
+    {
+      ModalDriver driver;
+      driver.Then(SaveInto(QString::fromStdString(nested)));
+      const int before = summaries_;
+      SavingReport report = Recover(list, true);
+      QCOMPARE(driver.Left(), std::size_t(0));
+      QCOMPARE(summaries_, before + 1);
+      QCOMPARE(int(report.outcome), int(SavingOutcome::Finished));
+      QCOMPARE(lastSummary_, QString::fromStdString("2 files saved to " + nested + "."));
+      QCOMPARE(Bytes(nested + "/A.BIN"), originals_["a.bin"]);
+      QCOMPARE(Bytes(nested + "/B.TXT"), originals_["b.txt"]);
+    }
+    QDesktopServices::unsetUrlHandler("file");
+    QCOMPARE(desktop.opened, QList<QUrl>{QUrl::fromLocalFile(QString::fromStdString(nested))});
+
+    // A folder that cannot be made (a file stands in its path), and a name
+    // with a control character: one clear message each, and the dialog
+    // stays for another choice.
+    WriteFile(*dir_ / "blocker", "x");
+    const struct {
+      std::string folder;
+      QString says;
+    } refused[] = {{*dir_ / "blocker/sub", "cannot be created"}, {*dir_ / "tab\there", "control characters"}};
+    for (const auto& c : refused) {
+      ModalDriver driver;
+      QString message;
+      bool stayed = false;
+      // Typed text cannot hold a tab (the key moves the focus); it comes
+      // with a paste.
+      driver.Then([&](QWidget* w) {
+        if (w->objectName() != "CRecoveryDlg") return false;
+        QTimer::singleShot(0, w, [w, &c] {
+          w->findChild<QComboBox*>("outputFolder")->lineEdit()->setText(QString::fromStdString(c.folder));
+          QTest::mouseClick(w->findChild<QPushButton*>("save"), Qt::LeftButton);
+        });
+        return true;
+      });
+      driver.Then([&](QWidget* w) {
+        MaybeShoot(w, "output-folder-refused");
+        return AnswerBox("OK", &message)(w);
+      });
+      driver.Then([&](QWidget* w) {
+        if (w->objectName() != "CRecoveryDlg") return false;
+        stayed = true;
+        static_cast<QDialog*>(w)->reject();
+        return true;
+      });
+      QCOMPARE(int(Recover(list).outcome), int(SavingOutcome::Failed));  // the dialog was cancelled
+      QCOMPARE(driver.Left(), std::size_t(0));
+      QVERIFY2(message.contains(c.says), qPrintable(message));
+      QVERIFY(stayed);
+    }
+    QVERIFY(!fs::exists(*dir_ / "blocker/sub"));
+  }
+
+  void theSummaryCountsWhatWasSavedShortSkippedAndLeftUnstarted() {
+    SavingReport r;
+    r.total = 6;
+    r.saved.push_back({"C:\\a", "/out/a", 10, 10, {}});
+    r.saved.push_back({"C:\\b", "/out/b", 10, 4, {"sector 7 could not be read"}});
+    r.skipped.push_back({"C:\\c", "/out/c", "a file of that name exists", false});
+    r.incomplete.push_back({"C:\\d", "/out/d", "saving was stopped after 5 of 10 bytes", false});
+    QString details;
+    r.outcome = SavingOutcome::Stopped;
+    QCOMPARE(SavingSummaryText(r, "/out/", &details),
+             QString("Saving was cancelled. 1 file had been saved to /out before it.\n"
+                     "1 file saved short: parts of them could not be read.\n1 skipped.\n"
+                     "1 file left incomplete and removed.\n2 files not started."));
+    QCOMPARE(details.split('\n').size(), 3);
+    QVERIFY(details.contains("/out/b: sector 7 could not be read"));
+    r.outcome = SavingOutcome::Failed;
+    r.failure = "/out/d: no space left on device";
+    QVERIFY(SavingSummaryText(r, "/out").startsWith("Saving stopped at an error: /out/d: no space left on device\n"
+                                                     "1 file had been saved to /out before it."));
+    r.outcome = SavingOutcome::Finished;
+    r.incomplete.clear();
+    QVERIFY(!SavingSummaryText(r, "/").contains("not started"));
+    QVERIFY(SavingSummaryText(r, "/").startsWith("1 file saved to /."));
   }
 
   void overwriteQuestionsAnsweredYesNoAndYesToAll() {
@@ -344,10 +480,10 @@ class RecoveryTest : public QObject {
       files.push_back(folder.Append(std::make_unique<SlowFile>("f" + std::to_string(i) + ".bin",
                                                                RandomBytes(400000, 100 + std::uint64_t(i)))));
     const std::string out = *dir_ / "cancel2";
-    fs::create_directories(out);
     ModalDriver driver;
     Heartbeat beat;
     QString counter, fileBar;
+    driver.Then(SaveInto(QString::fromStdString(out)));
     driver.Then(OnProgress("File Saving...", [&](QWidget* w) {
       auto* dlg = static_cast<CWorkerDlg*>(w);
       counter = dlg->CounterText();
@@ -357,31 +493,33 @@ class RecoveryTest : public QObject {
       fileBar = QString::number(bar->maximum());
       return true;
     }));
-    std::vector<CDirEntry*> selection;
-    for (auto* f : files) selection.push_back(f);
-    SavingReport report = SaveEntries(selection, QString::fromStdString(out + "/"), *runner_);
+    SavingReport report;
+    SummaryReader summary;
+    QVERIFY(RecoverEntries({&folder}, *settings_, *runner_, nullptr, &report));
     QCOMPARE(driver.Left(), std::size_t(0));
     QCOMPARE(fileBar, QString("12"));
     QCOMPARE(int(report.outcome), int(SavingOutcome::Stopped));
-    // What was saved before the stop is whole; the file being written
-    // stays as far as it got; nothing after it was started.
-    int whole = 0, started = 0;
+    // The files saved before the stop are whole and come first, in order;
+    // the one being written is gone again, so that nothing in the folder
+    // looks saved that is not; nothing after it was started.
+    int whole = 0;
     for (std::size_t i = 0; i < files.size(); ++i) {
-      const std::string path = out + "/f" + std::to_string(i) + ".bin";
+      const std::string path = out + "/slow/f" + std::to_string(i) + ".bin";
       if (!fs::exists(path)) continue;
-      ++started;
-      auto bytes = Bytes(path);
-      if (bytes == files[i]->data) {
-        ++whole;
-        QCOMPARE(int(i), whole - 1);  // whole files come first, in order
-      } else {
-        QVERIFY(bytes.size() < files[i]->data.size());
-        QVERIFY(std::equal(bytes.begin(), bytes.end(), files[i]->data.begin()));
-      }
+      QCOMPARE(Bytes(path), files[i]->data);
+      QCOMPARE(int(i), whole++);
     }
     QVERIFY(whole >= 3);
     QVERIFY(whole < 12);
-    QVERIFY(started <= whole + 1);
+    QCOMPARE(report.saved.size(), std::size_t(whole));
+    QCOMPARE(report.incomplete.size(), std::size_t(1));
+    QCOMPARE(summary.shown, 1);
+    QCOMPARE(summary.text, QString("Saving was cancelled. %1 files had been saved to %2 before it.\n"
+                                   "1 file left incomplete and removed.\n%3 files not started.")
+                               .arg(whole)
+                               .arg(QString::fromStdString(out))
+                               .arg(12 - whole - 1));
+    QVERIFY(summary.details.contains(QString::fromStdString(out + "/slow/f" + std::to_string(whole) + ".bin")));
   }
 
   void anEmptySelectionClosesAtOnce() {

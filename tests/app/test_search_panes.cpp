@@ -8,6 +8,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateTimeEdit>
+#include <QDialog>
 #include <QDockWidget>
 #include <QLineEdit>
 #include <QMenu>
@@ -17,7 +18,9 @@
 #include <QTimer>
 #include <QTreeView>
 
+#include <algorithm>
 #include <set>
+#include <tuple>
 
 #include "app/entry_list_ctrl.h"
 #include "app/main_frame.h"
@@ -195,37 +198,6 @@ class SearchPanesTest : public QObject {
     QCOMPARE(Results()->List()->Model()->index(0, 1).data().toString(), QString("C:\\"));
   }
 
-  void sizeBounds() {
-    SetBox(Pane()->SizeBox(), true);
-    Pane()->SizeLowEdit()->setText("0");
-    Pane()->SizeHighEdit()->setText("0");
-    QCOMPARE(Search("*"), std::vector<std::string>{});
-    // 1024 means 1024 bytes, and the bounds are exclusive.
-    Pane()->SizeLowEdit()->setText("1023");
-    Pane()->SizeHighEdit()->setText("1025");
-    QCOMPARE(Search("*"), (std::vector<std::string>{"a.txt"}));
-    QTest::keyClicks(Pane()->SizeHighEdit(), "x");  // digits only
-    QCOMPARE(Pane()->SizeHighEdit()->text(), QString("1025"));
-    SetBox(Pane()->SizeBox(), false);
-  }
-
-  void dates() {
-    SetBox(Pane()->DateBox(), true);
-    // Both pickers untouched: nothing lies strictly between.
-    QCOMPARE(Search("*"), std::vector<std::string>{});
-    Pane()->DateKindBox()->setCurrentIndex(1);  // "Modify Date"
-    Pane()->DateFromEdit()->setDate(QDate(2020, 1, 1));
-    Pane()->DateToEdit()->setDate(QDate(2021, 1, 1));
-    QCOMPARE(Search("*"), (std::vector<std::string>{"xyz"}));
-    Pane()->DateKindBox()->setCurrentIndex(0);  // "Create Date"
-    Pane()->DateFromEdit()->setDate(QDate(2023, 11, 1));
-    Pane()->DateToEdit()->setDate(QDate(2023, 12, 1));
-    std::vector<std::string> made = Search("*");
-    QVERIFY(std::find(made.begin(), made.end(), "a.txt") != made.end());
-    QVERIFY(std::find(made.begin(), made.end(), "xyz") == made.end());
-    SetBox(Pane()->DateBox(), false);
-  }
-
   void recursion() {
     SetBox(Pane()->RecurseBox(), false);
     QCOMPARE(Search("*.jpg"), (std::vector<std::string>{"gone.jpg"}));
@@ -285,9 +257,11 @@ class SearchPanesTest : public QObject {
     });
     Frame()->UpdateCommandUI();
     QVERIFY(Frame()->Action(CMainFrame::kRecover)->isEnabled());
+    auto summed = apptest::WhenDialogShows("SavingSummary", [](QDialog* d) { d->accept(); });
     Frame()->Action(CMainFrame::kRecover)->trigger();
     QVERIFY(relictor::test::panes::WaitFor([&] { return std::filesystem::exists(out + "/x1z.jpg"); }, 30000));
     relictor::test::panes::WaitFor([] { return QApplication::activeModalWidget() == nullptr; }, 30000);
+    QVERIFY(*summed);
     auto bytes = relictor::test::ReadFile(out + "/x1z.jpg");
     QCOMPARE(bytes.size(), std::size_t{3000});
     relictor::test::CommandResult gen = relictor::test::Run(Quote(Fixture()) + " --gen 3000 6 > " + Quote(out + "/ref"));
@@ -379,6 +353,66 @@ class SearchPanesTest : public QObject {
     QVERIFY(relictor::test::panes::WaitFor([this] { return !Pane()->Searching(); }, 120000));
     QVERIFY(Frame()->StatusText().startsWith("Finded"));
     QVERIFY(Rows().size() <= kMaxSearchDepth + 2);
+  }
+  void sizeBoundsInKibAndDateBoundsInWholeDays() {
+    // A FAT volume made by mtools, its files' sizes around 2 and 5 KiB and
+    // their times around one day.
+    const std::string dir = apptest::Scratch().Path().string() + "/bounds";
+    const std::string image = apptest::Scratch().Path().string() + "/bounds.img";
+    const std::vector<std::tuple<std::string, std::size_t, std::string>> files{
+        {"EMPTY.BIN", 0, "2020-10-20 12:00:00"},     {"UNDER2.BIN", 2047, "2020-10-26 23:59:58"},
+        {"AT2.BIN", 2048, "2020-10-27 00:00:00"},    {"MORNING.JPG", 3000, "2020-10-27 04:01:00"},
+        {"AT5.BIN", 5120, "2020-10-27 23:59:58"},    {"OVER5.BIN", 5121, "2020-10-28 00:00:00"}};
+    QVERIFY(apptest::Shell("rm -rf " + Quote(dir) + " && mkdir -p " + Quote(dir) + " && rm -f " + Quote(image) +
+                           " && truncate -s 4M " + Quote(image) + " && mkfs.fat -F 12 -s 4 -n BOUNDS " +
+                           Quote(image) + " >/dev/null"));
+    // The FAT reader lists deleted files, which keep their size and times
+    // and lose their first letter. All are copied before any is deleted,
+    // so that none takes another's entry.
+    std::string names;
+    for (const auto& [name, size, time] : files) {
+      const std::string host = dir + "/" + name;
+      relictor::test::WriteFile(host, relictor::test::RandomBytes(size, size + 1));
+      QVERIFY(apptest::Shell("touch -d " + Quote(time) + " " + Quote(host) + " && MTOOLS_SKIP_CHECK=1 mcopy -m -i " +
+                             Quote(image) + " " + Quote(host) + " ::/" + name));
+      names += " ::/" + name;
+    }
+    QVERIFY(apptest::Shell("MTOOLS_SKIP_CHECK=1 mdel -i " + Quote(image) + names));
+    Open(image);
+    auto searchWithSize = [this](const QString& low, const QString& high) {
+      Pane()->SizeLowEdit()->setText(low);
+      Pane()->SizeHighEdit()->setText(high);
+      std::vector<std::string> rows = Search("*.*");
+      std::sort(rows.begin(), rows.end());
+      return rows;
+    };
+    SetBox(Pane()->SizeBox(), true);
+    using Names = std::vector<std::string>;
+    // The numbers are KiB and the bounds belong to the range.
+    QCOMPARE(searchWithSize("2", "5"), (Names{"_ORNING.JPG", "_T2.BIN", "_T5.BIN"}));
+    QCOMPARE(searchWithSize("0", "0"), (Names{"_MPTY.BIN"}));
+    QCOMPARE(searchWithSize("3", "4"), Names{});
+    QCOMPARE(searchWithSize("0", "4294967295").size(), files.size());
+    QTest::keyClicks(Pane()->SizeHighEdit(), "x");  // digits only
+    QCOMPARE(Pane()->SizeHighEdit()->text(), QString("4294967295"));
+    SetBox(Pane()->SizeBox(), false);
+
+    // From and To on the same day find that whole day's files, whatever
+    // the time of day the pickers were made at.
+    SetBox(Pane()->DateBox(), true);
+    Pane()->DateKindBox()->setCurrentIndex(Pane()->DateKindBox()->findText("Modify Date"));
+    Pane()->DateFromEdit()->setDate(QDate(2020, 10, 27));
+    Pane()->DateToEdit()->setDate(QDate(2020, 10, 27));
+    std::vector<std::string> day = Search("*.*");
+    std::sort(day.begin(), day.end());
+    QCOMPARE(day, (Names{"_ORNING.JPG", "_T2.BIN", "_T5.BIN"}));
+    Pane()->DateToEdit()->setDate(QDate(2020, 10, 28));
+    QCOMPARE(Search("*.*").size(), std::size_t{4});
+    // A range that ends before it starts finds nothing.
+    Pane()->DateFromEdit()->setDate(QDate(2020, 10, 28));
+    Pane()->DateToEdit()->setDate(QDate(2020, 10, 27));
+    QCOMPARE(Search("*.*"), Names{});
+    SetBox(Pane()->DateBox(), false);
   }
 };
 

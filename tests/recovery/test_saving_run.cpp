@@ -3,9 +3,11 @@
 // the way of an output file, short and failed files, and stopping.
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <filesystem>
 
 #include "support/test_support.h"
@@ -235,25 +237,59 @@ TEST_F(SavingRunTest, ShortFilesAreReportedAndFailedReadsEndTheRunWithoutANotice
   EXPECT_EQ(r.outcome, SavingOutcome::Failed);
   EXPECT_TRUE(ask.asked.empty());
   EXPECT_FALSE(r.failureShown);
-  ASSERT_EQ(r.saved.size(), 2u);
+  ASSERT_EQ(r.saved.size(), 1u);
   EXPECT_EQ(r.saved[0].written, 600u);
   EXPECT_EQ(r.saved[0].problems, std::vector<std::string>{"sector 7 could not be read"});
   EXPECT_EQ(r.ShortCount(), 1u);
+  // The file the reader gave up on is not left behind looking saved.
+  EXPECT_FALSE(Exists("bad.bin"));
+  ASSERT_EQ(r.incomplete.size(), 1u);
+  EXPECT_EQ(r.incomplete[0].outputPath, (out.Path() / "bad.bin").string());
+  EXPECT_NE(r.failure.find("removed"), std::string::npos) << r.failure;
+  EXPECT_EQ(r.NotStarted(), 1u);
   EXPECT_FALSE(Exists("after.bin"));
 }
 
-TEST_F(SavingRunTest, AStopHalfWayKeepsWhatWasWritten) {
+TEST_F(SavingRunTest, AFullOutputEndsTheRunWithItsReasonAndRemovesTheCutFile) {
+  // The output's file system refuses data past 1000 bytes, as a full disk
+  // refuses the next block.
+  struct rlimit before {};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &before), 0);
+  auto* oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  struct rlimit small = before;
+  small.rlim_cur = 1000;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  FakeFile* fits = tree.File("fits.bin", RandomBytes(600, 1));
+  FakeFile* big = tree.File("big.bin", RandomBytes(4000, 2));
+  SavingReport r = Save({fits, big}, nullptr);
+  ::setrlimit(RLIMIT_FSIZE, &before);
+  std::signal(SIGXFSZ, oldHandler);
+  EXPECT_EQ(r.outcome, SavingOutcome::Failed);
+  EXPECT_NE(r.failure.find("could not be written"), std::string::npos) << r.failure;
+  EXPECT_EQ(Read("fits.bin").size(), 600u);
+  EXPECT_FALSE(Exists("big.bin"));
+  ASSERT_EQ(r.incomplete.size(), 1u);
+  EXPECT_EQ(r.saved.size(), 1u);
+}
+
+TEST_F(SavingRunTest, AStopHalfWayKeepsTheWholeFilesAndRemovesTheCutOne) {
   FakeFile* a = tree.File("a.bin", RandomBytes(100, 1));
   FakeFile* b = tree.File("b.bin", RandomBytes(100, 2));
   b->stop = stop;
-  FakeFile* c = tree.File("c.bin", RandomBytes(100, 3));
-  SavingReport r = Save({a, b, c}, nullptr);
+  FakeFolder* rest = tree.Folder("rest");
+  rest->File("c.bin", RandomBytes(100, 3));
+  rest->File("d.bin", RandomBytes(100, 4));
+  SavingReport r = Save({a, b, rest}, nullptr);
   EXPECT_EQ(r.outcome, SavingOutcome::Stopped);
-  EXPECT_EQ(fs::file_size(out.Path() / "a.bin"), 100u);
-  EXPECT_EQ(fs::file_size(out.Path() / "b.bin"), 50u);  // stays, short
-  EXPECT_FALSE(Exists("c.bin"));
-  ASSERT_EQ(r.saved.size(), 2u);
-  EXPECT_FALSE(r.saved[1].problems.empty());
+  EXPECT_EQ(Read("a.bin").size(), 100u);
+  EXPECT_FALSE(Exists("b.bin"));
+  EXPECT_FALSE(Exists("rest"));
+  ASSERT_EQ(r.saved.size(), 1u);
+  ASSERT_EQ(r.incomplete.size(), 1u);
+  EXPECT_NE(r.incomplete[0].reason.find("stopped after 50 of 100 bytes"), std::string::npos) << r.incomplete[0].reason;
+  EXPECT_EQ(r.total, 4u);
+  EXPECT_EQ(r.NotStarted(), 2u);
+  EXPECT_EQ(r.bytesWritten, 100u);
 }
 
 TEST_F(SavingRunTest, OneFolderListedTwiceBelowItselfIsSavedOnce) {
