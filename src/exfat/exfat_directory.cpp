@@ -135,4 +135,32 @@ void CExFATDirectory::Populate(bool, bool, bool force) {
   });
 }
 
+std::vector<std::pair<std::string, std::string>> ExFatEntryDetails(const CDirEntry& entry) {
+  const ExFatStream* stream = nullptr;
+  const ExFatEntrySet* set = nullptr;
+  if (auto* f = dynamic_cast<const CExFATFile*>(&entry)) {
+    stream = &f->stream, set = &f->entrySet;
+  } else if (auto* d = dynamic_cast<const CExFATDirectory*>(&entry)) {
+    if (d->isRoot || (d->volume && d->volume->GetLostFiles() == d)) return {};
+    stream = &d->stream, set = &d->entrySet;
+  } else {
+    return {};
+  }
+  std::vector<std::pair<std::string, std::string>> out;
+  out.emplace_back("First cluster:", std::to_string(stream->firstCluster));
+  out.emplace_back("Data length:", std::to_string(stream->dataLength) + " bytes");
+  out.emplace_back("Valid data length:", std::to_string(stream->validDataLength) + " bytes");
+  std::string allocation = set->NoFatChain() ? "one run, no FAT chain" : "FAT chain";
+  if (stream->contiguous && !set->NoFatChain()) allocation += " (read as one run: the chain is gone)";
+  out.emplace_back("Allocation:", allocation);
+  // A set the deep scan made up from a cluster's contents has no entries.
+  if (set->entryCount == 0) return out;
+  out.emplace_back("Entry set:", std::to_string(set->entryCount) + " entries, checksum " +
+                                     (set->ChecksumMatches() ? "matches" : "does not match"));
+  out.emplace_back("Created (volume):", ExFatTimeText(set->created));
+  out.emplace_back("Modified (volume):", ExFatTimeText(set->modified));
+  out.emplace_back("Accessed (volume):", ExFatTimeText(set->accessed));
+  return out;
+}
+
 }  // namespace relictor
