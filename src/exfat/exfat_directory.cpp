@@ -150,11 +150,14 @@ std::vector<std::pair<std::string, std::string>> ExFatEntryDetails(const CDirEnt
   out.emplace_back("First cluster:", std::to_string(stream->firstCluster));
   out.emplace_back("Data length:", std::to_string(stream->dataLength) + " bytes");
   out.emplace_back("Valid data length:", std::to_string(stream->validDataLength) + " bytes");
+  // What the deep scan found by its contents has no entry set at all.
+  if (set->entryCount == 0) {
+    out.emplace_back("Allocation:", "one run, found by the deep scan");
+    return out;
+  }
   std::string allocation = set->NoFatChain() ? "one run, no FAT chain" : "FAT chain";
   if (stream->contiguous && !set->NoFatChain()) allocation += " (read as one run: the chain is gone)";
   out.emplace_back("Allocation:", allocation);
-  // A set the deep scan made up from a cluster's contents has no entries.
-  if (set->entryCount == 0) return out;
   out.emplace_back("Entry set:", std::to_string(set->entryCount) + " entries, checksum " +
                                      (set->ChecksumMatches() ? "matches" : "does not match"));
   out.emplace_back("Created (volume):", ExFatTimeText(set->created));
