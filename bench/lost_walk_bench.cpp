@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/sources.h"
+#include "readers/reader_factory.h"
 #include "scan/physical_driver.h"
 #include "bench_support.h"
 #include "worker/frontend.h"
@@ -78,7 +78,7 @@ double WalkSeconds(const std::string& image, ProgressSink* sink, std::size_t& fo
   std::vector<std::unique_ptr<CVolumeDriver>> volumes;
   std::vector<LostVolume> lost;
   auto t0 = Clock::now();
-  FindLostDrivers(*disks.disks[0], &volumes, cli::MakeReaderFactory(), sink, &lost);
+  FindLostDrivers(*disks.disks[0], &volumes, MakeReaderFactory(), sink, &lost);
   double s = std::chrono::duration<double>(Clock::now() - t0).count();
   found = lost.size();
   return s;

@@ -11,7 +11,7 @@
 #include "app/folders_tree_dlg.h"
 #include "app/search_panes.h"
 #include "app/vesk_doc.h"
-#include "cli/sources.h"
+#include "readers/reader_factory.h"
 #include "worker/frontend.h"
 
 namespace relictor {
@@ -25,7 +25,7 @@ class LostWalkTask final : public WorkerTask {
  public:
   LostWalkTask(CPhysicalDriver& disk, Host& host) : WorkerTask(true), disk_(disk), host_(host) {}
   bool Step() override {
-    FindLostDrivers(disk_, &volumes_, cli::MakeReaderFactory(), Progress(), &found_, nullptr, nullptr, &host_);
+    FindLostDrivers(disk_, &volumes_, MakeReaderFactory(), Progress(), &found_, nullptr, nullptr, &host_);
     return true;
   }
   std::vector<std::unique_ptr<CVolumeDriver>>& Volumes() { return volumes_; }

@@ -7,7 +7,7 @@
 #include <cerrno>
 
 #include "app/relictor_app.h"
-#include "cli/sources.h"
+#include "readers/reader_factory.h"
 
 using relictor::CPhysicalDriver;
 using relictor::CVolumeDriver;
@@ -19,15 +19,15 @@ CVeskDoc::CVeskDoc(QStringList sources) : sources_(std::move(sources)) {
 CVeskDoc::~CVeskDoc() {
   if (auto* app = CRelictorApp::Instance(); app && app->document == this) app->document = nullptr;
   // Volume readers may read through a disk's source; they go first.
-  drives_.clear();
+  drives_.Drives().clear();
   physicalDrives_.clear();
 }
 
 std::vector<CVolumeDriver*> CVeskDoc::GetDrives() {
   Fill();
   std::vector<CVolumeDriver*> out;
-  out.reserve(drives_.size());
-  for (auto& d : drives_) out.push_back(d.reader.get());
+  out.reserve(drives_.Drives().size());
+  for (auto& d : drives_.Drives()) out.push_back(d.reader.get());
   return out;
 }
 
@@ -79,35 +79,24 @@ std::vector<CVolumeDriver*> CVeskDoc::OpenSource(const QString& path) {
 
 void CVeskDoc::Examine(const std::vector<relictor::SourceReport>& reports, std::vector<CVolumeDriver*>* added) {
   relictor::Host* host = CRelictorApp::Instance() ? &CRelictorApp::Instance()->GetHost() : nullptr;
-  auto factory = relictor::cli::MakeReaderFactory();
+  auto factory = relictor::MakeReaderFactory();
   for (const auto& report : reports) {
-    for (const auto& p : report.problems) problems_ << ExplainOpenProblem(QString::fromStdString(p));
-    for (const auto& candidate : report.volumes) {
-      // Letters go on across every source the window opens, so that two
-      // volumes never share a root path.
-      unsigned char letter = nextLetter_ <= 'Z' ? nextLetter_ : relictor::kNoLetter;
-      std::string root = letter != relictor::kNoLetter ? std::string(1, static_cast<char>(letter)) + ":\\"
-                                                       : "Volume" + std::to_string(drives_.size() + 1) + "\\";
-      std::string error;
-      auto reader = relictor::OpenVolume(candidate, factory, letter, root, host, error);
-      if (!reader) {
-        problems_ << ExplainOpenProblem(QString::fromStdString(error));
-        continue;
-      }
-      reader->Rename(relictor::VolumeDisplayName(root, reader->VolumeLabel()));
-      if (nextLetter_ <= 'Z') ++nextLetter_;
-      if (added) added->push_back(reader.get());
-      drives_.push_back({std::move(reader), QString::fromStdString(report.path)});
+    std::size_t problemsBefore = drives_.Problems().size();
+    std::size_t failuresBefore = drives_.Failures().size();
+    auto readers = drives_.Add(report, factory, host);
+    for (std::size_t i = problemsBefore; i < drives_.Problems().size(); ++i) {
+      problems_ << ExplainOpenProblem(QString::fromStdString(drives_.Problems()[i]));
     }
+    for (std::size_t i = failuresBefore; i < drives_.Failures().size(); ++i) {
+      problems_ << ExplainOpenProblem(QString::fromStdString(drives_.Failures()[i].error));
+    }
+    if (added) added->insert(added->end(), readers.begin(), readers.end());
   }
 }
 
 CVolumeDriver* CVeskDoc::AddDrive(std::unique_ptr<CVolumeDriver> reader) {
   Fill();
-  if (!reader) return nullptr;
-  CVolumeDriver* raw = reader.get();
-  drives_.push_back({std::move(reader), QString::fromStdString(raw->GetSourcePath())});
-  return raw;
+  return drives_.Adopt(std::move(reader));
 }
 
 QStringList CVeskDoc::TakeProblems() {
@@ -117,15 +106,16 @@ QStringList CVeskDoc::TakeProblems() {
 }
 
 QString CVeskDoc::SourceOf(const CVolumeDriver* reader) const {
-  for (const auto& d : drives_) {
-    if (d.reader.get() == reader) return d.source;
+  for (const auto& d : drives_.Drives()) {
+    if (d.reader.get() == reader) return QString::fromStdString(d.sourcePath);
   }
   return {};
 }
 
 int CVeskDoc::IndexOf(const CVolumeDriver* reader) const {
-  for (std::size_t i = 0; i < drives_.size(); ++i) {
-    if (drives_[i].reader.get() == reader) return static_cast<int>(i);
+  const auto& drives = drives_.Drives();
+  for (std::size_t i = 0; i < drives.size(); ++i) {
+    if (drives[i].reader.get() == reader) return static_cast<int>(i);
   }
   return -1;
 }

@@ -53,12 +53,9 @@ class CVeskDoc {
   QStringList sources_;
   bool filled_ = false;
   bool physicalFilled_ = false;
-  unsigned char nextLetter_ = 'C';
-  struct Drive {
-    std::unique_ptr<relictor::CVolumeDriver> reader;
-    QString source;
-  };
-  std::vector<Drive> drives_;
+  // Letters go on across every source the window opens, so that two
+  // volumes never share a root path.
+  relictor::DriveList drives_;
   std::vector<std::unique_ptr<relictor::CPhysicalDriver>> physicalDrives_;
   QStringList problems_;
 };

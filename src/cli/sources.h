@@ -7,12 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "readers/reader_factory.h"
 #include "volume/drive_list.h"
 
 namespace relictor::cli {
-
-// The readers this front end can make: FAT, exFAT and NTFS.
-ReaderFactory MakeReaderFactory();
 
 struct OpenedSource {
   SourceReport report;

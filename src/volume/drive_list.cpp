@@ -179,27 +179,39 @@ std::unique_ptr<CVolumeDriver> OpenVolume(const VolumeCandidate& c, const Reader
 
 void DriveList::Build(const std::vector<SourceReport>& sources, const ReaderFactory& factory, Host* host) {
   if (!drives_.empty()) return;
-  unsigned char letter = 'C';
-  for (const auto& source : sources) {
-    for (const auto& p : source.problems) problems_.push_back(p);
-    int index = 0;
-    for (const auto& c : source.volumes) {
-      ++index;
-      // Past Z there are no letters; such volumes go by their names.
-      unsigned char l = letter <= 'Z' ? letter : kNoLetter;
-      std::string root = l != kNoLetter ? std::string(1, static_cast<char>(l)) + ":\\"
-                                        : "Volume" + std::to_string(drives_.size() + 1) + "\\";
-      std::string error;
-      auto reader = OpenVolume(c, factory, l, root, host, error);
-      if (!reader) {
-        failures_.push_back({source.path, index, error});
-        continue;
-      }
-      reader->Rename(VolumeDisplayName(root, reader->VolumeLabel()));
-      if (letter <= 'Z') ++letter;
-      drives_.push_back({std::move(reader), source.path, index, c.partitionNumber, c.startSector});
+  for (const auto& source : sources) Add(source, factory, host);
+}
+
+std::vector<CVolumeDriver*> DriveList::Add(const SourceReport& source, const ReaderFactory& factory, Host* host) {
+  std::vector<CVolumeDriver*> added;
+  for (const auto& p : source.problems) problems_.push_back(p);
+  int index = 0;
+  for (const auto& c : source.volumes) {
+    ++index;
+    // Past Z there are no letters; such volumes go by their names.
+    unsigned char l = nextLetter_ <= 'Z' ? nextLetter_ : kNoLetter;
+    std::string root = l != kNoLetter ? std::string(1, static_cast<char>(l)) + ":\\"
+                                      : "Volume" + std::to_string(drives_.size() + 1) + "\\";
+    std::string error;
+    auto reader = OpenVolume(c, factory, l, root, host, error);
+    if (!reader) {
+      failures_.push_back({source.path, index, error});
+      continue;
     }
+    reader->Rename(VolumeDisplayName(root, reader->VolumeLabel()));
+    if (nextLetter_ <= 'Z') ++nextLetter_;
+    added.push_back(reader.get());
+    drives_.push_back({std::move(reader), source.path, index, c.partitionNumber, c.startSector});
   }
+  return added;
+}
+
+CVolumeDriver* DriveList::Adopt(std::unique_ptr<CVolumeDriver> reader) {
+  if (!reader) return nullptr;
+  CVolumeDriver* raw = reader.get();
+  std::string path = raw->GetSourcePath();
+  drives_.push_back({std::move(reader), std::move(path)});
+  return raw;
 }
 
 }  // namespace relictor

@@ -78,6 +78,14 @@ class DriveList {
   // Opens a reader for every candidate, giving letters from C in list
   // order. Fills the list once: while it holds readers it is not touched.
   void Build(const std::vector<SourceReport>& sources, const ReaderFactory& factory, Host* host = nullptr);
+  // Opens a reader for every volume of one more source and appends them.
+  // Letters go on from the last one given, so that two volumes never share
+  // a root. The source's problems and the volumes that cannot be opened are
+  // appended to Problems() and Failures(). Returns the readers added.
+  std::vector<CVolumeDriver*> Add(const SourceReport& source, const ReaderFactory& factory, Host* host = nullptr);
+  // Appends a reader made elsewhere (a volume the lost-volume search found
+  // on a disk); the list owns it from now on.
+  CVolumeDriver* Adopt(std::unique_ptr<CVolumeDriver> reader);
 
   const std::vector<Drive>& Drives() const { return drives_; }
   std::vector<Drive>& Drives() { return drives_; }
@@ -95,6 +103,7 @@ class DriveList {
   std::vector<Drive> drives_;
   std::vector<Failure> failures_;
   std::vector<std::string> problems_;
+  unsigned char nextLetter_ = 'C';
 };
 
 }  // namespace relictor

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "cli/sources.h"
+#include "readers/reader_factory.h"
 #include "fuzz_support.h"
 #include "scan/physical_driver.h"
 
@@ -19,7 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   disk.SetScanRange(0, disk.TotalSectors());
   std::vector<std::unique_ptr<CVolumeDriver>> volumes;
   std::vector<LostVolume> found;
-  (void)FindLostDrivers(disk, &volumes, cli::MakeReaderFactory(), nullptr, &found);
+  (void)FindLostDrivers(disk, &volumes, MakeReaderFactory(), nullptr, &found);
   for (const LostVolume& v : found) {
     if (!v.opened || !v.reader) continue;
     fuzz::Walk walk;

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "cli/sources.h"
+#include "readers/reader_factory.h"
 #include "fuzz_support.h"
 #include "volume/drive_list.h"
 
@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   auto source = fuzz::PaddedSource(data, size, fuzz::kMaxPadded);
   SourceReport report = ExamineSource(source, "fuzz.img", kDriveFixed);
   DriveList list;
-  list.Build({report}, cli::MakeReaderFactory());
+  list.Build({report}, MakeReaderFactory());
   for (auto& drive : list.Drives()) {
     if (!drive.reader) continue;
     (void)drive.reader->VolumeLabel();

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "cli/sources.h"
+#include "readers/reader_factory.h"
 #include "model/entry.h"
 #include "scan/physical_driver.h"
 #include "support/test_support.h"
@@ -43,7 +43,7 @@ Walk WalkDisk(const std::string& path, std::uint64_t first = 0, std::uint64_t la
   }
   CPhysicalDriver& disk = *disks.disks[0];
   disk.SetScanRange(first, std::min(last, disk.TotalSectors()));
-  w.completed = FindLostDrivers(disk, &w.volumes, cli::MakeReaderFactory(), nullptr, &w.found);
+  w.completed = FindLostDrivers(disk, &w.volumes, MakeReaderFactory(), nullptr, &w.found);
   return w;
 }
 
@@ -115,10 +115,10 @@ TEST_F(LostDisk, RunningTheWalkTwiceListsEachVolumeTwice) {
   EnumPhysicalDrives(disks, {disk_}, false);
   ASSERT_EQ(disks.disks.size(), 1u);
   std::vector<std::unique_ptr<CVolumeDriver>> volumes;
-  ASSERT_TRUE(FindLostDrivers(*disks.disks[0], &volumes, cli::MakeReaderFactory(), nullptr));
-  ASSERT_TRUE(FindLostDrivers(*disks.disks[0], &volumes, cli::MakeReaderFactory(), nullptr));
+  ASSERT_TRUE(FindLostDrivers(*disks.disks[0], &volumes, MakeReaderFactory(), nullptr));
+  ASSERT_TRUE(FindLostDrivers(*disks.disks[0], &volumes, MakeReaderFactory(), nullptr));
   EXPECT_EQ(volumes.size(), 8u);
-  EXPECT_FALSE(FindLostDrivers(*disks.disks[0], nullptr, cli::MakeReaderFactory(), nullptr))
+  EXPECT_FALSE(FindLostDrivers(*disks.disks[0], nullptr, MakeReaderFactory(), nullptr))
       << "no volume list";
 }
 
@@ -148,7 +148,7 @@ TEST_F(LostDisk, AStopHalfWayKeepsTheVolumesFoundSoFar) {
   EnumPhysicalDrives(disks, {disk_}, false);
   std::vector<std::unique_ptr<CVolumeDriver>> volumes;
   std::vector<LostVolume> found;
-  EXPECT_FALSE(FindLostDrivers(*disks.disks[0], &volumes, cli::MakeReaderFactory(), &sink, &found));
+  EXPECT_FALSE(FindLostDrivers(*disks.disks[0], &volumes, MakeReaderFactory(), &sink, &found));
   EXPECT_EQ(found.size(), 2u);
 }
 

@@ -141,6 +141,58 @@ TEST(DriveList, LettersRunOnAcrossSources) {
   EXPECT_EQ(list.Drives()[2].reader->GetDisplayName(), "E:\\");
 }
 
+TEST(DriveList, AddingASourceCarriesTheLettersOn) {
+  TempDir dir;
+  std::vector<SourceReport> reports;
+  for (int i = 0; i < 2; ++i) {
+    std::string path = dir / ("v" + std::to_string(i) + ".img");
+    test::MakeSparseFile(path, 4 << 20);
+    MustRun("mkfs.fat -F 12 " + Quote(path));
+    reports.push_back(ExamineSource(path));
+  }
+  DriveList list;
+  list.Build({reports[0]}, Factory());
+  // A reader made elsewhere takes no letter but counts for the names of
+  // volumes past Z.
+  auto lost = Factory()(FsKind::Fat);
+  lost->SetSourcePath(reports[0].path);
+  CVolumeDriver* adopted = list.Adopt(std::move(lost));
+  ASSERT_EQ(list.Drives().size(), 2u);
+  EXPECT_EQ(list.Drives()[1].reader.get(), adopted);
+  EXPECT_EQ(list.Drives()[1].sourcePath, reports[0].path);
+  EXPECT_EQ(list.Adopt(nullptr), nullptr);
+
+  auto added = list.Add(reports[1], Factory());
+  ASSERT_EQ(added.size(), 1u);
+  ASSERT_EQ(list.Drives().size(), 3u);
+  EXPECT_EQ(list.Drives()[2].reader.get(), added[0]);
+  EXPECT_EQ(added[0]->Letter(), 'D');
+  EXPECT_EQ(list.Drives()[2].sourcePath, reports[1].path);
+  EXPECT_EQ(list.Drives()[2].indexInSource, 1);
+
+  // A source that fails adds its problems and failures, and no letter is
+  // used up by the volume that could not be opened.
+  SourceReport broken = reports[1];
+  broken.problems.push_back("broken: partition 2 cannot be read");
+  EXPECT_TRUE(list.Add(broken, [](FsKind) { return std::unique_ptr<CVolumeDriver>(); }).empty());
+  ASSERT_EQ(list.Problems().size(), 1u);
+  ASSERT_EQ(list.Failures().size(), 1u);
+  EXPECT_EQ(list.Add(reports[0], Factory()).at(0)->Letter(), 'E');
+}
+
+TEST(DriveList, LettersEndAtZAndLaterVolumesGoByName) {
+  TempDir dir;
+  std::string path = dir / "v.img";
+  test::MakeSparseFile(path, 4 << 20);
+  MustRun("mkfs.fat -F 12 " + Quote(path));
+  auto report = ExamineSource(path);
+  DriveList list;
+  for (char want = 'C'; want <= 'Z'; ++want) ASSERT_EQ(list.Add(report, Factory()).at(0)->Letter(), want);
+  CVolumeDriver* past = list.Add(report, Factory()).at(0);
+  EXPECT_EQ(past->Letter(), kNoLetter);
+  EXPECT_EQ(past->GetDisplayName(), "Volume25\\");
+}
+
 TEST(DriveList, BadSourcesGiveOneClearProblemEach) {
   TempDir dir;
   std::string text = dir / "notes.txt";

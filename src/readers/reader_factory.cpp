@@ -1,9 +1,10 @@
-#include "cli/sources.h"
+#include "readers/reader_factory.h"
+
 #include "exfat/exfat_driver.h"
 #include "fat/fat_driver.h"
 #include "ntfs/ntfs_driver.h"
 
-namespace relictor::cli {
+namespace relictor {
 
 ReaderFactory MakeReaderFactory() {
   return [](FsKind kind) -> std::unique_ptr<CVolumeDriver> {
@@ -14,4 +15,4 @@ ReaderFactory MakeReaderFactory() {
   };
 }
 
-}  // namespace relictor::cli
+}  // namespace relictor
