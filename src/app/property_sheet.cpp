@@ -16,6 +16,7 @@
 #include "app/entry_list_model.h"
 #include "app/relictor_app.h"
 #include "app/search_gate.h"
+#include "exfat/exfat_driver.h"
 #include "model/entry.h"
 
 namespace relictor {
@@ -143,6 +144,14 @@ CFilePropertyPage::CFilePropertyPage(CDirEntry* entry, QWidget* parent) : QWidge
   line("Accessed:", QString::fromStdString(entry->GetAccessedText()), "accessed");
   grid->addWidget(Separator(this), row++, 0, 1, 2);
 
+  // Readers with more to tell about an entry (exFAT keeps both lengths,
+  // how the data is allocated and exact times) add their own lines.
+  const auto details = ExFatEntryDetails(*entry);
+  for (std::size_t i = 0; i < details.size(); ++i) {
+    grid->addWidget(new QLabel(Text(details[i].first), this), row, 0);
+    grid->addWidget(ReadOnlyField(Text(details[i].second), ("detail" + std::to_string(i)).c_str(), this), row++, 1);
+  }
+  if (!details.empty()) grid->addWidget(Separator(this), row++, 0, 1, 2);
   grid->addWidget(new QLabel("Attributes:", this), row, 0);
   auto* boxes = new QHBoxLayout;
   auto attribute = [&](const char* text, const char* field, std::uint32_t bit) {

@@ -135,4 +135,35 @@ void CExFATDirectory::Populate(bool, bool, bool force) {
   });
 }
 
+std::vector<std::pair<std::string, std::string>> ExFatEntryDetails(const CDirEntry& entry) {
+  const ExFatStream* stream = nullptr;
+  const ExFatEntrySet* set = nullptr;
+  if (auto* f = dynamic_cast<const CExFATFile*>(&entry)) {
+    stream = &f->stream, set = &f->entrySet;
+  } else if (auto* d = dynamic_cast<const CExFATDirectory*>(&entry)) {
+    if (d->isRoot || (d->volume && d->volume->GetLostFiles() == d)) return {};
+    stream = &d->stream, set = &d->entrySet;
+  } else {
+    return {};
+  }
+  std::vector<std::pair<std::string, std::string>> out;
+  out.emplace_back("First cluster:", std::to_string(stream->firstCluster));
+  out.emplace_back("Data length:", std::to_string(stream->dataLength) + " bytes");
+  out.emplace_back("Valid data length:", std::to_string(stream->validDataLength) + " bytes");
+  // What the deep scan found by its contents has no entry set at all.
+  if (set->entryCount == 0) {
+    out.emplace_back("Allocation:", "one run, found by the deep scan");
+    return out;
+  }
+  std::string allocation = set->NoFatChain() ? "one run, no FAT chain" : "FAT chain";
+  if (stream->contiguous && !set->NoFatChain()) allocation += " (read as one run: the chain is gone)";
+  out.emplace_back("Allocation:", allocation);
+  out.emplace_back("Entry set:", std::to_string(set->entryCount) + " entries, checksum " +
+                                     (set->ChecksumMatches() ? "matches" : "does not match"));
+  out.emplace_back("Created (volume):", ExFatTimeText(set->created));
+  out.emplace_back("Modified (volume):", ExFatTimeText(set->modified));
+  out.emplace_back("Accessed (volume):", ExFatTimeText(set->accessed));
+  return out;
+}
+
 }  // namespace relictor

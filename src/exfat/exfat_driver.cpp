@@ -97,7 +97,10 @@ void CExFATDriver::ReadRootMetadata() {
       haveBitmap = true;
       const std::uint64_t need = (static_cast<std::uint64_t>(clusterCount_) + 7) / 8;
       const std::uint64_t deviceBytes = device_ ? device_->Size() : 0;
-      if (entry.dataLength < need || need > deviceBytes) {
+      // The bitmap holds one bit per cluster, rounded up to whole bytes;
+      // a length beyond the clusters that hold it is no bitmap's.
+      const std::uint64_t bpc = bytesPerCluster_;
+      if (entry.dataLength < need || entry.dataLength > (need + bpc - 1) / bpc * bpc || need > deviceBytes) {
         NoteProblem("the allocation bitmap does not cover the volume's clusters");
         continue;
       }

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "exfat/exfat_bitmap.h"
@@ -166,5 +167,11 @@ class CExFATFile : public CFSFile {
   ExFatStream stream;
   ExFatEntrySet entrySet;  // the entry set that named it; empty for a found file
 };
+
+// What the properties of an exFAT entry show beyond the common fields, as
+// label and value: where its data lies and how it is read, both lengths,
+// the set's checksum, and the times as the volume keeps them (hundredths
+// of a second and the offset from UTC). Empty for entries of other readers.
+std::vector<std::pair<std::string, std::string>> ExFatEntryDetails(const CDirEntry& entry);
 
 }  // namespace relictor

@@ -1,5 +1,6 @@
 #include "exfat/exfat_entry_set.h"
 
+#include <cstdio>
 #include <ctime>
 
 #include "volume/text.h"
@@ -32,6 +33,22 @@ EntryTime ExFatTimeToEntryTime(const ExFatTimestamp& t) {
   const std::time_t local = std::mktime(&tm);
   if (local == static_cast<std::time_t>(-1)) return kNoTime;
   return static_cast<EntryTime>(local);
+}
+
+std::string ExFatTimeText(const ExFatTimestamp& t) {
+  const std::uint32_t p = t.packed;
+  if (p == 0) return {};
+  const unsigned seconds = (p & 0x1F) * 2 + t.tenMs / 100;
+  char text[64];
+  std::snprintf(text, sizeof text, "%04u/%02u/%02u %02u:%02u:%02u.%02u ", (p >> 25) + 1980u, (p >> 21) & 0x0Fu,
+                (p >> 16) & 0x1Fu, (p >> 11) & 0x1Fu, (p >> 5) & 0x3Fu, seconds, t.tenMs % 100u);
+  std::string out = text;
+  if (!(t.utcOffset & 0x80)) return out + "local";
+  int quarters = t.utcOffset & 0x7F;
+  if (quarters >= 64) quarters -= 128;
+  const int minutes = quarters < 0 ? -quarters * 15 : quarters * 15;
+  std::snprintf(text, sizeof text, "UTC%c%02d:%02d", quarters < 0 ? '-' : '+', minutes / 60, minutes % 60);
+  return out + text;
 }
 
 std::uint32_t ExFatTimeMilliseconds(const ExFatTimestamp& t) {

@@ -47,6 +47,10 @@ struct ExFatTimestamp {
 // Seconds since 1970 UTC; the local time of this machine when the volume
 // kept no offset; kNoTime for a date of 0 or one that does not exist.
 EntryTime ExFatTimeToEntryTime(const ExFatTimestamp& t);
+// The time as the volume keeps it, "2023/05/06 07:08:09.57 UTC+02:00", with
+// "local" in place of the offset when the volume kept none; empty for a
+// date of 0.
+std::string ExFatTimeText(const ExFatTimestamp& t);
 // Milliseconds within the second, 0 to 1990, for displays that show them.
 std::uint32_t ExFatTimeMilliseconds(const ExFatTimestamp& t);
 

@@ -42,6 +42,13 @@ inline std::shared_ptr<MemorySource> PaddedSource(const std::uint8_t* data, std:
 // sensible.
 inline std::uint64_t ClaimedVolumeBytes(const std::uint8_t* data, std::size_t size) {
   ByteSpan b(data, size);
+  if (InBounds(b, 3, 8) && std::equal(data + 3, data + 11, "EXFAT   ")) {
+    const std::uint32_t shift = le8(b, 108);
+    if (shift < 9 || shift > 12) return 0;
+    const std::uint64_t sectors = le64(b, 72);
+    if (sectors > (kMaxImage >> shift)) return kMaxImage;
+    return sectors << shift;
+  }
   const std::uint64_t bps = le16(b, 11);
   if (bps < 512 || bps > 4096) return 0;
   std::uint64_t sectors = 0;
