@@ -11,6 +11,24 @@
 namespace relictor::cli {
 namespace {
 
+// The size of a drive's volume in bytes: as its boot sector says, but never
+// more than its source holds from the volume's start.
+std::uint64_t VolumeBytes(const std::vector<SourceReport>& sources, const DriveList::Drive& d) {
+  for (const auto& source : sources) {
+    if (source.path != d.sourcePath || !source.source) continue;
+    if (d.indexInSource < 1 || d.indexInSource > static_cast<int>(source.volumes.size())) return 0;
+    const VolumeCandidate& c = source.volumes[static_cast<std::size_t>(d.indexInSource - 1)];
+    std::uint64_t held = source.source->Size();
+    std::uint64_t sectorSize = source.source->SectorSize();
+    std::uint64_t start = c.startSector <= held / sectorSize ? c.startSector * sectorSize : held;
+    std::uint64_t room = held - start;
+    std::uint64_t bps = c.boot.bytesPerSector;
+    if (bps == 0 || c.boot.totalSectors > room / bps) return room;
+    return c.boot.totalSectors * bps;
+  }
+  return 0;
+}
+
 int RunDrives(Context& context, const Args& args) {
   std::vector<SourceReport> sources;
   if (args.Positionals().empty()) {
@@ -37,6 +55,8 @@ int RunDrives(Context& context, const Args& args) {
       o.Add("index", index)
           .Add("letter", letter)
           .Add("name", v.GetDisplayName())
+          .Add("label", v.VolumeLabel())
+          .Add("size", VolumeBytes(sources, d))
           .Add("fs", v.FileSystemName())
           .Add("bytes_per_sector", v.BytesPerSector())
           .Add("bytes_per_cluster", v.BytesPerCluster())
