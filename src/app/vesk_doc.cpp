@@ -8,12 +8,15 @@
 
 #include "app/relictor_app.h"
 #include "cli/sources.h"
+#include "platform/udisks.h"
 
 using relictor::CPhysicalDriver;
 using relictor::CVolumeDriver;
 
 CVeskDoc::CVeskDoc(QStringList sources) : sources_(std::move(sources)) {
   if (auto* app = CRelictorApp::Instance()) app->document = this;
+  // Devices this user may not open are asked of the desktop's disk service.
+  relictor::platform::InstallDeviceOpener();
 }
 
 CVeskDoc::~CVeskDoc() {
@@ -51,6 +54,16 @@ void CVeskDoc::Fill() {
   filled_ = true;
   std::vector<relictor::SourceReport> reports;
   if (sources_.isEmpty()) {
+    // The disk service, when there is one, names the drives.
+    std::string error;
+    if (auto client = relictor::platform::UDisksClient::Connect(error); client && client->ServiceAvailable()) {
+      std::vector<relictor::platform::BlockDevice> devices;
+      if (client->List(devices, error)) {
+        for (const auto& d : devices) {
+          SetDriveName(QString::fromStdString(d.device), QString::fromStdString(d.vendor.empty() ? d.model : d.vendor + " " + d.model));
+        }
+      }
+    }
     reports = relictor::ExamineSystemVolumes();
     // The system list leaves out the devices this user may not read; when
     // that leaves nothing, the user hears why and how to go on.
@@ -97,7 +110,15 @@ void CVeskDoc::Examine(const std::vector<relictor::SourceReport>& reports, std::
       reader->Rename(relictor::VolumeDisplayName(root, reader->VolumeLabel()));
       if (nextLetter_ <= 'Z') ++nextLetter_;
       if (added) added->push_back(reader.get());
-      drives_.push_back({std::move(reader), QString::fromStdString(report.path)});
+      // The size the device itself gives, never one read from the disk.
+      std::uint64_t sectorSize = candidate.source ? candidate.source->SectorSize() : 512;
+      std::uint64_t held = candidate.source ? candidate.source->Size() / sectorSize : 0;
+      std::uint64_t start = std::min(candidate.startSector, held);
+      std::uint64_t bytes = std::min(candidate.sectorCount, held - start) * sectorSize;
+      QString source = QString::fromStdString(report.path);
+      QString details = QString::fromStdString(relictor::platform::SizeText(bytes));
+      if (QString name = driveNames_.value(source).trimmed(); !name.isEmpty()) details = name + QStringLiteral(", ") + details;
+      drives_.push_back({std::move(reader), source, details});
     }
   }
 }
@@ -106,7 +127,7 @@ CVolumeDriver* CVeskDoc::AddDrive(std::unique_ptr<CVolumeDriver> reader) {
   Fill();
   if (!reader) return nullptr;
   CVolumeDriver* raw = reader.get();
-  drives_.push_back({std::move(reader), QString::fromStdString(raw->GetSourcePath())});
+  drives_.push_back({std::move(reader), QString::fromStdString(raw->GetSourcePath()), QString(), false});
   return raw;
 }
 
@@ -128,6 +149,42 @@ int CVeskDoc::IndexOf(const CVolumeDriver* reader) const {
     if (drives_[i].reader.get() == reader) return static_cast<int>(i);
   }
   return -1;
+}
+
+QString CVeskDoc::DetailsOf(const CVolumeDriver* reader) const {
+  for (const auto& d : drives_) {
+    if (d.reader.get() == reader) return d.details;
+  }
+  return {};
+}
+
+void CVeskDoc::SetDriveName(const QString& device, const QString& name) {
+  if (!device.isEmpty()) driveNames_.insert(device, name);
+}
+
+bool CVeskDoc::HasLiveDriveOn(const QString& device) const {
+  for (const auto& d : drives_) {
+    if (d.source == device && !d.gone) return true;
+  }
+  return false;
+}
+
+std::vector<CVolumeDriver*> CVeskDoc::MarkGone(const QString& device) {
+  std::vector<CVolumeDriver*> out;
+  for (auto& d : drives_) {
+    if (d.source == device && !d.gone) {
+      d.gone = true;
+      out.push_back(d.reader.get());
+    }
+  }
+  return out;
+}
+
+bool CVeskDoc::IsGone(const CVolumeDriver* reader) const {
+  for (const auto& d : drives_) {
+    if (d.reader.get() == reader) return d.gone;
+  }
+  return false;
 }
 
 QStringList RefusedBlockDevices(const QString& sysBlock, const QString& devRoot) {

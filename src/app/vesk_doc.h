@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include <QHash>
 #include <QString>
 #include <QStringList>
 
@@ -46,6 +47,21 @@ class CVeskDoc {
   // The position of a reader in the drives, or -1.
   int IndexOf(const relictor::CVolumeDriver* reader) const;
 
+  // Whether the document shows the system's devices (none was named).
+  bool ShowsSystemVolumes() const { return sources_.isEmpty(); }
+  // The drive's maker and model, when the disk service knows them, and the
+  // volume's size: what the tree shows beside a drive's name.
+  QString DetailsOf(const relictor::CVolumeDriver* reader) const;
+  // Names the drive holding `device` ("Kardex Card Reader") for the
+  // volumes opened from it from now on.
+  void SetDriveName(const QString& device, const QString& name);
+  // Whether a volume of `device` is shown and has not gone.
+  bool HasLiveDriveOn(const QString& device) const;
+  // Marks the volumes read from `device` gone (the card was pulled) and
+  // returns them; they stay in the list, but nothing reads them again.
+  std::vector<relictor::CVolumeDriver*> MarkGone(const QString& device);
+  bool IsGone(const relictor::CVolumeDriver* reader) const;
+
  private:
   void Fill();
   void Examine(const std::vector<relictor::SourceReport>& reports, std::vector<relictor::CVolumeDriver*>* added);
@@ -57,7 +73,10 @@ class CVeskDoc {
   struct Drive {
     std::unique_ptr<relictor::CVolumeDriver> reader;
     QString source;
+    QString details;
+    bool gone = false;
   };
+  QHash<QString, QString> driveNames_;
   std::vector<Drive> drives_;
   std::vector<std::unique_ptr<relictor::CPhysicalDriver>> physicalDrives_;
   QStringList problems_;

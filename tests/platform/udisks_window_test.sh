@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# The window as an ordinary user on the real disk service: one card there at
+# the start, one partition added to a loop device while the window is open
+# and then taken away again.
+#   udisks_window_test.sh WINDOW_TEST_PROGRAM
+set -uo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+program=$1
+. "$here/desktop_bus.sh"
+desktop_bus_start --udisks || exit $?
+command -v partx >/dev/null || { echo "skipped: partx is not installed" >&2; exit 77; }
+
+w=$DESKTOP_BUS_DIR
+truncate -s 40M "$w/first.img"
+mkfs.fat -F 32 -s 1 -n FIRST "$w/first.img" >/dev/null 2>&1 || exit 1
+truncate -s 40M "$w/disk.img"
+printf 'label: dos\nstart=2048, type=c\n' | sfdisk -q "$w/disk.img" || exit 1
+mkfs.fat -F 32 -s 1 -n NEWCARD --offset 2048 "$w/disk.img" $(((40 << 10) - 1024)) >/dev/null 2>&1 || exit 1
+
+first=$(desktop_bus_attach "$w/first.img") || exit 1
+desktop_bus_wait_fs "$first" vfat || { echo "the disk service never saw $first" >&2; exit 1; }
+# Attached without reading its partition table: the partition comes later.
+disk=$(desktop_bus_attach "$w/disk.img") || exit 1
+
+mkdir -m 777 "$w/sync"
+as_user env RELICTOR_SYNC_DIR="$w/sync" "$program" &
+pid=$!
+waitfor() {
+  local end=$((SECONDS + 30))
+  until [ -e "$w/sync/$1" ]; do
+    kill -0 $pid 2>/dev/null || return 1
+    [ $SECONDS -ge $end ] && return 1
+    sleep 0.1
+  done
+}
+if waitfor ready; then
+  partx -a "$disk"
+  # A pulled card: the kernel and udev drop the device while the window
+  # still holds it open (partx -d would refuse, the partition being busy).
+  waitfor seen && udevadm trigger --action=remove "/sys/class/block/${disk#/dev/}p1"
+fi
+wait $pid
