@@ -47,6 +47,15 @@ if ! cmp -s "$DESKTOP_BUS_DIR/holiday.jpg" "$DESKTOP_BUS_DIR/back.jpg"; then
   fail "cat of the deleted file gave other bytes: $(cat "$DESKTOP_BUS_DIR/cat.err")"
 fi
 
+mkdir -m 777 "$DESKTOP_BUS_DIR/out"
+out=$(as_user "$cli" recover "$dev" /_OLIDAY.JPG -o "$DESKTOP_BUS_DIR/out" 2>&1)
+expect "recover" $? 0 "$out" ""
+cmp -s "$DESKTOP_BUS_DIR/holiday.jpg" "$DESKTOP_BUS_DIR/out/_OLIDAY.JPG" || fail "recover saved other bytes: $out"
+out=$(as_user "$cli" scan "$dev" --json 2>&1)
+expect "scan" $? 0 "$out" "["
+out=$(as_user "$cli" lost "$dev" --end 64 2>&1)
+expect "lost" $? 0 "$out" "FAT32"
+
 desktop_bus_policy deny
 out=$(as_user "$cli" ls "$dev" 2>&1)
 status=$?
