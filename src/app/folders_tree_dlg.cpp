@@ -147,16 +147,24 @@ void CFoldersTreeDlg::OnDeviceChange(const relictor::platform::DeviceWatcher::Ch
   if (app == nullptr || app->document == nullptr || rootItem_ == nullptr) return;
   CVeskDoc* doc = app->document;
   QString device = QString::fromStdString(change.device.device);
+  auto* frame = qobject_cast<CMainFrame*>(window());
   if (!change.added) {
     for (CVolumeDriver* reader : doc->MarkGone(device)) {
+      // A search of the volume ends here rather than fail read by read.
+      app->StopSearchOn(reader);
       QTreeWidgetItem* node = FindChildNode(rootItem_, reader->GetRoot());
       if (node == nullptr) continue;
+      QString gone = QStringLiteral("%1 was taken out. Put it in again to read it.")
+                         .arg(DisplayText(reader->GetDisplayName()));
       // The list must not go on showing entries that can no longer be read.
       bool shown = false;
       for (QTreeWidgetItem* at = tree_->currentItem(); at != nullptr; at = at->parent()) shown = shown || at == node;
-      if (shown) SelectNode(rootItem_);
+      if (shown) {
+        SelectNode(rootItem_);
+        if (frame) frame->SetStatusText(gone);
+      }
       node->setText(0, node->text(0) + QStringLiteral(" - removed"));
-      node->setToolTip(0, QStringLiteral("%1 was taken out. Put it in again to read it.").arg(DisplayText(reader->GetDisplayName())));
+      node->setToolTip(0, gone);
       node->setDisabled(true);
       node->setExpanded(false);
     }
@@ -166,6 +174,8 @@ void CFoldersTreeDlg::OnDeviceChange(const relictor::platform::DeviceWatcher::Ch
   const auto& d = change.device;
   doc->SetDriveName(device, QString::fromStdString(d.vendor.empty() ? d.model : d.vendor + " " + d.model));
   for (CVolumeDriver* reader : doc->OpenSource(device)) AddReader(reader);
+  // A card the system would not let this user read is said so once.
+  if (frame) frame->ReportOpenProblems();
 }
 
 relictor::FolderTreeSink::Item CFoldersTreeDlg::InsertFolder(Item parent, CDirectory* folder, const std::string& text,

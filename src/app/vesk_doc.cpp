@@ -65,6 +65,7 @@ void CVeskDoc::Fill() {
       }
     }
     reports = relictor::ExamineSystemVolumes();
+    for (const auto& p : relictor::platform::TakeListingProblems()) problems_ << QString::fromStdString(p);
     // The system list leaves out the devices this user may not read; when
     // that leaves nothing, the user hears why and how to go on.
     if (reports.empty()) {

@@ -6,6 +6,7 @@
 #include "cli/cli.h"
 #include "cli/json.h"
 #include "cli/sources.h"
+#include "platform/udisks.h"
 #include "volume/drive_list.h"
 
 namespace relictor::cli {
@@ -38,6 +39,8 @@ int RunDrives(Context& context, const Args& args) {
   }
   DriveList list;
   list.Build(sources, MakeReaderFactory(), &context.host);
+  // Devices the disk service would not open for this user.
+  std::vector<std::string> refused = platform::TakeListingProblems();
 
   bool json = args.Has("--json");
   OutputBuffer out;
@@ -76,10 +79,12 @@ int RunDrives(Context& context, const Args& args) {
   if (!out.Flush()) return FinishOutput(out, kExitError);
   for (const auto& p : list.Problems()) PrintError(p);
   for (const auto& f : list.Failures()) PrintError(f.error);
-  if (!json && list.Drives().empty() && args.Positionals().empty() && list.Problems().empty() && list.Failures().empty()) {
+  for (const auto& r : refused) PrintError(r);
+  if (!json && list.Drives().empty() && args.Positionals().empty() && list.Problems().empty() && list.Failures().empty() &&
+      refused.empty()) {
     std::fprintf(stderr, "relictor-cli: no readable FAT or NTFS volume on this system's block devices\n");
   }
-  return list.Problems().empty() && list.Failures().empty() ? kExitOk : kExitError;
+  return list.Problems().empty() && list.Failures().empty() && refused.empty() ? kExitOk : kExitError;
 }
 
 const CommandRegistrar registrar({

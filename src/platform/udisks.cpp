@@ -326,6 +326,8 @@ std::unique_ptr<UDisksClient> UDisksClient::Connect(std::string& error, std::chr
     error = std::string("cannot reach the system bus: ") + std::strerror(-r);
     return nullptr;
   }
+  // Calls to the bus itself are bounded too.
+  sd_bus_set_method_call_timeout(bus, ToMicroseconds(timeout));
   return std::unique_ptr<UDisksClient>(new UDisksClient(bus, timeout));
 }
 
@@ -423,6 +425,7 @@ struct OpenerState {
   std::unique_ptr<UDisksClient> client;
   bool connectTried = false;
   std::string silence;  // set once the service failed to answer: not asked again
+  std::vector<std::string> listingProblems;
 };
 
 OpenerState& Opener() {
@@ -449,33 +452,40 @@ int OpenThroughService(const std::string& path, bool listing, std::string& error
     std::vector<BlockDevice> devices;
     std::string why;
     if (!state.client->List(devices, why)) {
-      state.silence = why.find("did not answer") != std::string::npos ? why : std::string();
+      if (why.find("did not answer") != std::string::npos) {
+        state.silence = why;
+        state.listingProblems.push_back(path + ": permission denied, and " + why);
+      }
       return -1;
     }
     const BlockDevice* device = FindDevice(devices, path);
     if (!device || !IsReadableFileSystem(device->idType)) return -1;
   }
   int fd = -1;
-  switch (state.client->OpenReadOnly(path, true, fd, error)) {
-    case UDisksClient::OpenResult::kOpened:
-      return fd;
-    case UDisksClient::OpenResult::kUnknownDevice:
-      error.clear();
-      return -1;
-    case UDisksClient::OpenResult::kRefused:
-      return -1;
-    case UDisksClient::OpenResult::kFailed:
-      if (error.find("did not answer") != std::string::npos) {
-        state.silence = error.substr(error.find("the disk service"));
-      }
-      return -1;
+  auto result = state.client->OpenReadOnly(path, true, fd, error);
+  if (result == UDisksClient::OpenResult::kOpened) return fd;
+  if (result == UDisksClient::OpenResult::kUnknownDevice) {
+    error.clear();
+    return -1;
   }
+  if (result == UDisksClient::OpenResult::kFailed && error.find("did not answer") != std::string::npos) {
+    state.silence = error.substr(error.find("the disk service"));
+  }
+  if (listing) state.listingProblems.push_back(error);
   return -1;
 }
 
 }  // namespace
 
 void InstallDeviceOpener() { SetDeviceOpener(OpenThroughService); }
+
+std::vector<std::string> TakeListingProblems() {
+  OpenerState& state = Opener();
+  std::lock_guard lock(state.mutex);
+  std::vector<std::string> out;
+  out.swap(state.listingProblems);
+  return out;
+}
 
 // Watching.
 
@@ -496,6 +506,7 @@ bool DeviceWatcher::Start(Callback onChange, std::string& error, std::chrono::mi
     bus_ = nullptr;
     return false;
   }
+  sd_bus_set_method_call_timeout(bus_, ToMicroseconds(timeout));
   const char* members[2] = {"InterfacesAdded", "InterfacesRemoved"};
   for (int i = 0; i < 2; ++i) {
     r = sd_bus_match_signal(

@@ -88,6 +88,10 @@ class UDisksClient {
 // read are asked for, so that nobody is asked for a password for a disk
 // the program would not show.
 void InstallDeviceOpener();
+// What the service said while the system's devices were listed (a refusal,
+// no answer), one sentence each, since the last call; the list leaves such
+// devices out without a word.
+std::vector<std::string> TakeListingProblems();
 
 // Watches the service for devices that come and go, on a thread of its
 // own, and calls `onChange` there (never on the caller's thread).

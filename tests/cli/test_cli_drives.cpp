@@ -58,11 +58,22 @@ TEST_F(CliDrives, JsonHasTheDocumentedKeys) {
   for (const char* key : {"\"index\": 1", "\"letter\": \"C\"", "\"name\": \"C:\\\\ (CAMERA)\"", "\"fs\": \"FAT32\"",
                           "\"bytes_per_sector\": 512", "\"bytes_per_cluster\": 512", "\"cluster_count\":",
                           "\"start_sector\": 2048", "\"start_sector\": 71680", "\"fs\": \"NTFS\"",
-                          "\"bytes_per_cluster\": 4096"}) {
+                          "\"bytes_per_cluster\": 4096", "\"label\": \"CAMERA\"", "\"size\": 35651584",
+                          "\"label\": \"WORK\""}) {
     EXPECT_NE(r.out.find(key), std::string::npos) << key << "\n" << r.out;
   }
   EXPECT_NE(r.out.find("\"source\": " + std::string("\"") + disk_ + "\""), std::string::npos);
   EXPECT_EQ(r.out.front(), '[');
+}
+
+// A volume whose boot sector claims more than its image holds (a card
+// imaged short): its size is what the image holds, never the claim.
+TEST_F(CliDrives, SizeNeverPassesTheEndOfTheSource) {
+  std::string cut = *dir_ / "cut.img";
+  MustRun("cp " + Quote(floppy_) + " " + Quote(cut) + " && truncate -s 1M " + Quote(cut));
+  auto r = Cli("drives --json " + Quote(cut));
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_NE(r.out.find("\"size\": 1048576"), std::string::npos) << r.out;
 }
 
 TEST_F(CliDrives, ReadingLeavesTheImageUnchanged) {

@@ -61,6 +61,8 @@ out=$(as_user "$cli" ls "$dev" 2>&1)
 status=$?
 expect "a refusing policy" $status 1 "$out" "not allowed to read $dev (the system's policy refused it)"
 [ "$(printf '%s\n' "$out" | wc -l)" = 1 ] || fail "a refusal takes one sentence, not: $out"
+out=$(as_user "$cli" drives 2>&1)
+expect "drives with a refusing policy" $? 1 "$out" "not allowed to read $dev (the system's policy refused it)"
 
 desktop_bus_stop_udisks
 out=$(as_user "$cli" ls "$dev" 2>&1)

@@ -40,8 +40,9 @@ class WindowOnDiskServiceTest : public QObject {
     Say(QStringLiteral("seen"));
     QTRY_VERIFY_WITH_TIMEOUT(card->isDisabled(), 20000);
     QVERIFY(card->text(0).endsWith(QStringLiteral(" - removed")));
-    // The list no longer shows the card's entries.
+    // The list no longer shows the card's entries, and the user hears why.
     QCOMPARE(frame->NavigationPane()->SelectedNode(), frame->NavigationPane()->RootItem());
+    QVERIFY2(frame->StatusText().contains(QStringLiteral("was taken out")), qPrintable(frame->StatusText()));
     QVERIFY(!first->isDisabled());
   }
 };
