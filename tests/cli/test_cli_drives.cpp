@@ -66,16 +66,6 @@ TEST_F(CliDrives, JsonHasTheDocumentedKeys) {
   EXPECT_EQ(r.out.front(), '[');
 }
 
-// A volume whose boot sector claims more than its image holds (a card
-// imaged short): its size is what the image holds, never the claim.
-TEST_F(CliDrives, SizeNeverPassesTheEndOfTheSource) {
-  std::string cut = *dir_ / "cut.img";
-  MustRun("cp " + Quote(floppy_) + " " + Quote(cut) + " && truncate -s 1M " + Quote(cut));
-  auto r = Cli("drives --json " + Quote(cut));
-  ASSERT_EQ(r.exitCode, 0) << r.err;
-  EXPECT_NE(r.out.find("\"size\": 1048576"), std::string::npos) << r.out;
-}
-
 TEST_F(CliDrives, ReadingLeavesTheImageUnchanged) {
   std::string before = test::Sha256(disk_);
   ASSERT_EQ(Cli("drives " + Quote(disk_)).exitCode, 0);
