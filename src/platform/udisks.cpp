@@ -46,7 +46,7 @@ struct Message {
   ~Message() { sd_bus_message_unref(m); }
 };
 struct BusError {
-  sd_bus_error e = SD_BUS_ERROR_NULL;
+  sd_bus_error e{};  // all null, as SD_BUS_ERROR_NULL
   ~BusError() { sd_bus_error_free(&e); }
 };
 
