@@ -136,7 +136,8 @@ EOF
     [ -d /dev/disk ] || _db_cleanup_dev_disk=1
     /lib/systemd/systemd-udevd >"$DESKTOP_BUS_DIR/udevd.log" 2>&1 &
     _db_udevd_pid=$!
-    _db_until 10 udevadm control --ping || { echo "udevd did not start" >&2; return 1; }
+    # In a container udevd may not be able to run at all.
+    _db_until 10 udevadm control --ping || { _db_skip "udevd cannot run here: $(tail -1 "$DESKTOP_BUS_DIR/udevd.log")"; return; }
     udevadm trigger --subsystem-match=block --action=add
     udevadm settle --timeout=10
   fi
@@ -166,7 +167,7 @@ desktop_bus_policy() {
 # it when the run ends.
 desktop_bus_attach() {
   local dev
-  dev=$(losetup --find --show "$1") || return 1
+  dev=$(losetup --find --show "$1") || { _db_skip "no loop device could be attached"; return; }
   echo "$dev" >>"$DESKTOP_BUS_DIR/loops"
   udevadm settle --timeout=10
   echo "$dev"

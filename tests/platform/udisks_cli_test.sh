@@ -28,7 +28,7 @@ head -c 70000 /dev/urandom >"$DESKTOP_BUS_DIR/holiday.jpg"
 mcopy -i "$img" "$DESKTOP_BUS_DIR/holiday.jpg" ::/HOLIDAY.JPG
 mdel -i "$img" ::/HOLIDAY.JPG
 
-dev=$(desktop_bus_attach "$img") || { echo "losetup failed" >&2; exit 1; }
+dev=$(desktop_bus_attach "$img") || exit $?
 desktop_bus_wait_fs "$dev" vfat || { echo "the disk service never saw the FAT volume on $dev" >&2; exit 1; }
 if as_user dd if="$dev" of=/dev/null bs=512 count=1 status=none 2>/dev/null; then
   echo "nobody may read $dev directly: the test would prove nothing" >&2

@@ -17,10 +17,10 @@ truncate -s 40M "$w/disk.img"
 printf 'label: dos\nstart=2048, type=c\n' | sfdisk -q "$w/disk.img" || exit 1
 mkfs.fat -F 32 -s 1 -n NEWCARD --offset 2048 "$w/disk.img" $(((40 << 10) - 1024)) >/dev/null 2>&1 || exit 1
 
-first=$(desktop_bus_attach "$w/first.img") || exit 1
+first=$(desktop_bus_attach "$w/first.img") || exit $?
 desktop_bus_wait_fs "$first" vfat || { echo "the disk service never saw $first" >&2; exit 1; }
 # Attached without reading its partition table: the partition comes later.
-disk=$(desktop_bus_attach "$w/disk.img") || exit 1
+disk=$(desktop_bus_attach "$w/disk.img") || exit $?
 
 mkdir -m 777 "$w/sync"
 as_user env RELICTOR_SYNC_DIR="$w/sync" "$program" &
