@@ -15,7 +15,7 @@
 # machine lacks what a run needs: loop devices, udevd, udisksd, root.
 
 DESKTOP_BUS_SKIP=77
-DESKTOP_BUS_LOCK=/run/lock/relictor-desktop-bus.lock
+DESKTOP_BUS_LOCK=$( [ -d /run/lock ] && echo /run/lock || echo /tmp )/relictor-desktop-bus.lock
 DESKTOP_BUS_PY=/usr/bin/python3
 DESKTOP_BUS_POLKIT_ACTIONS="'org.freedesktop.udisks2.open-device','org.freedesktop.udisks2.open-device-system'"
 
