@@ -2,6 +2,7 @@
 
 Parameters (JSON, all optional):
   device    the card's device path (default /dev/relictor-card)
+  device_number   its dev_t, for a device path that names a real node
   image     the file handed out, read-only, by OpenDevice and OpenForBackup
   size      the size the service claims for the card
   label     the card's IdLabel
@@ -44,11 +45,11 @@ def opener(parameters):
     return open_device
 
 
-def block_props(device, size, label, drive):
+def block_props(device, size, label, drive, number=0):
     return {
         'Device': dbus.ByteArray(device.encode() + b'\0'),
         'PreferredDevice': dbus.ByteArray(device.encode() + b'\0'),
-        'DeviceNumber': dbus.UInt64(0),
+        'DeviceNumber': dbus.UInt64(number),
         'Size': dbus.UInt64(size),
         'IdUsage': 'filesystem',
         'IdType': 'vfat',
@@ -76,7 +77,7 @@ def load(mock, parameters):
     }, [])
     mock.AddObject(CARD_PATH, BLOCK,
                    block_props(parameters.get('device', '/dev/relictor-card'), parameters.get('size', 0),
-                               parameters.get('label', ''), DRIVE_PATH), [])
+                               parameters.get('label', ''), DRIVE_PATH, parameters.get('device_number', 0)), [])
     card = dbusmock.mockobject.objects[CARD_PATH]
     card.AddMethod(BLOCK, 'OpenDevice', 'sa{sv}', 'h', opener(parameters))
     card.AddMethod(BLOCK, 'OpenForBackup', 'a{sv}', 'h', opener(parameters))

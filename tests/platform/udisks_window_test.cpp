@@ -2,7 +2,8 @@
 // udisks_window_test.sh: a card it may read only through the disk service is
 // shown by its label with its size beside it, a card put in while the window
 // is open appears in the tree, and one pulled out is marked and no longer
-// read. The script plugs and pulls the card when this side says so.
+// read. The script plugs and pulls the card when this side says so. With a
+// test double of the service in its place, the drive's maker and model show.
 
 #include <QFile>
 #include <QTreeWidget>
@@ -44,6 +45,15 @@ class WindowOnDiskServiceTest : public QObject {
     QCOMPARE(frame->NavigationPane()->SelectedNode(), frame->NavigationPane()->RootItem());
     QVERIFY2(frame->StatusText().contains(QStringLiteral("was taken out")), qPrintable(frame->StatusText()));
     QVERIFY(!first->isDisabled());
+  }
+
+  // The service names the drive: its maker and model go beside the size.
+  void driveModelInTooltip() {
+    if (qEnvironmentVariableIsEmpty("RELICTOR_DRIVE_NAME")) QSKIP("run by udisks_window_test.sh");
+    apptest::Window window({});
+    QTreeWidgetItem* card = FindNode(window.Frame(), {QStringLiteral("C:\\ (FIRST)")});
+    QVERIFY2(card, qPrintable(window.Problems().join('|')));
+    QCOMPARE(card->toolTip(0), QStringLiteral("C:\\ (FIRST)\n%1, 41.9 MB").arg(qEnvironmentVariable("RELICTOR_DRIVE_NAME")));
   }
 };
 

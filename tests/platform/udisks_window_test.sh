@@ -23,7 +23,7 @@ desktop_bus_wait_fs "$first" vfat || { echo "the disk service never saw $first" 
 disk=$(desktop_bus_attach "$w/disk.img") || exit $?
 
 mkdir -m 777 "$w/sync"
-as_user env RELICTOR_SYNC_DIR="$w/sync" "$program" &
+as_user env RELICTOR_SYNC_DIR="$w/sync" "$program" cardsComeAndGo &
 pid=$!
 waitfor() {
   local end=$((SECONDS + 30))
@@ -39,4 +39,15 @@ if waitfor ready; then
   # still holds it open (partx -d would refuse, the partition being busy).
   waitfor seen && udevadm trigger --action=remove "/sys/class/block/${disk#/dev/}p1"
 fi
-wait $pid
+wait $pid || exit $?
+
+# Loop devices have no drive: a test double of the service gives the first
+# card one, with a hostile model name.
+desktop_bus_stop_udisks || exit 1
+read -r major minor < <(stat -c '%t %T' "$first")
+"$DESKTOP_BUS_PY" -m dbusmock --system --template "$here/udisks2_template.py" -p "{\"device\": \"$first\",
+  \"device_number\": $(((0x$major << 8) | 0x$minor)), \"image\": \"$w/first.img\", \"vendor\": \"Kardex\",
+  \"model\": \"SD\u0007Reader\"}" >"$w/double.log" 2>&1 &
+_db_pids+=($!)
+_db_until 10 _db_name_owned org.freedesktop.UDisks2 || { echo "the test double did not start" >&2; exit 1; }
+as_user env RELICTOR_DRIVE_NAME="Kardex SD$(printf '\xEF\xBF\xBD')Reader" "$program" driveModelInTooltip
