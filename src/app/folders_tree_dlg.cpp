@@ -98,6 +98,7 @@ CFoldersTreeDlg::CFoldersTreeDlg(QWidget* parent) : QWidget(parent), tree_(new C
 }
 
 CFoldersTreeDlg::~CFoldersTreeDlg() {
+  watcher_.Stop();
   if (auto* app = CRelictorApp::Instance(); app && app->navigationPane == this) app->navigationPane = nullptr;
 }
 
@@ -113,6 +114,7 @@ void CFoldersTreeDlg::BuildTree() {
   tree_->addTopLevelItem(rootItem_);
   if (auto* app = CRelictorApp::Instance(); app && app->document) {
     for (CVolumeDriver* reader : app->document->GetDrives()) AddReader(reader);
+    if (app->document->ShowsSystemVolumes()) WatchDevices();
   }
   rootItem_->setExpanded(true);
   SelectNode(rootItem_);
@@ -121,7 +123,59 @@ void CFoldersTreeDlg::BuildTree() {
 QTreeWidgetItem* CFoldersTreeDlg::AddReader(CVolumeDriver* reader) {
   if (reader == nullptr || rootItem_ == nullptr) return nullptr;
   reader->AddToFolderTree(*this, rootItem_);
-  return FindChildNode(rootItem_, reader->GetRoot());
+  QTreeWidgetItem* node = FindChildNode(rootItem_, reader->GetRoot());
+  if (auto* app = CRelictorApp::Instance(); node && app && app->document) {
+    QString details = app->document->DetailsOf(reader);
+    if (!details.isEmpty()) node->setToolTip(0, node->text(0) + QStringLiteral("\n") + details);
+  }
+  return node;
+}
+
+void CFoldersTreeDlg::WatchDevices() {
+  std::string error;
+  // Without the disk service the tree shows what was there at the start.
+  watcher_.Start(
+      [this](const relictor::platform::DeviceWatcher::Change& change) {
+        // The watcher's thread: the change is handled on the window's.
+        QMetaObject::invokeMethod(this, [this, change] { OnDeviceChange(change); }, Qt::QueuedConnection);
+      },
+      error);
+}
+
+void CFoldersTreeDlg::OnDeviceChange(const relictor::platform::DeviceWatcher::Change& change) {
+  CRelictorApp* app = CRelictorApp::Instance();
+  if (app == nullptr || app->document == nullptr || rootItem_ == nullptr) return;
+  CVeskDoc* doc = app->document;
+  QString device = QString::fromStdString(change.device.device);
+  auto* frame = qobject_cast<CMainFrame*>(window());
+  if (!change.added) {
+    for (CVolumeDriver* reader : doc->MarkGone(device)) {
+      // A search of the volume ends here rather than fail read by read.
+      app->StopSearchOn(reader);
+      QTreeWidgetItem* node = FindChildNode(rootItem_, reader->GetRoot());
+      if (node == nullptr) continue;
+      QString gone = QStringLiteral("%1 was taken out. Put it in again to read it.")
+                         .arg(DisplayText(reader->GetDisplayName()));
+      // The list must not go on showing entries that can no longer be read.
+      bool shown = false;
+      for (QTreeWidgetItem* at = tree_->currentItem(); at != nullptr; at = at->parent()) shown = shown || at == node;
+      if (shown) {
+        SelectNode(rootItem_);
+        if (frame) frame->SetStatusText(gone);
+      }
+      node->setText(0, node->text(0) + QStringLiteral(" - removed"));
+      node->setToolTip(0, gone);
+      node->setDisabled(true);
+      node->setExpanded(false);
+    }
+    return;
+  }
+  if (!relictor::platform::IsReadableFileSystem(change.device.idType) || doc->HasLiveDriveOn(device)) return;
+  const auto& d = change.device;
+  doc->SetDriveName(device, QString::fromStdString(d.vendor.empty() ? d.model : d.vendor + " " + d.model));
+  for (CVolumeDriver* reader : doc->OpenSource(device)) AddReader(reader);
+  // A card the system would not let this user read is said so once.
+  if (frame) frame->ReportOpenProblems();
 }
 
 relictor::FolderTreeSink::Item CFoldersTreeDlg::InsertFolder(Item parent, CDirectory* folder, const std::string& text,

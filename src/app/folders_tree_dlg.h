@@ -7,6 +7,7 @@
 #include <QTreeWidget>
 #include <QWidget>
 
+#include "platform/udisks.h"
 #include "volume/host.h"
 
 namespace relictor {
@@ -78,6 +79,10 @@ class CFoldersTreeDlg : public QWidget, public relictor::FolderTreeSink {
                     bool hasChildren) override;
 
  private:
+  // Cards and disks that come and go while the window shows the system's
+  // devices: a new one is added to the tree, one pulled out is marked gone.
+  void WatchDevices();
+  void OnDeviceChange(const relictor::platform::DeviceWatcher::Change& change);
   void OnItemExpanded(QTreeWidgetItem* item);
   void OnSelectionChanged(QTreeWidgetItem* current);
   // Makes the child nodes of `item` from its folder, reading it first when
@@ -91,6 +96,7 @@ class CFoldersTreeDlg : public QWidget, public relictor::FolderTreeSink {
   QTreeWidgetItem* rootItem_ = nullptr;
   LookInBox* lookIn_ = nullptr;
   int reading_ = 0;
+  relictor::platform::DeviceWatcher watcher_;
 };
 
 // A name from a volume as the window shows it: invalid UTF-8 becomes the

@@ -5,10 +5,12 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <algorithm>
 #include <cerrno>
 #include <utility>
 
 #include "app/relictor_app.h"
+#include "platform/udisks.h"
 #include "readers/reader_factory.h"
 
 using relictor::CPhysicalDriver;
@@ -16,6 +18,8 @@ using relictor::CVolumeDriver;
 
 CVeskDoc::CVeskDoc(QStringList sources) : sources_(std::move(sources)) {
   if (auto* app = CRelictorApp::Instance()) app->document = this;
+  // Devices this user may not open are asked of the desktop's disk service.
+  relictor::platform::InstallDeviceOpener();
 }
 
 CVeskDoc::~CVeskDoc() {
@@ -54,7 +58,18 @@ void CVeskDoc::Fill() {
   filled_ = true;
   std::vector<relictor::SourceReport> reports;
   if (sources_.isEmpty()) {
+    // The disk service, when there is one, names the drives.
+    std::string error;
+    if (auto client = relictor::platform::UDisksClient::Connect(error); client && client->ServiceAvailable()) {
+      std::vector<relictor::platform::BlockDevice> devices;
+      if (client->List(devices, error)) {
+        for (const auto& d : devices) {
+          SetDriveName(QString::fromStdString(d.device), QString::fromStdString(d.vendor.empty() ? d.model : d.vendor + " " + d.model));
+        }
+      }
+    }
     reports = relictor::ExamineSystemVolumes();
+    for (const auto& p : relictor::platform::TakeListingProblems()) problems_ << QString::fromStdString(p);
     // The system list leaves out the devices this user may not read; when
     // that leaves nothing, the user hears why and how to go on.
     if (reports.empty()) {
@@ -131,6 +146,22 @@ void CVeskDoc::Examine(const std::vector<relictor::SourceReport>& reports, std::
     std::size_t problemsBefore = drives_.Problems().size();
     std::size_t failuresBefore = drives_.Failures().size();
     auto readers = drives_.Add(report, factory, host);
+    const QString source = QString::fromStdString(report.path);
+    for (CVolumeDriver* reader : readers) {
+      // The size the device itself gives, never one read from the disk.
+      std::uint64_t bytes = 0;
+      for (const auto& candidate : report.volumes) {
+        if (candidate.startSector != reader->PartitionStart()) continue;
+        std::uint64_t sectorSize = candidate.source ? candidate.source->SectorSize() : 512;
+        std::uint64_t held = candidate.source ? candidate.source->Size() / sectorSize : 0;
+        std::uint64_t start = std::min(candidate.startSector, held);
+        bytes = std::min(candidate.sectorCount, held - start) * sectorSize;
+        break;
+      }
+      QString details = QString::fromStdString(relictor::platform::SizeText(bytes));
+      if (QString name = driveNames_.value(source).trimmed(); !name.isEmpty()) details = name + QStringLiteral(", ") + details;
+      states_.insert(reader, {details, false});
+    }
     for (std::size_t i = problemsBefore; i < drives_.Problems().size(); ++i) {
       problems_ << ExplainOpenProblem(QString::fromStdString(drives_.Problems()[i]));
     }
@@ -168,6 +199,33 @@ int CVeskDoc::IndexOf(const CVolumeDriver* reader) const {
   }
   return -1;
 }
+
+QString CVeskDoc::DetailsOf(const CVolumeDriver* reader) const { return states_.value(reader).details; }
+
+void CVeskDoc::SetDriveName(const QString& device, const QString& name) {
+  if (!device.isEmpty()) driveNames_.insert(device, name);
+}
+
+bool CVeskDoc::HasLiveDriveOn(const QString& device) const {
+  for (const auto& d : drives_.Drives()) {
+    if (QString::fromStdString(d.sourcePath) == device && !states_.value(d.reader.get()).gone) return true;
+  }
+  return false;
+}
+
+std::vector<CVolumeDriver*> CVeskDoc::MarkGone(const QString& device) {
+  std::vector<CVolumeDriver*> out;
+  for (auto& d : drives_.Drives()) {
+    if (QString::fromStdString(d.sourcePath) != device) continue;
+    DriveState& state = states_[d.reader.get()];
+    if (state.gone) continue;
+    state.gone = true;
+    out.push_back(d.reader.get());
+  }
+  return out;
+}
+
+bool CVeskDoc::IsGone(const CVolumeDriver* reader) const { return states_.value(reader).gone; }
 
 QStringList RefusedBlockDevices(const QString& sysBlock, const QString& devRoot) {
   QStringList refused;

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include <QHash>
 #include <QString>
 #include <QStringList>
 
@@ -51,6 +52,21 @@ class CVeskDoc {
   // The position of a reader in the drives, or -1.
   int IndexOf(const relictor::CVolumeDriver* reader) const;
 
+  // Whether the document shows the system's devices (none was named).
+  bool ShowsSystemVolumes() const { return sources_.isEmpty(); }
+  // The drive's maker and model, when the disk service knows them, and the
+  // volume's size: what the tree shows beside a drive's name.
+  QString DetailsOf(const relictor::CVolumeDriver* reader) const;
+  // Names the drive holding `device` ("Kardex Card Reader") for the
+  // volumes opened from it from now on.
+  void SetDriveName(const QString& device, const QString& name);
+  // Whether a volume of `device` is shown and has not gone.
+  bool HasLiveDriveOn(const QString& device) const;
+  // Marks the volumes read from `device` gone (the card was pulled) and
+  // returns them; they stay in the list, but nothing reads them again.
+  std::vector<relictor::CVolumeDriver*> MarkGone(const QString& device);
+  bool IsGone(const relictor::CVolumeDriver* reader) const;
+
  private:
   void Fill();
   // Adds the disk or image `path` to the disks once it is not there yet.
@@ -65,6 +81,14 @@ class CVeskDoc {
   // Letters go on across every source the window opens, so that two
   // volumes never share a root path.
   relictor::DriveList drives_;
+  // What the window shows beside a drive and whether its device has gone,
+  // for the readers of drives_.
+  struct DriveState {
+    QString details;
+    bool gone = false;
+  };
+  QHash<const relictor::CVolumeDriver*, DriveState> states_;
+  QHash<QString, QString> driveNames_;
   std::vector<std::unique_ptr<relictor::CPhysicalDriver>> physicalDrives_;
   QStringList problems_;
 };

@@ -6,10 +6,29 @@
 #include "cli/cli.h"
 #include "cli/json.h"
 #include "cli/sources.h"
+#include "platform/udisks.h"
 #include "volume/drive_list.h"
 
 namespace relictor::cli {
 namespace {
+
+// The size of a drive's volume in bytes: as its boot sector says, but never
+// more than its source holds from the volume's start.
+std::uint64_t VolumeBytes(const std::vector<SourceReport>& sources, const DriveList::Drive& d) {
+  for (const auto& source : sources) {
+    if (source.path != d.sourcePath || !source.source) continue;
+    if (d.indexInSource < 1 || d.indexInSource > static_cast<int>(source.volumes.size())) return 0;
+    const VolumeCandidate& c = source.volumes[static_cast<std::size_t>(d.indexInSource - 1)];
+    std::uint64_t held = source.source->Size();
+    std::uint64_t sectorSize = source.source->SectorSize();
+    std::uint64_t start = c.startSector <= held / sectorSize ? c.startSector * sectorSize : held;
+    std::uint64_t room = held - start;
+    std::uint64_t bps = c.boot.bytesPerSector;
+    if (bps == 0 || c.boot.totalSectors > room / bps) return room;
+    return c.boot.totalSectors * bps;
+  }
+  return 0;
+}
 
 int RunDrives(Context& context, const Args& args) {
   std::vector<SourceReport> sources;
@@ -20,6 +39,8 @@ int RunDrives(Context& context, const Args& args) {
   }
   DriveList list;
   list.Build(sources, MakeReaderFactory(), &context.host);
+  // Devices the disk service would not open for this user.
+  std::vector<std::string> refused = platform::TakeListingProblems();
 
   bool json = args.Has("--json");
   OutputBuffer out;
@@ -37,6 +58,8 @@ int RunDrives(Context& context, const Args& args) {
       o.Add("index", index)
           .Add("letter", letter)
           .Add("name", v.GetDisplayName())
+          .Add("label", v.VolumeLabel())
+          .Add("size", VolumeBytes(sources, d))
           .Add("fs", v.FileSystemName())
           .Add("bytes_per_sector", v.BytesPerSector())
           .Add("bytes_per_cluster", v.BytesPerCluster())
@@ -56,10 +79,12 @@ int RunDrives(Context& context, const Args& args) {
   if (!out.Flush()) return FinishOutput(out, kExitError);
   for (const auto& p : list.Problems()) PrintError(p);
   for (const auto& f : list.Failures()) PrintError(f.error);
-  if (!json && list.Drives().empty() && args.Positionals().empty() && list.Problems().empty() && list.Failures().empty()) {
+  for (const auto& r : refused) PrintError(r);
+  if (!json && list.Drives().empty() && args.Positionals().empty() && list.Problems().empty() && list.Failures().empty() &&
+      refused.empty()) {
     std::fprintf(stderr, "relictor-cli: no readable FAT or NTFS volume on this system's block devices\n");
   }
-  return list.Problems().empty() && list.Failures().empty() ? kExitOk : kExitError;
+  return list.Problems().empty() && list.Failures().empty() && refused.empty() ? kExitOk : kExitError;
 }
 
 const CommandRegistrar registrar({

@@ -11,6 +11,7 @@
 
 #include "cli/cli.h"
 #include "cli/jobs.h"
+#include "platform/udisks.h"
 
 using namespace relictor::cli;
 
@@ -62,6 +63,8 @@ int main(int argc, char** argv) {
     PrintError("unknown command '" + args[0] + "' (see relictor-cli --help)");
     return kExitUsage;
   }
+  // Devices this user may not open are asked of the desktop's disk service.
+  relictor::platform::InstallDeviceOpener();
   std::vector<std::string> rest(args.begin() + 1, args.end());
   for (const auto& a : rest) {
     if (a == "--help" || a == "-h") {

@@ -129,7 +129,7 @@ std::vector<SourceReport> ExamineSystemVolumes(const std::string& sysBlock, cons
     if (!ReadSysfsLine(fs::path(sysBlock) / name / "size", size) || size == "0") continue;
     std::string dev = devRoot + "/" + name;
     std::string error;
-    auto source = FileSource::Open(dev, error);
+    auto source = FileSource::Open(dev, error, true);
     if (!source) continue;  // not readable by this user: left out
     std::error_code ec2;
     fs::path real = fs::canonical(fs::path(sysBlock) / name, ec2);

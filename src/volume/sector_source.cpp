@@ -45,12 +45,44 @@ std::string OpenErrorText(int err) {
   }
 }
 
+DeviceOpener& Opener() {
+  static DeviceOpener opener;
+  return opener;
+}
+
 }  // namespace
 
-std::shared_ptr<FileSource> FileSource::Open(const std::string& path, std::string& error) {
+void SetDeviceOpener(DeviceOpener opener) { Opener() = std::move(opener); }
+
+std::shared_ptr<FileSource> FileSource::Open(const std::string& path, std::string& error, bool listing) {
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
   if (fd < 0) {
-    error = path + ": " + OpenErrorText(errno);
+    int err = errno;
+    if ((err == EACCES || err == EPERM) && Opener()) {
+      struct stat st {};
+      if (::stat(path.c_str(), &st) == 0 && S_ISBLK(st.st_mode)) {
+        std::string why;
+        int given = Opener()(path, listing, why);
+        if (given >= 0) return FromDescriptor(given, path, error);
+        if (!why.empty()) {
+          error = why;
+          return nullptr;
+        }
+      }
+    }
+    error = path + ": " + OpenErrorText(err);
+    return nullptr;
+  }
+  return FromDescriptor(fd, path, error);
+}
+
+std::shared_ptr<FileSource> FileSource::FromDescriptor(int fd, const std::string& path, std::string& error) {
+  int flags = ::fcntl(fd, F_GETFL);
+  if (flags < 0 || (flags & O_ACCMODE) != O_RDONLY) {
+    // Whoever handed it over gave more than reading: this program never
+    // holds a device it could write to.
+    error = path + ": the descriptor given for it allows writing; refused";
+    ::close(fd);
     return nullptr;
   }
   struct stat st {};

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -31,6 +32,15 @@ class SectorSource {
 };
 
 using SectorSourcePtr = std::shared_ptr<SectorSource>;
+
+// Asked for a device that the user may not open directly (the system
+// refused with EACCES or EPERM). Returns an open read-only descriptor, or
+// -1: with `error` set, the one sentence to show; with `error` empty, the
+// opener could not help and the usual message stands.
+using DeviceOpener = std::function<int(const std::string& path, bool listing, std::string& error)>;
+// Sets the opener for the whole program (a front end sets it at start);
+// an empty function removes it.
+void SetDeviceOpener(DeviceOpener opener);
 
 // A source held in memory; tests and fuzzers use it.
 class MemorySource final : public SectorSource {
@@ -60,8 +70,15 @@ class MemorySource final : public SectorSource {
 class FileSource final : public SectorSource {
  public:
   // Opens `path` read-only. On failure returns null and sets `error` to one
-  // sentence for the user.
-  static std::shared_ptr<FileSource> Open(const std::string& path, std::string& error);
+  // sentence for the user. A device this user may not open goes to the
+  // device opener, when one is set (see SetDeviceOpener); `listing` tells
+  // it that the program is only looking through the system's devices, not
+  // opening one the user named.
+  static std::shared_ptr<FileSource> Open(const std::string& path, std::string& error, bool listing = false);
+  // Takes over `fd`, an open descriptor of `path` (closed on failure too).
+  // Refuses a descriptor that allows writing. The size comes from the
+  // descriptor itself, never from what anyone said about the device.
+  static std::shared_ptr<FileSource> FromDescriptor(int fd, const std::string& path, std::string& error);
   ~FileSource() override;
   FileSource(const FileSource&) = delete;
   FileSource& operator=(const FileSource&) = delete;

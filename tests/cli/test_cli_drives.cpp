@@ -58,7 +58,8 @@ TEST_F(CliDrives, JsonHasTheDocumentedKeys) {
   for (const char* key : {"\"index\": 1", "\"letter\": \"C\"", "\"name\": \"C:\\\\ (CAMERA)\"", "\"fs\": \"FAT32\"",
                           "\"bytes_per_sector\": 512", "\"bytes_per_cluster\": 512", "\"cluster_count\":",
                           "\"start_sector\": 2048", "\"start_sector\": 71680", "\"fs\": \"NTFS\"",
-                          "\"bytes_per_cluster\": 4096"}) {
+                          "\"bytes_per_cluster\": 4096", "\"label\": \"CAMERA\"", "\"size\": 35651584",
+                          "\"label\": \"WORK\""}) {
     EXPECT_NE(r.out.find(key), std::string::npos) << key << "\n" << r.out;
   }
   EXPECT_NE(r.out.find("\"source\": " + std::string("\"") + disk_ + "\""), std::string::npos);

@@ -1,0 +1,63 @@
+// The window as an ordinary user on the system's devices, run by
+// udisks_window_test.sh: a card it may read only through the disk service is
+// shown by its label with its size beside it, a card put in while the window
+// is open appears in the tree, and one pulled out is marked and no longer
+// read. The script plugs and pulls the card when this side says so. With a
+// test double of the service in its place, the drive's maker and model show.
+
+#include <QFile>
+#include <QTreeWidget>
+
+#include "app/folders_tree_dlg.h"
+#include "app/main_frame.h"
+#include "app_test_support.h"
+
+using apptest::FindNode;
+
+namespace {
+
+// Tells the script what happened, and waits for it to act.
+void Say(const QString& what) {
+  QFile file(qEnvironmentVariable("RELICTOR_SYNC_DIR") + QLatin1Char('/') + what);
+  QVERIFY(file.open(QIODevice::WriteOnly));
+}
+
+class WindowOnDiskServiceTest : public QObject {
+  Q_OBJECT
+ private slots:
+  void cardsComeAndGo() {
+    if (qEnvironmentVariableIsEmpty("RELICTOR_SYNC_DIR")) QSKIP("run by udisks_window_test.sh");
+    apptest::Window window({});
+    CMainFrame* frame = window.Frame();
+    QTreeWidgetItem* first = FindNode(frame, {QStringLiteral("C:\\ (FIRST)")});
+    QVERIFY2(first, qPrintable(apptest::ChildTexts(frame->NavigationPane()->RootItem()).join('|') + " / " +
+                               window.Problems().join('|')));
+    QVERIFY2(first->toolTip(0).contains(QStringLiteral("41.9 MB")), qPrintable(first->toolTip(0)));
+
+    Say(QStringLiteral("ready"));
+    QTreeWidgetItem* card = nullptr;
+    QTRY_VERIFY_WITH_TIMEOUT((card = FindNode(frame, {QStringLiteral("D:\\ (NEWCARD)")})) != nullptr, 20000);
+    frame->NavigationPane()->SelectNode(card);
+    Say(QStringLiteral("seen"));
+    QTRY_VERIFY_WITH_TIMEOUT(card->isDisabled(), 20000);
+    QVERIFY(card->text(0).endsWith(QStringLiteral(" - removed")));
+    // The list no longer shows the card's entries, and the user hears why.
+    QCOMPARE(frame->NavigationPane()->SelectedNode(), frame->NavigationPane()->RootItem());
+    QVERIFY2(frame->StatusText().contains(QStringLiteral("was taken out")), qPrintable(frame->StatusText()));
+    QVERIFY(!first->isDisabled());
+  }
+
+  // The service names the drive: its maker and model go beside the size.
+  void driveModelInTooltip() {
+    if (qEnvironmentVariableIsEmpty("RELICTOR_DRIVE_NAME")) QSKIP("run by udisks_window_test.sh");
+    apptest::Window window({});
+    QTreeWidgetItem* card = FindNode(window.Frame(), {QStringLiteral("C:\\ (FIRST)")});
+    QVERIFY2(card, qPrintable(window.Problems().join('|')));
+    QCOMPARE(card->toolTip(0), QStringLiteral("C:\\ (FIRST)\n%1, 41.9 MB").arg(qEnvironmentVariable("RELICTOR_DRIVE_NAME")));
+  }
+};
+
+}  // namespace
+
+RELICTOR_APP_TEST_MAIN(WindowOnDiskServiceTest)
+#include "udisks_window_test.moc"
