@@ -951,3 +951,69 @@ TEST_F(NtfsCrafted, ARootNamingItsOwnSubfolderAsParentIsNotNestedIntoItself) {
 
 }  // namespace
 }  // namespace relictor::test
+
+namespace relictor::test {
+namespace {
+
+TEST_F(NtfsCrafted, AHostileMftIsIndexedAndListedInBoundedMemory) {
+  const std::uint64_t kFar = (std::uint64_t{1} << 48) - 1;
+  const std::uint16_t deleted = 0;
+  // Sizes no volume can hold, in the name and in the data's header.
+  NonResidentSpec huge;
+  huge.runs = EncodeRuns({{std::uint64_t{1} << 40, 100}});
+  huge.lastVcn = (std::uint64_t{1} << 40) - 1;
+  huge.allocatedSize = huge.realSize = huge.initializedSize = std::uint64_t{1} << 60;
+  v_.SetRecord(16, RecordBuilder()
+                       .FileName({5, u"absurd.bin", kNtfsWin32Name, 0x20, ~std::uint64_t{0} >> 1, ~std::uint64_t{0}})
+                       .NonResident(huge)
+                       .Build());
+  // Deleted files whose folders lie at the far end of the record numbers,
+  // each a different one.
+  for (std::uint64_t n = 17; n < 40; ++n) {
+    v_.SetRecord(n, ResidentFile(kFar - n, Ascii16("far" + std::to_string(n)), {'x'}, deleted));
+  }
+  // An attribute list naming records far past the MFT, and an extension
+  // whose base lies there.
+  Bytes list = ListEntry(kNtfsFileName, kFar, 0);
+  const Bytes second = ListEntry(kNtfsData, std::uint64_t{1} << 40, 1);
+  list.insert(list.end(), second.begin(), second.end());
+  v_.SetRecord(40, RecordBuilder().Resident(kNtfsAttributeList, list).FileName({5, u"listed.txt"}).Build());
+  v_.SetRecord(41, RecordBuilder().Base(kFar).FileName({5, u"extension.txt"}).Build());
+  // Deleted folders that are each other's parent, and a chain that ends in
+  // that loop.
+  v_.SetRecord(42, Folder(43, u"loop a", kNtfsRecordDirectory));
+  v_.SetRecord(43, Folder(42, u"loop b", kNtfsRecordDirectory));
+  v_.SetRecord(44, Folder(42, u"into the loop"));
+  v_.SetRecord(45, ResidentFile(44, u"inside.txt", {'i'}));
+
+  auto d = std::make_unique<CNTFSDriver>();
+  d->SetRecordCacheShape(4096, 2);
+  d->SetDevice(std::make_shared<MemorySource>(v_.ImageBytes()));
+  ASSERT_TRUE(d->Open('C', kDriveFixed, "C:\\", false));
+  ASSERT_TRUE(d->LoadMft());
+  EXPECT_LE(d->IndexBytes(), 32 * kRecords + 1024);
+  // Every folder read, each at most once a path: the walk ends.
+  std::size_t entries = 0;
+  std::function<void(CDirectory*, int)> walk = [&](CDirectory* folder, int depth) {
+    ASSERT_LT(depth, 16);
+    for (auto& c : Populated(folder)->children) {
+      ++entries;
+      c->GetSize();
+      auto* sub = dynamic_cast<CDirectory*>(c.get());
+      if (sub && sub != d->GetLostFiles()) walk(sub, depth + 1);
+    }
+  };
+  walk(d->GetRoot(), 0);
+  EXPECT_GT(entries, 40u);
+  // One placeholder for each far folder; the loop's folders are folder
+  // records, deleted or not, so none stands for them.
+  EXPECT_EQ(ChildNames(d->GetDeletedFiles()).size(), 23u);
+  EXPECT_EQ(ChildNames(FindDir(*d, "/DeletedFiles/Cluster_" + std::to_string(kFar - 17))),
+            (std::vector<std::string>{"far17"}));
+  EXPECT_EQ(ChildNames(FindDir(*d, "/listed.txt")), (std::vector<std::string>{}));
+  EXPECT_LE(d->RecordCache().HeldBytes(), d->RecordCache().BoundBytes());
+  EXPECT_LE(d->RecordCache().BoundBytes(), 2u * 4096);
+}
+
+}  // namespace
+}  // namespace relictor::test
