@@ -1017,3 +1017,61 @@ TEST_F(NtfsCrafted, AHostileMftIsIndexedAndListedInBoundedMemory) {
 
 }  // namespace
 }  // namespace relictor::test
+
+namespace relictor::test {
+namespace {
+
+// The cluster bitmap as the $Bitmap file holds it, resident or in runs,
+// shorter or longer than the volume's 512 clusters need (64 bytes).
+TEST_F(NtfsCrafted, TheClusterBitmapStreamsOnlyAsFarAsBothTheVolumeAndTheBitmapReach) {
+  struct Case {
+    const char* name;
+    bool resident;
+    std::size_t bytes;
+    bool whole;
+    std::uint64_t clusters;  // handed out in all
+  };
+  const Case cases[] = {
+      {"resident, exact", true, 64, true, 512},
+      {"resident, short", true, 40, false, 320},
+      {"resident, longer than the volume", true, 600, true, 512},
+      {"in runs, exact", false, 64, true, 512},
+      {"in runs, short", false, 10, false, 80},
+      {"in runs, claiming far more than the volume", false, 1u << 30, true, 512},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    CraftedVolume v(kBpc, kClusters, kMftLcn, kRecords);
+    Bytes bits(std::min<std::size_t>(c.bytes, 4096), 0);
+    for (std::size_t i = 0; i < bits.size(); ++i) bits[i] = static_cast<std::uint8_t>(i * 37 + 1);
+    if (c.resident) {
+      v.SetRecord(6, RecordBuilder().FileName({5, u"$Bitmap"}).Resident(kNtfsData, bits).Build());
+    } else {
+      // One cluster of bits at cluster 40; the sizes claim c.bytes.
+      v.SetCluster(40, bits);
+      NonResidentSpec d;
+      d.runs = EncodeRuns({{1, 40}});
+      d.lastVcn = 0;
+      d.allocatedSize = kBpc;
+      d.realSize = d.initializedSize = c.bytes;
+      v.SetRecord(6, RecordBuilder().FileName({5, u"$Bitmap"}).NonResident(d).Build());
+    }
+    auto d = OpenNtfsBytes(v.ImageBytes());
+    ASSERT_TRUE(d);
+    std::uint64_t next = 0;
+    bool bitsMatch = true;
+    const bool whole = d->StreamClusterBitmap([&](std::uint64_t first, ByteSpan got, std::uint64_t clusters) {
+      EXPECT_EQ(first, next);
+      EXPECT_LE(clusters, got.size() * 8);
+      for (std::size_t i = 0; i < got.size(); ++i) bitsMatch = bitsMatch && got[i] == bits[first / 8 + i];
+      next = first + clusters;
+      return true;
+    });
+    EXPECT_EQ(whole, c.whole);
+    EXPECT_EQ(next, c.clusters);
+    EXPECT_TRUE(bitsMatch);
+  }
+}
+
+}  // namespace
+}  // namespace relictor::test
