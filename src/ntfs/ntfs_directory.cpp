@@ -72,7 +72,8 @@ bool CNTFSDriver::ListableRecord(std::uint64_t record, NtfsRecordHeader& header,
   return ListableBytes(record, r, header, firstName);
 }
 
-bool CNTFSDriver::ListableBytes(std::uint64_t record, ByteSpan r, NtfsRecordHeader& header, NtfsName& firstName) {
+bool CNTFSDriver::ListableBytes(std::uint64_t record, ByteSpan r, NtfsRecordHeader& header, NtfsName& firstName,
+                                bool withName) {
   if (ParseRecordHeader(r, header) != NtfsParse::Ok) return false;
   // An extension record holds attributes of its base record's file and
   // is never an entry of its own.
@@ -87,7 +88,7 @@ bool CNTFSDriver::ListableBytes(std::uint64_t record, ByteSpan r, NtfsRecordHead
     if (hasList || a.type != kNtfsFileName || a.nameLength != 0 || a.nonResident) continue;
     NtfsFileName f;
     if (!ParseFileName(a.Value(), f)) continue;
-    firstName.name = NtfsNameToUtf8(f.name);
+    if (withName) firstName.name = NtfsNameToUtf8(f.name);
     firstName.startsHidden = f.StartsWith(u'$') || f.StartsWith(u'.');
     firstName.fields = f;
     firstName.fields.name = {};
@@ -130,7 +131,7 @@ void CNTFSDriver::IndexRecord(std::uint64_t i, ByteSpan r) {
   if (!HasFileSignature(r) || ParseRecordHeader(r, h) != NtfsParse::Ok) return;
   if (h.IsDirectory()) SetBit(folderBits_, i);
   NtfsName fn;
-  if (!ListableBytes(i, r, h, fn)) return;
+  if (!ListableBytes(i, r, h, fn, false)) return;
   const std::uint64_t parent = fn.fields.parent;
   // A record cannot be its own folder (the root names itself "." and is
   // not listed); listing it would nest it in itself without end. Nor is

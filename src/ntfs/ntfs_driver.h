@@ -192,8 +192,10 @@ class CNTFSDriver : public CVolumeDriver {
   // cannot be read stays zeros.
   void ReadRecordBlock(std::uint64_t first, std::uint64_t count, std::uint8_t* out);
   // ListableRecord on a record's bytes, which nothing else may change
-  // while it runs.
-  bool ListableBytes(std::uint64_t record, ByteSpan r, NtfsRecordHeader& header, NtfsName& firstName);
+  // while it runs. Without `withName` the first name's text may be left
+  // empty (the index needs its fields only).
+  bool ListableBytes(std::uint64_t record, ByteSpan r, NtfsRecordHeader& header, NtfsName& firstName,
+                     bool withName = true);
   // Takes one record of the pass over the MFT into the index.
   void IndexRecord(std::uint64_t record, ByteSpan r);
   bool GatherMftExtents();
