@@ -1,5 +1,6 @@
-// The NTFS folder tree, made from the loaded MFT: which records belong to
-// which folder, their names, and the special folders "DeletedFiles" (with a
+// The NTFS folder tree, made from the index of the MFT's records: which
+// records belong to which folder, their names (read again through the
+// record cache), and the special folders "DeletedFiles" (with a
 // "Cluster_%d" placeholder for each lost parent) and "LostFiles".
 
 #include <algorithm>
@@ -65,8 +66,15 @@ void CNTFSDriver::CollectFileNames(std::uint64_t record, ByteSpan base, std::vec
 }
 
 bool CNTFSDriver::ListableRecord(std::uint64_t record, NtfsRecordHeader& header, NtfsName& firstName) {
-  ByteSpan r = LoadedRecord(record);
-  if (r.empty() || ParseRecordHeader(r, header) != NtfsParse::Ok) return false;
+  std::vector<std::uint8_t> scratch;
+  ByteSpan r = CachedRecord(record, scratch);
+  if (r.empty()) return false;
+  return ListableBytes(record, r, header, firstName);
+}
+
+bool CNTFSDriver::ListableBytes(std::uint64_t record, ByteSpan r, NtfsRecordHeader& header, NtfsName& firstName,
+                                bool withName) {
+  if (ParseRecordHeader(r, header) != NtfsParse::Ok) return false;
   // An extension record holds attributes of its base record's file and
   // is never an entry of its own.
   if (header.IsExtension()) return false;
@@ -80,7 +88,7 @@ bool CNTFSDriver::ListableRecord(std::uint64_t record, NtfsRecordHeader& header,
     if (hasList || a.type != kNtfsFileName || a.nameLength != 0 || a.nonResident) continue;
     NtfsFileName f;
     if (!ParseFileName(a.Value(), f)) continue;
-    firstName.name = NtfsNameToUtf8(f.name);
+    if (withName) firstName.name = NtfsNameToUtf8(f.name);
     firstName.startsHidden = f.StartsWith(u'$') || f.StartsWith(u'.');
     firstName.fields = f;
     firstName.fields.name = {};
@@ -94,50 +102,87 @@ bool CNTFSDriver::ListableRecord(std::uint64_t record, NtfsRecordHeader& header,
   return true;
 }
 
-void CNTFSDriver::BuildRecordIndex() {
-  children_.clear();
-  foldersWithSubfolders_.clear();
-  deletedItems_.clear();
-  std::vector<bool> placeholderSeen;
+namespace {
+
+bool TestBit(const std::vector<std::uint64_t>& bits, std::uint64_t n) {
+  return n / 64 < bits.size() && (bits[static_cast<std::size_t>(n / 64)] >> (n % 64) & 1) != 0;
+}
+
+void SetBit(std::vector<std::uint64_t>& bits, std::uint64_t n) {
+  if (n / 64 < bits.size()) bits[static_cast<std::size_t>(n / 64)] |= std::uint64_t{1} << (n % 64);
+}
+
+}  // namespace
+
+void CNTFSDriver::ClearIndex() {
+  mftLoaded_ = false;
+  std::deque<ChildLink>().swap(children_);
+  std::vector<std::uint64_t>().swap(foldersWithSubfolders_);
+  std::vector<DeletedFilesItem>().swap(deletedItems_);
+  // Two bits a record while the pass runs: whether it is a folder, and
+  // whether it is deleted (the second goes when the index is finished).
+  const std::size_t words = static_cast<std::size_t>(recordCount_ / 64 + 1);
+  folderBits_.assign(words, 0);
+  deletedBits_.assign(words, 0);
+}
+
+void CNTFSDriver::IndexRecord(std::uint64_t i, ByteSpan r) {
+  NtfsRecordHeader h;
+  if (!HasFileSignature(r) || ParseRecordHeader(r, h) != NtfsParse::Ok) return;
+  if (h.IsDirectory()) SetBit(folderBits_, i);
+  NtfsName fn;
+  if (!ListableBytes(i, r, h, fn, false)) return;
+  const std::uint64_t parent = fn.fields.parent;
+  // A record cannot be its own folder (the root names itself "." and is
+  // not listed); listing it would nest it in itself without end. Nor is
+  // the root ever a child: a damaged root whose name gives one of its
+  // own subfolders as its parent would nest the whole tree into itself.
+  if (parent == i || i == kNtfsRootRecord) return;
+  children_.push_back({parent, i});
+  if (h.IsDirectory() && !(fn.fields.flags & kNtfsFileAttrSystem)) foldersWithSubfolders_.push_back(parent);
+  if (!h.InUse()) SetBit(deletedBits_, i);
+}
+
+void CNTFSDriver::FinishIndex() {
+  // The items of "DeletedFiles" in record order, which the children still
+  // have: a deleted record whose folder record is no folder any more (it
+  // was reused by a file, or holds no record at all) is reached through a
+  // placeholder, one for each lost parent.
+  std::vector<std::uint64_t> placeholderSeen;
   std::set<std::uint64_t> placeholderSeenFar;
-  for (std::uint64_t i = 0; i < recordCount_; ++i) {
-    NtfsRecordHeader h;
-    NtfsName fn;
-    if (!ListableRecord(i, h, fn)) continue;
-    const std::uint64_t parent = fn.fields.parent;
-    // A record cannot be its own folder (the root names itself "." and is
-    // not listed); listing it would nest it in itself without end. Nor is
-    // the root ever a child: a damaged root whose name gives one of its
-    // own subfolders as its parent would nest the whole tree into itself.
-    if (parent == i || i == kNtfsRootRecord) continue;
-    children_.push_back({parent, i});
-    if (h.IsDirectory() && !(fn.fields.flags & kNtfsFileAttrSystem)) foldersWithSubfolders_.push_back(parent);
-    if (!h.InUse()) {
-      // A deleted record whose folder record is no folder any more (it was
-      // reused by a file, or holds no record at all) is reached through a
-      // placeholder under "DeletedFiles".
-      NtfsRecordHeader ph;
-      ByteSpan p = LoadedRecord(parent);
-      const bool parentIsFolder = !p.empty() && ParseRecordHeader(p, ph) == NtfsParse::Ok && ph.IsDirectory();
-      if (!parentIsFolder) {
-        bool first;
-        if (parent < recordCount_) {
-          if (placeholderSeen.empty()) placeholderSeen.assign(static_cast<std::size_t>(recordCount_), false);
-          first = !placeholderSeen[static_cast<std::size_t>(parent)];
-          placeholderSeen[static_cast<std::size_t>(parent)] = true;
-        } else {
-          first = placeholderSeenFar.insert(parent).second;
-        }
-        if (first) deletedItems_.push_back({true, parent});
+  for (const ChildLink& c : children_) {
+    if (TestBit(deletedBits_, c.record) && !TestBit(folderBits_, c.parent)) {
+      bool first;
+      if (c.parent < recordCount_) {
+        if (placeholderSeen.empty()) placeholderSeen.assign(folderBits_.size(), 0);
+        first = !TestBit(placeholderSeen, c.parent);
+        SetBit(placeholderSeen, c.parent);
+      } else {
+        first = placeholderSeenFar.insert(c.parent).second;
       }
+      if (first) deletedItems_.push_back({true, c.parent});
     }
-    if (parent == kNtfsDeletedFilesReference) deletedItems_.push_back({false, i});
+    if (c.parent == kNtfsDeletedFilesReference) deletedItems_.push_back({false, c.record});
   }
-  std::stable_sort(children_.begin(), children_.end(),
-                   [](const ChildLink& a, const ChildLink& b) { return a.parent < b.parent; });
+  std::vector<std::uint64_t>().swap(deletedBits_);
+  // Records are unique, so sorting by folder and then record keeps each
+  // folder's records in record order.
+  std::sort(children_.begin(), children_.end(), [](const ChildLink& a, const ChildLink& b) {
+    return a.parent != b.parent ? a.parent < b.parent : a.record < b.record;
+  });
+  children_.shrink_to_fit();
   std::sort(foldersWithSubfolders_.begin(), foldersWithSubfolders_.end());
   foldersWithSubfolders_.erase(std::unique(foldersWithSubfolders_.begin(), foldersWithSubfolders_.end()),
                                foldersWithSubfolders_.end());
+  foldersWithSubfolders_.shrink_to_fit();
+  mftLoaded_ = true;
+  ++mftLoads_;
+}
+
+std::uint64_t CNTFSDriver::IndexBytes() const {
+  return children_.size() * sizeof(ChildLink) + foldersWithSubfolders_.capacity() * sizeof(std::uint64_t) +
+         deletedItems_.capacity() * sizeof(DeletedFilesItem) +
+         (folderBits_.capacity() + deletedBits_.capacity()) * sizeof(std::uint64_t);
 }
 
 std::vector<std::uint64_t> CNTFSDriver::ChildrenOf(std::uint64_t folder) const {
@@ -192,6 +237,7 @@ void CNTFSDirectory::Populate(bool, bool, bool force) {
     return;
   }
   populated = true;
+  std::vector<std::uint8_t> scratch;
   if (this == d->GetDeletedFiles()) {
     std::set<std::uint64_t> folders;
     const EntryTime now = static_cast<EntryTime>(std::time(nullptr));
@@ -210,7 +256,7 @@ void CNTFSDirectory::Populate(bool, bool, bool force) {
         Append(std::move(dir));
         continue;
       }
-      auto entry = MakeEntry(*d, item.value);
+      auto entry = MakeEntry(*d, item.value, scratch);
       if (!entry) continue;
       if (auto* dir = dynamic_cast<CNTFSDirectory*>(entry.get())) folders.insert(dir->reference);
       Append(std::move(entry));
@@ -220,13 +266,14 @@ void CNTFSDirectory::Populate(bool, bool, bool force) {
   for (std::uint64_t record : d->ChildrenOf(reference)) {
     // A folder never appears inside itself or inside a folder below it.
     if (IsOwnOrAncestorRecord(this, record)) continue;
-    auto entry = MakeEntry(*d, record);
+    auto entry = MakeEntry(*d, record, scratch);
     if (entry) Append(std::move(entry));
   }
 }
 
-std::unique_ptr<CDirEntry> CNTFSDirectory::MakeEntry(CNTFSDriver& d, std::uint64_t record) {
-  ByteSpan r = d.LoadedRecord(record);
+std::unique_ptr<CDirEntry> CNTFSDirectory::MakeEntry(CNTFSDriver& d, std::uint64_t record,
+                                                     std::vector<std::uint8_t>& scratch) {
+  ByteSpan r = d.CachedRecord(record, scratch);
   NtfsRecordHeader h;
   if (r.empty() || ParseRecordHeader(r, h) != NtfsParse::Ok) return nullptr;
   std::vector<NtfsName> names;

@@ -1,5 +1,6 @@
 // The NTFS reader's volume side: opening, the boot sector, where the MFT
-// lies, single record reads, and the load of the whole MFT into memory.
+// lies, record reads (single ones and blocks for the record cache), the
+// pass over the whole MFT that builds the index, and the cluster bitmap.
 
 #include "ntfs/ntfs_driver.h"
 
@@ -25,7 +26,7 @@ std::uint64_t ClustersFor(std::uint64_t bytes, std::uint64_t clusterBytes) {
 
 CNTFSDriver::CNTFSDriver() = default;
 
-// The tree goes first (CVolumeDriver does it), then the MFT image.
+// The tree goes first (CVolumeDriver does it), then the index and cache.
 CNTFSDriver::~CNTFSDriver() = default;
 
 bool CNTFSDriver::ReadBootSector() {
@@ -191,9 +192,9 @@ bool CNTFSDriver::SetupMft() {
   const std::uint64_t realSize = data->realSize;
   GatherMftExtents();
 
-  // The image can be no larger than the MFT's runs reach, nor than the
-  // volume or the device: a damaged size field must not make the load
-  // claim memory for data that cannot exist.
+  // The MFT can be no larger than its runs reach, nor than the volume or
+  // the device: a damaged size field must not make the pass read, or the
+  // index claim memory for, records that cannot exist.
   // (A product that does not fit in 64 bits bounds nothing.)
   std::uint64_t imageBytes = realSize;
   imageBytes = std::min(imageBytes, CheckedMul(mftMappedClusters_, bytesPerCluster_).value_or(imageBytes));
@@ -201,6 +202,10 @@ bool CNTFSDriver::SetupMft() {
   if (device_) imageBytes = std::min(imageBytes, device_->Size());
   recordCount_ = imageBytes / recordSize_;
   if (recordCount_ == 0) return Fail("the MFT holds no records");
+  cache_.Configure(recordSize_, recordCount_, cacheBlockBytes_, cacheBlocks_,
+                   [this](std::uint64_t first, std::uint64_t count, std::uint8_t* out) {
+                     ReadRecordBlock(first, count, out);
+                   });
   return true;
 }
 
@@ -279,22 +284,63 @@ bool CNTFSDriver::ReadRecordThroughRuns(std::uint64_t n, std::vector<std::uint8_
   return ApplyFixups(std::span<std::uint8_t>(target)).status == NtfsParse::Ok;
 }
 
-ByteSpan CNTFSDriver::LoadedRecord(std::uint64_t n) const {
-  if (!mftLoaded_ || n >= recordCount_) return {};
-  ByteSpan r(mftImage_.get() + n * recordSize_, recordSize_);
-  return HasFileSignature(r) ? r : ByteSpan();
+void CNTFSDriver::ReadRecordBlock(std::uint64_t first, std::uint64_t count, std::uint8_t* out) {
+  if (recordSize_ == 0 || bytesPerCluster_ == 0 || first >= recordCount_) return;
+  count = std::min(count, recordCount_ - first);
+  const std::uint64_t bpc = bytesPerCluster_;
+  const std::uint64_t bytes = count * recordSize_;
+  std::uint64_t position = first * recordSize_;
+  std::uint64_t done = 0;
+  std::vector<std::uint8_t> partial;
+  while (done < bytes) {
+    const std::uint64_t vcn = position / bpc;
+    const std::uint64_t inCluster = position % bpc;
+    NtfsVcnMapping m = MapVcn(mftRuns_, vcn);
+    if (!m.found) break;  // the runs end here: the rest stays zeros
+    const std::uint64_t want = ClustersFor(inCluster + (bytes - done), bpc);
+    const std::uint64_t k = std::min(m.left, want);
+    const std::uint64_t take = std::min(k * bpc - inCluster, bytes - done);
+    if (!m.sparse) {
+      const bool direct = inCluster == 0 && take == k * bpc;
+      if (!direct) partial.resize(static_cast<std::size_t>(k * bpc));
+      std::uint8_t* target = direct ? out + done : partial.data();
+      if (!ReadClusters(m.lcn, k, target)) {
+        // One bad sector must not cost the records of the whole piece: the
+        // clusters are read again one by one, and those that fail are
+        // zeros.
+        for (std::uint64_t c = 0; c < k; ++c) {
+          std::uint8_t* one = target + c * bpc;
+          if (!ReadClusters(m.lcn + c, 1, one)) std::memset(one, 0, static_cast<std::size_t>(bpc));
+        }
+      }
+      if (!direct) std::memcpy(out + done, partial.data() + inCluster, static_cast<std::size_t>(take));
+    }
+    done += take;
+    position += take;
+  }
+  for (std::uint64_t i = 0; i < count; ++i) {
+    std::span<std::uint8_t> r(out + i * recordSize_, recordSize_);
+    if (HasFileSignature(ByteSpan(r.data(), r.size()))) ApplyFixups(r);
+  }
+}
+
+ByteSpan CNTFSDriver::CachedRecord(std::uint64_t n, std::vector<std::uint8_t>& scratch) {
+  if (!cache_.Copy(n, scratch)) return {};
+  return ByteSpan(scratch);
 }
 
 ByteSpan CNTFSDriver::GetRecord(std::uint64_t n, std::vector<std::uint8_t>& scratch, bool memoryOnly) {
-  ByteSpan r = LoadedRecord(n);
+  ByteSpan r = CachedRecord(n, scratch);
   if (!r.empty() || memoryOnly) return r;
   if (!ReadMftRecord(n, scratch)) return {};
   return ByteSpan(scratch);
 }
 
-// Reading the MFT image as long work. Each step reads one run of the MFT in
-// blocks of 32 clusters, testing for a stop before each block; a block that
-// cannot be read stays zeros in the image, which no record check accepts.
+// The pass over the MFT as long work. Each step reads one block of
+// records through the MFT's runs, testing for a stop before it, and takes
+// every record of it into the index while its bytes are still in the
+// processor's cache. A block that cannot be read stays zeros, which no
+// record check accepts.
 class MftLoadTask final : public WorkerTask {
  public:
   explicit MftLoadTask(CNTFSDriver& d) : d_(d) {}
@@ -302,10 +348,12 @@ class MftLoadTask final : public WorkerTask {
   bool Step() override {
     ProgressSink* p = Progress();
     const std::uint64_t bpc = d_.bytesPerCluster_;
+    const std::uint64_t size = d_.recordSize_;
     if (!started_) {
       started_ = true;
-      total_ = remaining_ = ClustersFor(d_.mftImageSize_, bpc);
-      block_.resize(static_cast<std::size_t>(kBlockClusters * bpc));
+      total_ = ClustersFor(d_.recordCount_ * size, bpc);
+      blockRecords_ = std::max<std::uint64_t>(1, kBlockBytes / size);
+      block_.resize(static_cast<std::size_t>(blockRecords_ * size));
       if (p) {
         if (p->HasText(ProgressText::CurrentItem)) p->SetText(ProgressText::CurrentItem, d_.GetDisplayName());
         if (p->HasBar(ProgressBar::Overall)) {
@@ -315,62 +363,25 @@ class MftLoadTask final : public WorkerTask {
         Report(p);
       }
     }
-    if (remaining_ == 0) {
-      FixUpTo(d_.mftImageSize_);
-      d_.FinishMftLoad();
+    if (next_ >= d_.recordCount_) {
+      d_.FinishIndex();
       return true;
     }
-    NtfsVcnMapping m = MapVcn(d_.mftRuns_, vcn_);
-    if (!m.found) {
-      // The runs end before the image does: the rest stays zeros.
-      remaining_ = 0;
-      return false;
+    if (IsStopRequested()) return false;
+    const std::uint64_t count = std::min(blockRecords_, d_.recordCount_ - next_);
+    std::memset(block_.data(), 0, static_cast<std::size_t>(count * size));
+    d_.ReadRecordBlock(next_, count, block_.data());
+    for (std::uint64_t i = 0; i < count; ++i) {
+      d_.IndexRecord(next_ + i, ByteSpan(block_.data() + i * size, static_cast<std::size_t>(size)));
     }
-    const std::uint64_t n = std::min(m.left, remaining_);
-    std::uint64_t done = 0;
-    for (std::uint64_t index = 0; done < n; ++index) {
-      if (IsStopRequested()) return false;
-      const std::uint64_t k = std::min(kBlockClusters, n - done);
-      const std::uint64_t at = (vcn_ + done) * bpc;
-      const std::uint64_t size = d_.mftImageSize_;
-      if (!m.sparse && at < size) {
-        std::uint8_t* target = d_.mftImage_.get() + at;
-        if (k * bpc <= size - at) {
-          // A block inside the image is read in place; a failed read may
-          // have left part of it written, so it is cleared again.
-          if (!d_.ReadClusters(m.lcn + done, k, target)) std::memset(target, 0, static_cast<std::size_t>(k * bpc));
-        } else if (d_.ReadClusters(m.lcn + done, k, block_.data())) {
-          std::memcpy(target, block_.data(), static_cast<std::size_t>(size - at));
-        }
-      }
-      done += k;
-      counter_ += k;
-      FixUpTo(at + k * bpc);
-      if (index % 32 == 0) Report(p);
-    }
-    vcn_ += n;
-    remaining_ -= n;
+    next_ += count;
+    counter_ = std::min(total_, ClustersFor(next_ * size, bpc));
     Report(p);
     return false;
   }
 
  private:
-  static constexpr std::uint64_t kBlockClusters = 32;
-
-  // Applies the fixups of every record that lies wholly before `end` of
-  // the image and has not had them yet. The image is filled from its start
-  // on and never written again behind the block just read, so each record
-  // is fixed up once, right after its last byte arrived and while its
-  // bytes are still in the processor's cache: a separate pass over the
-  // whole image afterwards would fetch them from memory again.
-  void FixUpTo(std::uint64_t end) {
-    const std::uint64_t size = d_.recordSize_;
-    end = std::min(end, d_.mftImageSize_);
-    for (; (fixed_ + 1) * size <= end; ++fixed_) {
-      std::span<std::uint8_t> r(d_.mftImage_.get() + fixed_ * size, static_cast<std::size_t>(size));
-      if (HasFileSignature(ByteSpan(r.data(), r.size()))) ApplyFixups(r);
-    }
-  }
+  static constexpr std::uint64_t kBlockBytes = 1u << 20;
 
   void Report(ProgressSink* p) const {
     if (!p) return;
@@ -382,22 +393,19 @@ class MftLoadTask final : public WorkerTask {
 
   CNTFSDriver& d_;
   bool started_ = false;
-  std::uint64_t vcn_ = 0;
-  std::uint64_t remaining_ = 0;
+  std::uint64_t next_ = 0;  // the next record to read
+  std::uint64_t blockRecords_ = 1;
   std::uint64_t total_ = 0;
   std::uint64_t counter_ = 0;
-  std::uint64_t fixed_ = 0;  // records fixed up so far
   std::vector<std::uint8_t> block_;
 };
 
 bool CNTFSDriver::LoadMft() {
   if (mftLoaded_) return true;
   if (recordCount_ == 0) return false;
-  // Every load starts from a zeroed image, so that nothing of an earlier,
-  // stopped load or of a block that failed to read is taken for records.
-  mftImage_.Reset();
-  mftImageSize_ = recordCount_ * recordSize_;
-  if (!mftImage_.Allocate(static_cast<std::size_t>(mftImageSize_))) return false;
+  // Every pass starts from an empty index, so that nothing of an earlier,
+  // stopped pass is taken for records.
+  ClearIndex();
   MftLoadTask task(*this);
   JobInfo info{JobKind::LoadMft, "Scanning...", displayName_, bytesPerCluster_};
   InlineJobRunner inlineRunner;
@@ -405,18 +413,47 @@ bool CNTFSDriver::LoadMft() {
   const bool finished = runner.Run(task, info);
   if (!finished || !mftLoaded_) {
     mftLoaded_ = false;
-    mftImage_.Reset();
+    ClearIndex();
     return false;
   }
   return true;
 }
 
-void CNTFSDriver::FinishMftLoad() {
-  // Every record has had its fixups applied by the load.
-  // The index is built from the image, which is whole from here on.
-  mftLoaded_ = true;
-  BuildRecordIndex();
-  ++mftLoads_;
+bool CNTFSDriver::StreamClusterBitmap(
+    const std::function<bool(std::uint64_t firstCluster, ByteSpan bits, std::uint64_t clusters)>& visit) {
+  constexpr std::uint64_t kBitmapRecord = 6;
+  NtfsDataStream s;
+  if (clusterCount_ == 0 || bytesPerCluster_ == 0 || !FindDataAttribute(kBitmapRecord, s) || !s.found) return false;
+  // Only as many bytes as the volume has clusters for are read, whatever
+  // the bitmap's sizes claim.
+  const std::uint64_t needed = clusterCount_ / 8 + (clusterCount_ % 8 != 0 ? 1 : 0);
+  const std::uint64_t available = s.resident ? s.value.size() : std::min(s.realSize, s.initializedSize);
+  const std::uint64_t bytes = std::min(needed, available);
+  std::uint64_t cluster = 0;
+  if (s.resident) {
+    const ByteSpan all(s.value.data(), static_cast<std::size_t>(bytes));
+    for (std::uint64_t at = 0; at < bytes; at += kBitmapPieceBytes) {
+      const std::uint64_t n = std::min<std::uint64_t>(kBitmapPieceBytes, bytes - at);
+      const std::uint64_t clusters = std::min(n * 8, clusterCount_ - cluster);
+      if (!visit(cluster, all.subspan(static_cast<std::size_t>(at), static_cast<std::size_t>(n)), clusters)) {
+        return false;
+      }
+      cluster += clusters;
+    }
+    return bytes == needed;
+  }
+  const std::uint64_t bpc = bytesPerCluster_;
+  const std::uint64_t pieceClusters = std::max<std::uint64_t>(1, kBitmapPieceBytes / bpc);
+  std::vector<std::uint8_t> piece(static_cast<std::size_t>(pieceClusters * bpc));
+  for (std::uint64_t vcn = 0, at = 0; at < bytes; vcn += pieceClusters, at += pieceClusters * bpc) {
+    if (IsStopRequested()) return false;
+    const std::uint64_t n = std::min(pieceClusters * bpc, bytes - at);
+    if (!ReadRuns(s.runs, vcn, ClustersFor(n, bpc), piece.data())) return false;
+    const std::uint64_t clusters = std::min(n * 8, clusterCount_ - cluster);
+    if (!visit(cluster, ByteSpan(piece.data(), static_cast<std::size_t>(n)), clusters)) return false;
+    cluster += clusters;
+  }
+  return bytes == needed;
 }
 
 }  // namespace relictor

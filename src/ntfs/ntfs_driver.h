@@ -1,7 +1,9 @@
 #pragma once
 // The NTFS reader: the boot sector and the master file table (MFT), which
-// it loads into memory whole the first time a folder is read; the folder
-// tree built from the MFT's records, with deleted files and folders, the
+// it reads through once, in one streaming pass, the first time a folder is
+// read, keeping a compact index of its records (each record's folder and
+// kind); record contents are read again when needed, through a bounded
+// cache of record blocks. The folder tree is built from that index, with deleted files and folders, the
 // "DeletedFiles" folder for deleted records whose folder is gone, and
 // "LostFiles" for what the deep scan finds; and file data, read through
 // the data runs of each file's unnamed $DATA attribute. It reads the volume
@@ -10,6 +12,8 @@
 #include <array>
 #include <cstdlib>
 #include <cstdint>
+#include <deque>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -19,9 +23,9 @@
 #include "ntfs/ntfs_data_runs.h"
 #include "ntfs/ntfs_file_name.h"
 #include "ntfs/ntfs_record.h"
+#include "ntfs/ntfs_record_cache.h"
 #include "volume/boot_sector.h"
 #include "volume/driver.h"
-#include "volume/zeroed_memory.h"
 
 namespace relictor {
 
@@ -91,20 +95,22 @@ class CNTFSDriver : public CVolumeDriver {
   // Works out the record size, reads record 0 (the $MFT file itself) and
   // the run lists of its data, which say where every other record lies.
   bool SetupMft();
-  // Reads the whole MFT into memory as long work through the host's job
-  // runner; true when it is loaded (now or before). A stopped load leaves
-  // nothing behind, and the next call starts again from the beginning.
+  // Reads the whole MFT once, as long work through the host's job runner,
+  // and builds the index of records the tree is made from; true when the
+  // index is there (now or before). A stopped pass leaves nothing behind,
+  // and the next call starts again from the beginning.
   bool LoadMft();
   bool IsMftLoaded() const { return mftLoaded_; }
   // Reads record `n` from the volume into `target` (resized to the record
   // size) and applies its fixups; false when it cannot be read or is no
   // record.
   bool ReadMftRecord(std::uint64_t n, std::vector<std::uint8_t>& target);
-  // Record `n` of the loaded MFT image, fixed up; empty when the MFT is
-  // not loaded, `n` lies past it, or the record has no "FILE" signature.
-  ByteSpan LoadedRecord(std::uint64_t n) const;
-  // Record `n` from the loaded image, or else read from the volume into
-  // `scratch` (unless `memoryOnly`); empty when neither has it.
+  // Record `n` through the record cache, fixed up, copied into `scratch`;
+  // empty when `n` lies past the MFT or the record has no "FILE"
+  // signature.
+  ByteSpan CachedRecord(std::uint64_t n, std::vector<std::uint8_t>& scratch);
+  // Record `n` from the cache, or else read alone from the volume (unless
+  // `memoryOnly`); empty when neither has it.
   ByteSpan GetRecord(std::uint64_t n, std::vector<std::uint8_t>& scratch, bool memoryOnly = false);
 
   // Reads `count` clusters from `lcn` on; false when a cluster lies
@@ -121,22 +127,22 @@ class CNTFSDriver : public CVolumeDriver {
                          std::uint64_t limit = kMaxAttributeListBytes);
 
   // The unnamed $DATA attribute of a record, from the base record and
-  // through its $ATTRIBUTE_LIST. With `memoryOnly` nothing is read from
-  // the volume (false where that would be needed).
+  // through its $ATTRIBUTE_LIST. With `memoryOnly` nothing but MFT records
+  // is read (false where a non-resident attribute list would be needed).
   bool FindDataAttribute(std::uint64_t record, NtfsDataStream& out, bool memoryOnly = false);
   // The names of a record in their order: those in the base record, then
   // those its attribute list places in extension records. With
   // `firstOnly` the walk ends at the first name.
   void CollectFileNames(std::uint64_t record, ByteSpan base, std::vector<NtfsName>& out, bool firstOnly,
                         bool memoryOnly = false);
-  // Whether a record of the loaded image counts as an entry of the tree:
-  // a base record (not an extension of another) with a name. Fills the
-  // header and the first name.
+  // Whether a record counts as an entry of the tree: a base record (not an
+  // extension of another) with a name. Fills the header and the first
+  // name.
   bool ListableRecord(std::uint64_t record, NtfsRecordHeader& header, NtfsName& firstName);
 
-  // What the tree needs from the loaded MFT, built in one pass after the
-  // load: the records of each folder in record order, the folders that
-  // have subfolders, and the items of "DeletedFiles".
+  // What the tree needs from the MFT, built by the pass over it: the
+  // records of each folder in record order, the folders that have
+  // subfolders, and the items of "DeletedFiles".
   struct DeletedFilesItem {
     bool placeholder = false;  // a "Cluster_%d" folder for a lost parent
     std::uint64_t value = 0;   // the parent's number, or the record to list
@@ -150,8 +156,29 @@ class CNTFSDriver : public CVolumeDriver {
   std::uint64_t RecordCount() const { return recordCount_; }
   const std::vector<NtfsRun>& MftRuns() const { return mftRuns_; }
   CNTFSDirectory* GetDeletedFiles() const { return deletedFiles_; }
-  // How many times the MFT was loaded from the volume.
+  // How many times the MFT was read through and indexed.
   int MftLoads() const { return mftLoads_; }
+  // Bytes the index of records holds (not counting the record cache).
+  std::uint64_t IndexBytes() const;
+  NtfsRecordCache& RecordCache() { return cache_; }
+  // The record cache's blocks and how many it holds at most; takes effect
+  // on the next open.
+  void SetRecordCacheShape(std::size_t blockBytes, std::size_t maxBlocks) {
+    cacheBlockBytes_ = blockBytes;
+    cacheBlocks_ = maxBlocks;
+  }
+
+  // Streams the volume's cluster allocation bitmap (the unnamed $DATA of
+  // the $Bitmap file) in pieces of at most kBitmapPieceBytes: `visit` gets
+  // the number of the first cluster a piece describes, its bytes (bit i of
+  // byte j is cluster first + 8 * j + i, set when in use) and the number of
+  // clusters it describes, never past the volume's last cluster. A bitmap
+  // longer than the volume needs is read only as far as the volume
+  // reaches. False when the bitmap cannot be found or read that far (the
+  // pieces handed out so far stand), or when `visit` returns false.
+  bool StreamClusterBitmap(const std::function<bool(std::uint64_t firstCluster, ByteSpan bits,
+                                                    std::uint64_t clusters)>& visit);
+  static constexpr std::size_t kBitmapPieceBytes = 1u << 20;
 
   // A cap on attribute lists read from the volume: the file system keeps
   // them within 256 KiB, and a damaged size must not make every record's
@@ -163,12 +190,23 @@ class CNTFSDriver : public CVolumeDriver {
  private:
   friend class MftLoadTask;
   bool ReadAttributeList(ByteSpan base, std::vector<std::uint8_t>& list, bool memoryOnly);
+  // Fills `out` with records `first` to first + count - 1 read through the
+  // MFT's runs in large pieces, each record with its fixups applied; what
+  // cannot be read stays zeros.
+  void ReadRecordBlock(std::uint64_t first, std::uint64_t count, std::uint8_t* out);
+  // ListableRecord on a record's bytes, which nothing else may change
+  // while it runs. Without `withName` the first name's text may be left
+  // empty (the index needs its fields only).
+  bool ListableBytes(std::uint64_t record, ByteSpan r, NtfsRecordHeader& header, NtfsName& firstName,
+                     bool withName = true);
+  // Takes one record of the pass over the MFT into the index.
+  void IndexRecord(std::uint64_t record, ByteSpan r);
   bool GatherMftExtents();
   // Reads a record through the MFT's runs, before the record count is
   // known (for the MFT's own extension records).
   bool ReadRecordThroughRuns(std::uint64_t n, std::vector<std::uint8_t>& target);
-  void FinishMftLoad();
-  void BuildRecordIndex();
+  void ClearIndex();
+  void FinishIndex();
 
   NtfsGeometry geometry_;
   std::uint32_t recordSize_ = 0;
@@ -176,20 +214,25 @@ class CNTFSDriver : public CVolumeDriver {
   std::vector<NtfsRun> mftRuns_;
   std::uint64_t mftMappedClusters_ = 0;
   std::uint64_t recordCount_ = 0;
-  // The MFT image. Its memory comes zeroed from the system without being
-  // written first, so that the load touches each page once.
-  ZeroedMemory mftImage_;
-  std::uint64_t mftImageSize_ = 0;
   bool mftLoaded_ = false;
   int mftLoads_ = 0;
+  NtfsRecordCache cache_;
+  std::size_t cacheBlockBytes_ = 256u << 10;
+  std::size_t cacheBlocks_ = 16;
 
+  // The index. A deque grows without moving what it holds, so building it
+  // never needs twice its size at once.
   struct ChildLink {
     std::uint64_t parent;
     std::uint64_t record;
   };
-  std::vector<ChildLink> children_;                 // sorted by parent, then record
+  std::deque<ChildLink> children_;                    // sorted by parent, then record
   std::vector<std::uint64_t> foldersWithSubfolders_;  // sorted, unique
   std::vector<DeletedFilesItem> deletedItems_;
+  // One bit a record: the record is a folder (a sound header with the
+  // folder flag), for telling a deleted file's lost parent.
+  std::vector<std::uint64_t> folderBits_;
+  std::vector<std::uint64_t> deletedBits_;  // while the pass runs
 
   CNTFSDirectory* deletedFiles_ = nullptr;
 };
@@ -212,7 +255,8 @@ class CNTFSDirectory : public CDirectory {
   CNTFSDriver* Driver() const;
   // Makes the entry of one record of this folder, or null when the record
   // is not shown (metadata files, dot names).
-  std::unique_ptr<CDirEntry> MakeEntry(CNTFSDriver& d, std::uint64_t record);
+  // `scratch` holds the record's bytes.
+  std::unique_ptr<CDirEntry> MakeEntry(CNTFSDriver& d, std::uint64_t record, std::vector<std::uint8_t>& scratch);
 };
 
 class CNTFSFile : public CFSFile {
@@ -226,8 +270,8 @@ class CNTFSFile : public CFSFile {
   void Analyse() override { analysed = true; }
   bool SaveData(OutputFile& out, ProgressSink* progress) override;
   // Deep-scan finds: their first cluster. Files of the MFT: the first
-  // cluster of non-resident data, when the loaded MFT tells it without a
-  // read from the volume.
+  // cluster of non-resident data, once the MFT is indexed, when its
+  // records tell it without a read of other data.
   bool GetFirstCluster(std::uint64_t& cluster) const override;
 
   // Reads the real and allocated size from the file's $DATA attribute,

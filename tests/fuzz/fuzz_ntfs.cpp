@@ -1,6 +1,7 @@
-// libFuzzer target: an NTFS volume image. Open it, load the MFT, read the
-// tree (with DeletedFiles) to a bounded depth, save the files (resident,
-// non-resident, compressed, spread over attribute lists), search and count.
+// libFuzzer target: an NTFS volume image. Open it, index the MFT, stream
+// the cluster bitmap, read the tree (with DeletedFiles) to a bounded depth,
+// save the files (resident, non-resident, compressed, spread over attribute
+// lists), search and count.
 
 #include <cstddef>
 #include <cstdint>
@@ -18,6 +19,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!volume.Open('C', kDriveFixed, "C:\\", false)) return 0;
   if (!volume.LoadMft()) return 0;
   (void)volume.VolumeLabel();
+  std::uint64_t clusters = 0;
+  (void)volume.StreamClusterBitmap([&](std::uint64_t, ByteSpan, std::uint64_t n) { return (clusters += n) > 0; });
   fuzz::Walk walk;
   fuzz::ReadTree(*volume.GetRoot(), walk, 0);
   if (CDirectory* deleted = volume.GetDeletedFiles()) fuzz::ReadTree(*deleted, walk, 0);

@@ -951,3 +951,127 @@ TEST_F(NtfsCrafted, ARootNamingItsOwnSubfolderAsParentIsNotNestedIntoItself) {
 
 }  // namespace
 }  // namespace relictor::test
+
+namespace relictor::test {
+namespace {
+
+TEST_F(NtfsCrafted, AHostileMftIsIndexedAndListedInBoundedMemory) {
+  const std::uint64_t kFar = (std::uint64_t{1} << 48) - 1;
+  const std::uint16_t deleted = 0;
+  // Sizes no volume can hold, in the name and in the data's header.
+  NonResidentSpec huge;
+  huge.runs = EncodeRuns({{std::uint64_t{1} << 40, 100}});
+  huge.lastVcn = (std::uint64_t{1} << 40) - 1;
+  huge.allocatedSize = huge.realSize = huge.initializedSize = std::uint64_t{1} << 60;
+  v_.SetRecord(16, RecordBuilder()
+                       .FileName({5, u"absurd.bin", kNtfsWin32Name, 0x20, ~std::uint64_t{0} >> 1, ~std::uint64_t{0}})
+                       .NonResident(huge)
+                       .Build());
+  // Deleted files whose folders lie at the far end of the record numbers,
+  // each a different one.
+  for (std::uint64_t n = 17; n < 40; ++n) {
+    v_.SetRecord(n, ResidentFile(kFar - n, Ascii16("far" + std::to_string(n)), {'x'}, deleted));
+  }
+  // An attribute list naming records far past the MFT, and an extension
+  // whose base lies there.
+  Bytes list = ListEntry(kNtfsFileName, kFar, 0);
+  const Bytes second = ListEntry(kNtfsData, std::uint64_t{1} << 40, 1);
+  list.insert(list.end(), second.begin(), second.end());
+  v_.SetRecord(40, RecordBuilder().Resident(kNtfsAttributeList, list).FileName({5, u"listed.txt"}).Build());
+  v_.SetRecord(41, RecordBuilder().Base(kFar).FileName({5, u"extension.txt"}).Build());
+  // Deleted folders that are each other's parent, and a chain that ends in
+  // that loop.
+  v_.SetRecord(42, Folder(43, u"loop a", kNtfsRecordDirectory));
+  v_.SetRecord(43, Folder(42, u"loop b", kNtfsRecordDirectory));
+  v_.SetRecord(44, Folder(42, u"into the loop"));
+  v_.SetRecord(45, ResidentFile(44, u"inside.txt", {'i'}));
+
+  auto d = std::make_unique<CNTFSDriver>();
+  d->SetRecordCacheShape(4096, 2);
+  d->SetDevice(std::make_shared<MemorySource>(v_.ImageBytes()));
+  ASSERT_TRUE(d->Open('C', kDriveFixed, "C:\\", false));
+  ASSERT_TRUE(d->LoadMft());
+  EXPECT_LE(d->IndexBytes(), 32 * kRecords + 1024);
+  // Every folder read, each at most once a path: the walk ends.
+  std::size_t entries = 0;
+  std::function<void(CDirectory*, int)> walk = [&](CDirectory* folder, int depth) {
+    ASSERT_LT(depth, 16);
+    for (auto& c : Populated(folder)->children) {
+      ++entries;
+      c->GetSize();
+      auto* sub = dynamic_cast<CDirectory*>(c.get());
+      if (sub && sub != d->GetLostFiles()) walk(sub, depth + 1);
+    }
+  };
+  walk(d->GetRoot(), 0);
+  EXPECT_GT(entries, 40u);
+  // One placeholder for each far folder; the loop's folders are folder
+  // records, deleted or not, so none stands for them.
+  EXPECT_EQ(ChildNames(d->GetDeletedFiles()).size(), 23u);
+  EXPECT_EQ(ChildNames(FindDir(*d, "/DeletedFiles/Cluster_" + std::to_string(kFar - 17))),
+            (std::vector<std::string>{"far17"}));
+  EXPECT_EQ(ChildNames(FindDir(*d, "/listed.txt")), (std::vector<std::string>{}));
+  EXPECT_LE(d->RecordCache().HeldBytes(), d->RecordCache().BoundBytes());
+  EXPECT_LE(d->RecordCache().BoundBytes(), 2u * 4096);
+}
+
+}  // namespace
+}  // namespace relictor::test
+
+namespace relictor::test {
+namespace {
+
+// The cluster bitmap as the $Bitmap file holds it, resident or in runs,
+// shorter or longer than the volume's 512 clusters need (64 bytes).
+TEST_F(NtfsCrafted, TheClusterBitmapStreamsOnlyAsFarAsBothTheVolumeAndTheBitmapReach) {
+  struct Case {
+    const char* name;
+    bool resident;
+    std::size_t bytes;
+    bool whole;
+    std::uint64_t clusters;  // handed out in all
+  };
+  const Case cases[] = {
+      {"resident, exact", true, 64, true, 512},
+      {"resident, short", true, 40, false, 320},
+      {"resident, longer than the volume", true, 600, true, 512},
+      {"in runs, exact", false, 64, true, 512},
+      {"in runs, short", false, 10, false, 80},
+      {"in runs, claiming far more than the volume", false, 1u << 30, true, 512},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    CraftedVolume v(kBpc, kClusters, kMftLcn, kRecords);
+    Bytes bits(std::min<std::size_t>(c.bytes, 4096), 0);
+    for (std::size_t i = 0; i < bits.size(); ++i) bits[i] = static_cast<std::uint8_t>(i * 37 + 1);
+    if (c.resident) {
+      v.SetRecord(6, RecordBuilder().FileName({5, u"$Bitmap"}).Resident(kNtfsData, bits).Build());
+    } else {
+      // One cluster of bits at cluster 40; the sizes claim c.bytes.
+      v.SetCluster(40, bits);
+      NonResidentSpec d;
+      d.runs = EncodeRuns({{1, 40}});
+      d.lastVcn = 0;
+      d.allocatedSize = kBpc;
+      d.realSize = d.initializedSize = c.bytes;
+      v.SetRecord(6, RecordBuilder().FileName({5, u"$Bitmap"}).NonResident(d).Build());
+    }
+    auto d = OpenNtfsBytes(v.ImageBytes());
+    ASSERT_TRUE(d);
+    std::uint64_t next = 0;
+    bool bitsMatch = true;
+    const bool whole = d->StreamClusterBitmap([&](std::uint64_t first, ByteSpan got, std::uint64_t clusters) {
+      EXPECT_EQ(first, next);
+      EXPECT_LE(clusters, got.size() * 8);
+      for (std::size_t i = 0; i < got.size(); ++i) bitsMatch = bitsMatch && got[i] == bits[first / 8 + i];
+      next = first + clusters;
+      return true;
+    });
+    EXPECT_EQ(whole, c.whole);
+    EXPECT_EQ(next, c.clusters);
+    EXPECT_TRUE(bitsMatch);
+  }
+}
+
+}  // namespace
+}  // namespace relictor::test

@@ -1,0 +1,314 @@
+// The index of MFT records and the record cache: a volume made by mkntfs
+// and the fixture tool (half-kilobyte clusters, so records straddle
+// clusters) lists every entry exactly as the reader did when it held the
+// whole MFT in memory, whatever the cache's shape; the cache keeps to its
+// bound; and the cluster bitmap streams in pieces.
+//
+// data/listing_before_index.tsv holds the listing the whole-MFT reader
+// gave of this volume, made the same way: mkntfs -T and fixed time stamps
+// make the image the same byte for byte on every run.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <cstdlib>
+#include <ctime>
+#include <functional>
+#include <set>
+#include <sstream>
+
+#include "ntfs_helpers.h"
+
+namespace relictor::test {
+namespace {
+
+std::string Script(const std::string& jpeg, const std::string& text) {
+  return "mkdir /docs\n"
+         "text /docs/resident.txt \"small and resident\"\n"
+         "fill /docs/big.bin 300000 1\n"
+         "fill /docs/empty.bin 0 0\n"
+         "fill /docs/tiny.bin 20 2\n"
+         "nonresident /docs/tiny.bin\n"
+         "sparse /docs/sparse.bin 2M 0:5000:3 1M:100:4 0x1FF000:4096:5\n"
+         "fragment /docs/frag.bin 400000 6 12\n"
+         "text \"/docs/Grüße 日本語 😀.txt\" unicode\n"
+         "text /docs/LongFileName.txt \"has a short name\"\n"
+         "dosname /docs/LongFileName.txt LONGFI~1.TXT\n"
+         "stream /docs/big.bin ads 3000 7\n"
+         "touch /docs/resident.txt 1000000000\n"
+         "sitimes /docs/LongFileName.txt 1500000000 1600000000 1650000000 0x23\n"
+         "putcompressed /docs/packed.txt " + text + "\n"
+         "mkdirs /deep/a/b/c/d/e/f/g/h/i/j/k/l\n"
+         "text /deep/a/b/c/d/e/f/g/h/i/j/k/l/leaf.txt leaf\n"
+         "mkdir /links\n"
+         "fill /links/file 5000 8\n"
+         "manylinks /links/file 9\n"
+         "mkdir /attr\n"
+         "fill /attr/moved.bin 20000 9\n"
+         "attrlist /attr/moved.bin data\n"
+         "text /attr/named.txt named\n"
+         "attrlist /attr/named.txt filename\n"
+         "sitimes /attr/named.txt 1300000000 1300000001 1300000002\n"
+         "mkdir /attr/listed\n"
+         "mkfiles /attr/listed 20 f 100\n"
+         "attrlist /attr/listed\n"
+         "fragment /many.bin 1200000 10 250\n"
+         "mkdir /pics\n"
+         "put /pics/photo.jpg " + jpeg + "\n"
+         "put /pics/deleted.jpg " + jpeg + "\n"
+         "mkdir /trash\n"
+         "fill /trash/gone.bin 12000 11\n"
+         "text /trash/gone.txt bye\n"
+         "sitimes /trash/gone.txt 1400000000 1400000600 1400001200 0x21\n"
+         "mkdir /trash/sub\n"
+         "text /trash/sub/inner.txt inner\n"
+         "mkdir /reused\n"
+         "fill /reused/orphan.bin 9000 12\n"
+         "text /reused/orphan.txt orphan\n"
+         "mkdir /bulk\n"
+         "mkfiles /bulk 300 g 10\n"
+         "delete /pics/deleted.jpg\n"
+         "deltree /trash\n"
+         "delete /reused/orphan.bin\n"
+         "delete /reused/orphan.txt\n"
+         "reuse /reused\n"
+         "delete /reused\n"
+         "text /newcomer.txt \"took the folder's record\"\n";
+}
+
+class NtfsIndex : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!dir_) Make();
+    ASSERT_TRUE(made_) << "the image could not be made";
+    // The listing's times are in UTC.
+    ::setenv("TZ", "UTC", 1);
+    ::tzset();
+  }
+  static void Make() {
+    dir_ = new TempDir;
+    image_ = new std::string(*dir_ / "vol.img");
+    const std::string jpeg = *dir_ / "photo.jpg", text = *dir_ / "text.txt";
+    MustRun("/usr/bin/convert -seed 3 -size 320x240 plasma:red-blue -quality 95 " + Quote(jpeg));
+    std::string t;
+    for (int i = 0; t.size() < 150000; ++i) t += "line " + std::to_string(i) + " of a text that compresses well\n";
+    WriteFile(text, t);
+    MakeNtfs(*image_, "40M", 512, 512, "GOLD");
+    RunFixture(*image_, Script(jpeg, text));
+    made_ = true;
+  }
+  static void TearDownTestSuite() {
+    delete image_;
+    delete dir_;
+  }
+
+  // One line per entry, as the command line's recursive listing walks the
+  // tree: path, kind, deletion, status, sizes, type, times, attributes and
+  // first cluster. Folders the reader makes at the time of reading have
+  // "-" for their times.
+  static std::vector<std::string> Listing(CNTFSDriver& d) {
+    std::vector<std::string> lines;
+    std::set<std::uint64_t> seen;
+    std::function<void(CDirectory&, const std::string&, int)> walk = [&](CDirectory& folder,
+                                                                         const std::string& path, int depth) {
+      if (!folder.populated) folder.Populate(true, true, false);
+      std::vector<std::pair<CDirectory*, std::string>> subfolders;
+      for (auto& child : folder.children) {
+        CDirEntry& e = *child;
+        const bool isFolder = e.IsFolder();
+        const bool madeNow = &folder == d.GetRoot() ? (&e == d.GetLostFiles() || &e == d.GetDeletedFiles())
+                                                    : &folder == d.GetDeletedFiles() && isFolder;
+        char date[kDateTextCapacity];
+        std::ostringstream s;
+        s << path + e.name << '\t' << (isFolder ? "folder" : "file") << '\t' << e.deleted << '\t'
+          << e.GetStatusText() << '\t' << (isFolder ? e.size : e.GetSize()) << '\t'
+          << (isFolder ? e.allocatedSize : e.GetSizeOnDisk()) << '\t' << (isFolder ? e.GetTypeText() : e.typeText);
+        if (madeNow) {
+          s << "\t-\t-\t-";
+        } else {
+          s << '\t' << std::string(date, FormatDateTimeTo(e.created, date));
+          s << '\t' << std::string(date, FormatDateTimeTo(e.modified, date));
+          s << '\t' << std::string(date, e.GetAccessedTextTo(date));
+        }
+        std::uint64_t cluster = 0;
+        s << '\t' << e.attributes << '\t' << (e.GetFirstCluster(cluster) ? std::to_string(cluster) : "-");
+        lines.push_back(s.str());
+        auto* sub = dynamic_cast<CDirectory*>(&e);
+        if (sub && sub != d.GetLostFiles()) subfolders.push_back({sub, path + e.name + "\\"});
+      }
+      if (depth >= 64) return;
+      for (auto& [sub, subPath] : subfolders) {
+        std::uint64_t key = 0;
+        if (sub->GetFolderKey(key) && !seen.insert(key).second) continue;
+        walk(*sub, subPath, depth + 1);
+      }
+    };
+    walk(*d.GetRoot(), "", 0);
+    std::sort(lines.begin(), lines.end());
+    return lines;
+  }
+
+  static std::vector<std::string> Before() {
+    std::vector<std::string> lines;
+    const Bytes bytes = ReadFile(SourceDir() + "/tests/ntfs/data/listing_before_index.tsv");
+    std::istringstream in(std::string(bytes.begin(), bytes.end()));
+    for (std::string line; std::getline(in, line);) {
+      if (!line.empty()) lines.push_back(line);
+    }
+    return lines;
+  }
+
+  static void ExpectSameListing(const std::vector<std::string>& got, const std::vector<std::string>& want) {
+    EXPECT_EQ(got.size(), want.size());
+    for (std::size_t i = 0; i < std::min(got.size(), want.size()); ++i) {
+      ASSERT_EQ(got[i], want[i]) << "first differing entry, line " << i;
+    }
+  }
+
+  static TempDir* dir_;
+  static std::string* image_;
+  static bool made_;
+};
+
+TempDir* NtfsIndex::dir_ = nullptr;
+std::string* NtfsIndex::image_ = nullptr;
+bool NtfsIndex::made_ = false;
+
+// Records of 256 bytes that carry their own number, read by a reader that
+// counts its calls.
+TEST(NtfsRecordCacheTest, HoldsAtMostItsBoundAndReadsAheadInBlocks) {
+  constexpr std::uint32_t kSize = 256;
+  constexpr std::uint64_t kCount = 1000;
+  std::uint64_t reads = 0, recordsRead = 0;
+  NtfsRecordCache cache;
+  cache.Configure(kSize, kCount, 16 * kSize, 4, [&](std::uint64_t first, std::uint64_t count, std::uint8_t* out) {
+    ++reads;
+    recordsRead += count;
+    for (std::uint64_t i = 0; i < count; ++i) {
+      const std::uint64_t n = first + i;
+      if (n % 7 == 3) continue;  // no record here
+      std::memcpy(out + i * kSize, "FILE", 4);
+      std::memcpy(out + i * kSize + 8, &n, sizeof n);
+    }
+  });
+  EXPECT_EQ(cache.BoundBytes(), 4u * 16 * kSize);
+  std::vector<std::uint8_t> r;
+  auto check = [&](std::uint64_t n) {
+    const bool got = cache.Copy(n, r);
+    if (n >= kCount || n % 7 == 3) {
+      EXPECT_FALSE(got) << n;
+      EXPECT_TRUE(r.empty());
+      return;
+    }
+    ASSERT_TRUE(got) << n;
+    ASSERT_EQ(r.size(), kSize);
+    std::uint64_t stored = 0;
+    std::memcpy(&stored, r.data() + 8, sizeof stored);
+    EXPECT_EQ(stored, n);
+  };
+  // In record order each block is read once.
+  for (std::uint64_t n = 0; n < kCount; ++n) check(n);
+  EXPECT_EQ(reads, (kCount + 15) / 16);
+  EXPECT_EQ(recordsRead, kCount) << "the last block is cut at the MFT's end";
+  // Scattered reads evict the least recently used blocks, never more.
+  std::uint64_t x = 12345;
+  for (int i = 0; i < 5000; ++i) {
+    x = x * 6364136223846793005ull + 1442695040888963407ull;
+    check((x >> 33) % (kCount + 50));
+    ASSERT_LE(cache.HeldBytes(), cache.BoundBytes());
+  }
+  // A block in steady use stays while others come and go.
+  const std::uint64_t before = reads;
+  for (std::uint64_t b = 1; b < 40; ++b) {
+    check(5);
+    check(b * 16 + 1);
+  }
+  EXPECT_LE(reads - before, 40u);
+  check(kCount);
+  check(~std::uint64_t{0});
+}
+
+TEST_F(NtfsIndex, EveryEntryIsListedAsByTheWholeMftReaderWhateverTheCachesShape) {
+  const auto before = Before();
+  ASSERT_GT(before.size(), 300u);
+  struct Shape {
+    const char* name;
+    std::size_t blockBytes, blocks;
+  };
+  // The default; one record held at a time, so that every read of another
+  // record evicts the one before; a few small blocks.
+  const Shape shapes[] = {{"default", 256u << 10, 16}, {"one record", 1, 1}, {"three blocks of 4", 4096, 3}};
+  for (const Shape& shape : shapes) {
+    SCOPED_TRACE(shape.name);
+    std::string error;
+    auto source = FileSource::Open(*image_, error);
+    ASSERT_TRUE(source) << error;
+    auto d = std::make_unique<CNTFSDriver>();
+    d->SetRecordCacheShape(shape.blockBytes, shape.blocks);
+    d->SetDevice(source);
+    ASSERT_TRUE(d->Open('C', kDriveFixed, "C:\\", false)) << d->OpenError();
+    ExpectSameListing(Listing(*d), before);
+    EXPECT_EQ(d->MftLoads(), 1);
+    NtfsRecordCache& cache = d->RecordCache();
+    EXPECT_LE(cache.HeldBytes(), cache.BoundBytes());
+    EXPECT_LE(cache.BoundBytes(), std::max<std::size_t>(shape.blockBytes, d->RecordSize()) * shape.blocks);
+    // The saved bytes come through the same records.
+    EXPECT_EQ(Save(Find(*d, "/many.bin")).bytes, Gen(1200000, 10));
+    EXPECT_EQ(Save(Find(*d, "/attr/moved.bin")).bytes, Gen(20000, 9));
+  }
+}
+
+TEST_F(NtfsIndex, TheIndexIsSmallBesideTheMft) {
+  auto d = OpenNtfsFile(*image_);
+  ASSERT_TRUE(d);
+  ASSERT_TRUE(d->LoadMft());
+  std::uint64_t listable = 0;
+  for (std::uint64_t i = 0; i < d->RecordCount(); ++i) {
+    NtfsRecordHeader h;
+    NtfsName fn;
+    listable += d->ListableRecord(i, h, fn);
+  }
+  ASSERT_GT(listable, 300u);
+  EXPECT_LE(d->IndexBytes(), 32 * listable + d->RecordCount() / 8 + 4096);
+}
+
+TEST_F(NtfsIndex, TheClusterBitmapStreamsEveryClusterOnceWithTheFilesClustersInUse) {
+  auto d = OpenNtfsFile(*image_);
+  ASSERT_TRUE(d);
+  std::vector<bool> used(static_cast<std::size_t>(d->ClusterCount()));
+  std::uint64_t next = 0;
+  const bool whole = d->StreamClusterBitmap([&](std::uint64_t first, ByteSpan bits, std::uint64_t clusters) {
+    EXPECT_EQ(first, next);
+    EXPECT_LE(bits.size(), CNTFSDriver::kBitmapPieceBytes);
+    EXPECT_LE(clusters, bits.size() * 8);
+    for (std::uint64_t c = 0; c < clusters; ++c) used[static_cast<std::size_t>(first + c)] = bits[c / 8] >> (c % 8) & 1;
+    next = first + clusters;
+    return true;
+  });
+  EXPECT_TRUE(whole);
+  EXPECT_EQ(next, d->ClusterCount());
+  // The runs of a file in use are in use; the boot sector is.
+  EXPECT_TRUE(used[0]);
+  const auto info = FixtureInfo(*image_, "/many.bin");
+  std::istringstream runs(info.at("runlist"));
+  int checked = 0;
+  for (std::string run; std::getline(runs, run, ',');) {
+    std::uint64_t vcn = 0, length = 0;
+    long long lcn = 0;
+    ASSERT_EQ(std::sscanf(run.c_str(), "%llu:%lld:%llu", reinterpret_cast<unsigned long long*>(&vcn), &lcn,
+                          reinterpret_cast<unsigned long long*>(&length)),
+              3);
+    for (std::uint64_t c = 0; c < length; ++c) EXPECT_TRUE(used[static_cast<std::size_t>(lcn + c)]);
+    ++checked;
+  }
+  EXPECT_GE(checked, 250);
+  // Most of the 40 MiB volume is free.
+  EXPECT_GT(std::count(used.begin(), used.end(), false), static_cast<long>(d->ClusterCount() / 2));
+  // A visitor that stops ends the stream.
+  int calls = 0;
+  EXPECT_FALSE(d->StreamClusterBitmap([&](std::uint64_t, ByteSpan, std::uint64_t) { return ++calls > 1; }));
+}
+
+}  // namespace
+}  // namespace relictor::test
