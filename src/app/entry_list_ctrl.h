@@ -11,6 +11,7 @@
 
 #include <QWidget>
 
+#include <array>
 #include <vector>
 
 #include "app/entry_list_model.h"
@@ -97,7 +98,18 @@ class CEntryListCtrl : public QWidget {
   void ViewHexRequested();
   void PropertiesRequested();
 
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
  private:
+  // Column widths: each column fits its content (measured on a sample of
+  // rows, so a huge folder costs no more than a small one) and FileName
+  // takes the spare width; a width the user drags is kept, here and in
+  // the settings, and wins over the measured one.
+  void MeasureContent();
+  void MeasureRow(int row);
+  void FitColumns();
+  void OnSectionResized(int column, int oldSize, int newSize);
   void OnActivated(const QModelIndex& index);
   void OnSelectionChanged();
   void ShowSortArrow();
@@ -113,6 +125,11 @@ class CEntryListCtrl : public QWidget {
   QAction* selectAll_;
   QAction* invert_;
   QAction* properties_;
+  // By sort key: the measured content width, and the user's width (0: none).
+  std::array<int, 6> contentWidth_{};
+  std::array<int, 6> userWidth_{};
+  QString widthsGroup_;
+  bool fitting_ = false;
   ViewMode mode_ = kDetails;
   int sortColumn_ = 0;
   Qt::SortOrder sortDirection_ = Qt::AscendingOrder;
