@@ -12,6 +12,8 @@
 #include <QStyledItemDelegate>
 #include <QTreeView>
 
+#include "app/thumbnails.h"
+
 namespace relictor {
 namespace {
 
@@ -23,6 +25,8 @@ const char* const kWidthKeys[] = {"FileName", "Path", "Size", "Type", "ModifiedD
 // How many rows a folder's columns are measured on: the first ones, which
 // are seen first, and as many spread over the rest.
 constexpr int kMeasuredRows = 100;
+// The side of a Large Icons icon, and of the thumbnails shown in its place.
+constexpr int kThumbnailSide = 64;
 // Room beside a cell's text for the focus frame and the grid.
 constexpr int kCellPadding = 12;
 
@@ -276,6 +280,10 @@ void CEntryListCtrl::ShowSortArrow() {
 
 void CEntryListCtrl::SetViewMode(ViewMode mode) {
   mode_ = mode;
+  // Pictures show as thumbnails in Large Icons only: the other modes'
+  // icons are too small for them to tell anything.
+  if (mode == kLargeIcons && !thumbnails_) thumbnails_ = new CThumbnailer(QSize(kThumbnailSide, kThumbnailSide), this);
+  model_->SetThumbnails(mode == kLargeIcons ? thumbnails_ : nullptr);
   if (mode == kDetails) {
     stack_->setCurrentWidget(details_);
     setFocusProxy(details_);
@@ -284,9 +292,9 @@ void CEntryListCtrl::SetViewMode(ViewMode mode) {
   if (mode == kLargeIcons) {
     icons_->setViewMode(QListView::IconMode);
     icons_->setFlow(QListView::LeftToRight);
-    icons_->setIconSize(QSize(32, 32));
-    icons_->setGridSize(QSize(100, 64));
-    static_cast<FixedSizeDelegate*>(icons_->itemDelegate())->SetSize(QSize(96, 60), true);
+    icons_->setIconSize(QSize(kThumbnailSide, kThumbnailSide));
+    icons_->setGridSize(QSize(112, kThumbnailSide + 40));
+    static_cast<FixedSizeDelegate*>(icons_->itemDelegate())->SetSize(QSize(108, kThumbnailSide + 36), true);
     icons_->setWordWrap(true);
   } else {
     icons_->setViewMode(QListView::ListMode);

@@ -26,6 +26,8 @@ class QAbstractItemView;
 
 namespace relictor {
 
+class CThumbnailer;
+
 class CEntryListCtrl : public QWidget {
   Q_OBJECT
 
@@ -77,6 +79,8 @@ class CEntryListCtrl : public QWidget {
   QListView* IconView() const { return icons_; }
   // The view of the current mode.
   QAbstractItemView* CurrentView() const;
+  // The thumbnails of Large Icons (null until that mode was first chosen).
+  CThumbnailer* Thumbnails() const { return thumbnails_; }
 
   // The commands of the context menu, so the window can enable them and
   // route them.
@@ -125,6 +129,7 @@ class CEntryListCtrl : public QWidget {
   QAction* selectAll_;
   QAction* invert_;
   QAction* properties_;
+  CThumbnailer* thumbnails_ = nullptr;
   // By sort key: the measured content width, and the user's width (0: none).
   std::array<int, 6> contentWidth_{};
   std::array<int, 6> userWidth_{};

@@ -431,7 +431,7 @@ class EntryListTest : public QObject {
     QCOMPARE(list.CurrentView(), static_cast<QAbstractItemView*>(v));
     QVERIFY(v->isVisible() && !list.DetailsView()->isVisible());
     QCOMPARE(v->viewMode(), QListView::IconMode);
-    QCOMPARE(v->iconSize(), QSize(32, 32));
+    QVERIFY(v->iconSize().width() >= 32);
     QTest::qWait(50);
     relictor::test::MaybeShoot(&list, "list-large-icons");
     // Icons are laid out in rows.
