@@ -65,6 +65,8 @@ CPreviewPane::CPreviewPane(QWidget* parent) : QWidget(parent) {
 }
 
 void CPreviewPane::ShowNote(const QString& text) {
+  shown_ = QPixmap();
+  picture_->clear();
   note_->setText(text);
   stack_->setCurrentWidget(note_);
   showing_ = Showing::Note;
@@ -107,9 +109,25 @@ void CPreviewPane::ShowPicture() {
   }
   if (picture.isNull()) return;  // still being read or decoded
   file_ = nullptr;
-  picture_->setPixmap(picture);
+  shown_ = picture;
   stack_->setCurrentWidget(picture_);
   showing_ = Showing::Picture;
+  FitPicture();
+}
+
+void CPreviewPane::FitPicture() {
+  if (shown_.isNull()) return;
+  // Smaller than the pane: as it is; larger: scaled down to fit.
+  const QSize room = picture_->contentsRect().size().boundedTo(size());
+  if (room.isEmpty() || (shown_.width() <= room.width() && shown_.height() <= room.height()))
+    picture_->setPixmap(shown_);
+  else
+    picture_->setPixmap(shown_.scaled(room, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+}
+
+void CPreviewPane::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  FitPicture();
 }
 
 void CPreviewPane::ShowText(CFSFile& file) {

@@ -2,6 +2,7 @@
 // The preview pane (View > Preview): the selected picture, or the start of
 // the selected text file, from what a recovery of the entry would write.
 
+#include <QPixmap>
 #include <QWidget>
 
 class QLabel;
@@ -29,10 +30,16 @@ class CPreviewPane : public QWidget {
   enum class Showing { Note, Picture, Text };
   Showing Shows() const { return showing_; }
   QLabel* Picture() const { return picture_; }
+  // The picture as decoded, before it is fitted into the pane.
+  const QPixmap& ShownPicture() const { return shown_; }
   QPlainTextEdit* Text() const { return text_; }
   QLabel* Note() const { return note_; }
 
+ protected:
+  void resizeEvent(QResizeEvent* event) override;
+
  private:
+  void FitPicture();
   void ShowNote(const QString& text);
   void ShowPicture();
   void ShowText(CFSFile& file);
@@ -43,6 +50,7 @@ class CPreviewPane : public QWidget {
   QPlainTextEdit* text_;
   CThumbnailer* pictures_;
   CFSFile* file_ = nullptr;  // the picture being waited for
+  QPixmap shown_;
   Showing showing_ = Showing::Note;
 };
 

@@ -171,7 +171,11 @@ class ThumbnailTest : public QObject {
 
     pane.ShowEntry(FindPath(*root, "_EACH.PNG"));
     QVERIFY(panes::WaitFor([&] { return pane.Shows() == CPreviewPane::Showing::Picture; }, 20000));
-    QCOMPARE(Pixels(pane.Picture()->pixmap()), Pixels(QImage::fromData(png_)));
+    QCOMPARE(Pixels(pane.ShownPicture()), Pixels(QImage::fromData(png_)));
+    // A pane smaller than the picture shows all of it, scaled down.
+    pane.resize(200, 300);
+    QVERIFY(pane.Picture()->pixmap().width() <= 200);
+    QVERIFY(pane.Picture()->pixmap().height() < 200);
     relictor::test::MaybeShoot(&pane, "preview-picture");
 
     for (const char* name : {"_ATA.BIN", "_UGE.PNG"}) {
