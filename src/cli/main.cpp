@@ -14,6 +14,10 @@
 
 using namespace relictor::cli;
 
+#ifndef RELICTOR_PRODUCT_VERSION
+#define RELICTOR_PRODUCT_VERSION RELICTOR_VERSION
+#endif
+
 namespace {
 
 void PrintHelp() {
@@ -24,7 +28,7 @@ void PrintHelp() {
       "A SOURCE is a disk image, volume image or block device. SOURCE@N names its N-th\n"
       "volume as `drives` numbers them; a source with one volume needs no @N.\n\n"
       "commands:\n",
-      RELICTOR_VERSION);
+      RELICTOR_PRODUCT_VERSION);
   for (const auto& c : Commands()) std::printf("  %s\n      %s\n", c.usage.c_str(), c.summary.c_str());
   std::printf(
       "\noptions of every command:\n"
@@ -48,7 +52,7 @@ int main(int argc, char** argv) {
     return kExitOk;
   }
   if (args[0] == "--version" || args[0] == "-V") {
-    std::printf("relictor-cli %s\n", RELICTOR_VERSION);
+    std::printf("relictor-cli %s\n", RELICTOR_PRODUCT_VERSION);
     return kExitOk;
   }
   const Command* command = nullptr;
