@@ -6,16 +6,31 @@
 #include <QItemSelectionModel>
 #include <QListView>
 #include <QMenu>
+#include <QSettings>
 #include <QStackedLayout>
+#include <QStyleOptionViewItem>
 #include <QStyledItemDelegate>
 #include <QTreeView>
+
+#include "app/thumbnails.h"
 
 namespace relictor {
 namespace {
 
 // Header widths by sort key (FileName, Path, Size, Type, Modified Date,
-// Status).
+// Status) before anything is measured.
 constexpr int kWidths[] = {140, 140, 80, 110, 130, 70};
+// Setting names of the widths the user set, by sort key.
+const char* const kWidthKeys[] = {"FileName", "Path", "Size", "Type", "ModifiedDate", "Status"};
+// How many rows a folder's columns are measured on: the first ones, which
+// are seen first, and as many spread over the rest.
+constexpr int kMeasuredRows = 100;
+// The side of a Large Icons icon, and of the thumbnails shown in its place.
+constexpr int kThumbnailSide = 64;
+// Room beside a cell's text for the focus frame and the grid.
+constexpr int kCellPadding = 12;
+
+QSettings WidthSettings() { return QSettings(QStringLiteral("Kalvor"), QStringLiteral("Kalvor Relictor")); }
 
 // Forwards context menu requests of a view (from its viewport for the
 // mouse, from the view itself for the keyboard) to the list, and tells the
@@ -88,8 +103,25 @@ CEntryListCtrl::CEntryListCtrl(bool withPath, QWidget* parent)
   header->setSectionsClickable(true);
   header->setSectionsMovable(false);
   header->setSortIndicatorShown(true);
-  for (int c = 0; c < model_->columnCount(); ++c) header->resizeSection(c, kWidths[model_->KeyOfColumn(c)]);
+  widthsGroup_ = withPath ? QStringLiteral("SearchResultColumns") : QStringLiteral("ListColumns");
+  {
+    QSettings settings = WidthSettings();
+    settings.beginGroup(widthsGroup_);
+    for (int key = 0; key < static_cast<int>(userWidth_.size()); ++key) {
+      const int w = settings.value(QString::fromLatin1(kWidthKeys[key]), 0).toInt();
+      // A width from an edited file that no one could have dragged is ignored.
+      if (w >= 16 && w <= 4000) userWidth_[static_cast<std::size_t>(key)] = w;
+    }
+  }
+  fitting_ = true;
+  for (int c = 0; c < model_->columnCount(); ++c) {
+    const auto key = static_cast<std::size_t>(model_->KeyOfColumn(c));
+    header->resizeSection(c, userWidth_[key] != 0 ? userWidth_[key] : kWidths[key]);
+  }
+  fitting_ = false;
   connect(header, &QHeaderView::sectionClicked, this, &CEntryListCtrl::OnColumnClick);
+  connect(header, &QHeaderView::sectionResized, this, &CEntryListCtrl::OnSectionResized);
+  details_->viewport()->installEventFilter(this);
 
   icons_ = new QListView(this);
   icons_->setObjectName(QStringLiteral("icons"));
@@ -142,16 +174,92 @@ CEntryListCtrl::CEntryListCtrl(bool withPath, QWidget* parent)
 void CEntryListCtrl::SetEntries(const std::vector<std::unique_ptr<CDirEntry>>* children) {
   model_->SetEntries(children);
   Sort(sortColumn_, sortDirection_);
+  MeasureContent();
+  FitColumns();
 }
 
 void CEntryListCtrl::SetEntries(std::vector<CDirEntry*> entries) {
   model_->SetEntries(std::move(entries));
   Sort(sortColumn_, sortDirection_);
+  MeasureContent();
+  FitColumns();
 }
 
 void CEntryListCtrl::Clear() { model_->Clear(); }
 
-void CEntryListCtrl::InsertEntry(int row, CDirEntry* entry) { model_->InsertEntry(row, entry); }
+void CEntryListCtrl::InsertEntry(int row, CDirEntry* entry) {
+  model_->InsertEntry(row, entry);
+  // Search results come one by one: the columns widen as longer ones come.
+  const std::array<int, 6> before = contentWidth_;
+  MeasureRow(row);
+  if (contentWidth_ != before) FitColumns();
+}
+
+void CEntryListCtrl::MeasureContent() {
+  contentWidth_.fill(0);
+  QHeaderView* header = details_->header();
+  for (int c = 0; c < model_->columnCount(); ++c)
+    contentWidth_[static_cast<std::size_t>(model_->KeyOfColumn(c))] = header->sectionSizeHint(c);
+  const int rows = model_->rowCount();
+  const int first = std::min(rows, kMeasuredRows);
+  for (int row = 0; row < first; ++row) MeasureRow(row);
+  if (rows > first) {
+    const int step = std::max(1, (rows - first) / kMeasuredRows);
+    for (int row = first; row < rows; row += step) MeasureRow(row);
+  }
+}
+
+void CEntryListCtrl::MeasureRow(int row) {
+  QStyleOptionViewItem option;
+  option.initFrom(details_);
+  option.font = details_->font();
+  option.fontMetrics = details_->fontMetrics();
+  const int icon = style()->pixelMetric(QStyle::PM_SmallIconSize, nullptr, details_);
+  option.decorationSize = details_->iconSize().isValid() ? details_->iconSize() : QSize(icon, icon);
+  QAbstractItemDelegate* delegate = details_->itemDelegate();
+  for (int c = 0; c < model_->columnCount(); ++c) {
+    int& width = contentWidth_[static_cast<std::size_t>(model_->KeyOfColumn(c))];
+    width = std::max(width, delegate->sizeHint(option, model_->index(row, c)).width() + kCellPadding);
+  }
+}
+
+void CEntryListCtrl::FitColumns() {
+  QHeaderView* header = details_->header();
+  const int nameColumn = model_->ColumnOfKey(EntryListModel::kName);
+  const int room = details_->viewport()->width();
+  int others = 0;
+  fitting_ = true;
+  for (int c = 0; c < model_->columnCount(); ++c) {
+    if (c == nameColumn) continue;
+    const auto key = static_cast<std::size_t>(model_->KeyOfColumn(c));
+    int w = userWidth_[key] != 0 ? userWidth_[key] : contentWidth_[key];
+    // A path can be as long as a folder tree is deep: it gets at most half.
+    if (key == EntryListModel::kPath && userWidth_[key] == 0) w = std::min(w, std::max(room / 2, kWidths[key]));
+    header->resizeSection(c, w);
+    others += w;
+  }
+  const int nameContent = contentWidth_[EntryListModel::kName];
+  int name = userWidth_[EntryListModel::kName];
+  // The name takes the spare room, and its whole text when that is wider
+  // (up to the list's width; the list then scrolls sideways).
+  if (name == 0) name = std::max(room - others, std::min(nameContent, std::max(room, kWidths[EntryListModel::kName])));
+  header->resizeSection(nameColumn, name);
+  fitting_ = false;
+}
+
+void CEntryListCtrl::OnSectionResized(int column, int, int newSize) {
+  if (fitting_) return;
+  const auto key = static_cast<std::size_t>(model_->KeyOfColumn(column));
+  userWidth_[key] = newSize;
+  QSettings settings = WidthSettings();
+  settings.beginGroup(widthsGroup_);
+  settings.setValue(QString::fromLatin1(kWidthKeys[key]), newSize);
+}
+
+bool CEntryListCtrl::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == details_->viewport() && event->type() == QEvent::Resize) FitColumns();
+  return QWidget::eventFilter(watched, event);
+}
 
 void CEntryListCtrl::Sort(int column, Qt::SortOrder order) {
   if (column < 0 || column >= model_->columnCount()) column = 0;
@@ -177,6 +285,10 @@ void CEntryListCtrl::ShowSortArrow() {
 
 void CEntryListCtrl::SetViewMode(ViewMode mode) {
   mode_ = mode;
+  // Pictures show as thumbnails in Large Icons only: the other modes'
+  // icons are too small for them to tell anything.
+  if (mode == kLargeIcons && !thumbnails_) thumbnails_ = new CThumbnailer(QSize(kThumbnailSide, kThumbnailSide), this);
+  model_->SetThumbnails(mode == kLargeIcons ? thumbnails_ : nullptr);
   if (mode == kDetails) {
     stack_->setCurrentWidget(details_);
     setFocusProxy(details_);
@@ -185,9 +297,9 @@ void CEntryListCtrl::SetViewMode(ViewMode mode) {
   if (mode == kLargeIcons) {
     icons_->setViewMode(QListView::IconMode);
     icons_->setFlow(QListView::LeftToRight);
-    icons_->setIconSize(QSize(32, 32));
-    icons_->setGridSize(QSize(100, 64));
-    static_cast<FixedSizeDelegate*>(icons_->itemDelegate())->SetSize(QSize(96, 60), true);
+    icons_->setIconSize(QSize(kThumbnailSide, kThumbnailSide));
+    icons_->setGridSize(QSize(112, kThumbnailSide + 40));
+    static_cast<FixedSizeDelegate*>(icons_->itemDelegate())->SetSize(QSize(108, kThumbnailSide + 36), true);
     icons_->setWordWrap(true);
   } else {
     icons_->setViewMode(QListView::ListMode);

@@ -11,6 +11,7 @@
 
 #include <QWidget>
 
+#include <array>
 #include <vector>
 
 #include "app/entry_list_model.h"
@@ -24,6 +25,8 @@ class QTreeView;
 class QAbstractItemView;
 
 namespace relictor {
+
+class CThumbnailer;
 
 class CEntryListCtrl : public QWidget {
   Q_OBJECT
@@ -79,6 +82,8 @@ class CEntryListCtrl : public QWidget {
   QListView* IconView() const { return icons_; }
   // The view of the current mode.
   QAbstractItemView* CurrentView() const;
+  // The thumbnails of Large Icons (null until that mode was first chosen).
+  CThumbnailer* Thumbnails() const { return thumbnails_; }
 
   // The commands of the context menu, so the window can enable them and
   // route them.
@@ -102,7 +107,18 @@ class CEntryListCtrl : public QWidget {
   void ViewHexRequested();
   void PropertiesRequested();
 
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
  private:
+  // Column widths: each column fits its content (measured on a sample of
+  // rows, so a huge folder costs no more than a small one) and FileName
+  // takes the spare width; a width the user drags is kept, here and in
+  // the settings, and wins over the measured one.
+  void MeasureContent();
+  void MeasureRow(int row);
+  void FitColumns();
+  void OnSectionResized(int column, int oldSize, int newSize);
   void OnActivated(const QModelIndex& index);
   void OnSelectionChanged();
   void ShowSortArrow();
@@ -118,6 +134,12 @@ class CEntryListCtrl : public QWidget {
   QAction* selectAll_;
   QAction* invert_;
   QAction* properties_;
+  CThumbnailer* thumbnails_ = nullptr;
+  // By sort key: the measured content width, and the user's width (0: none).
+  std::array<int, 6> contentWidth_{};
+  std::array<int, 6> userWidth_{};
+  QString widthsGroup_;
+  bool fitting_ = false;
   ViewMode mode_ = kDetails;
   int sortColumn_ = 0;
   Qt::SortOrder sortDirection_ = Qt::AscendingOrder;

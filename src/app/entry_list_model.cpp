@@ -1,5 +1,7 @@
 #include "app/entry_list_model.h"
 
+#include "app/thumbnails.h"
+
 #include <QApplication>
 #include <QPainter>
 #include <QStyle>
@@ -163,7 +165,31 @@ void EntryListModel::SetEntries(const std::vector<std::unique_ptr<CDirEntry>>* c
   SetEntries(std::move(rows));
 }
 
+void EntryListModel::SetThumbnails(CThumbnailer* thumbnails) {
+  if (thumbnails == thumbnails_) return;
+  disconnect(thumbnailsChanged_);
+  // What the old one had queued is not wanted any more, and its entries
+  // may be freed without this model telling it.
+  if (thumbnails_) thumbnails_->CancelPending();
+  thumbnails_ = thumbnails;
+  if (thumbnails_) {
+    // New thumbnails can be anywhere; the view repaints what it shows.
+    thumbnailsChanged_ = connect(thumbnails_, &CThumbnailer::ThumbnailsChanged, this, [this] {
+      if (!rows_.empty()) emit dataChanged(index(0, 0), index(rowCount() - 1, 0), {Qt::DecorationRole, ThumbnailRole});
+    });
+  }
+  if (!rows_.empty()) emit dataChanged(index(0, 0), index(rowCount() - 1, 0), {Qt::DecorationRole, ThumbnailRole});
+}
+
+QPixmap EntryListModel::ThumbnailOf(CDirEntry& entry) const {
+  if (!thumbnails_ || !IsPictureName(entry.name)) return {};
+  auto* file = dynamic_cast<CFSFile*>(&entry);
+  return file ? thumbnails_->Thumbnail(file) : QPixmap();
+}
+
 void EntryListModel::SetEntries(std::vector<CDirEntry*> entries) {
+  // Files queued for a thumbnail may be freed once they are not shown.
+  if (thumbnails_) thumbnails_->CancelPending();
   beginResetModel();
   rows_ = std::move(entries);
   endResetModel();
@@ -180,6 +206,7 @@ bool EntryListModel::RemoveEntriesUnder(const CDirectory* folder) {
     return false;
   };
   if (std::none_of(rows_.begin(), rows_.end(), under)) return false;
+  if (thumbnails_) thumbnails_->CancelPending();
   beginResetModel();
   std::erase_if(rows_, under);
   endResetModel();
@@ -244,7 +271,12 @@ QVariant EntryListModel::data(const QModelIndex& index, int role) const {
     case Qt::ToolTipRole:
       return CellText(*e, key);
     case Qt::DecorationRole:
-      if (key == kName) return icons_.Icon(*e);
+      if (key != kName) return {};
+      if (QPixmap thumbnail = ThumbnailOf(*e); !thumbnail.isNull()) return QIcon(thumbnail);
+      return icons_.Icon(*e);
+    case ThumbnailRole:
+      if (key != kName) return {};
+      if (QPixmap thumbnail = ThumbnailOf(*e); !thumbnail.isNull()) return thumbnail;
       return {};
     case Qt::TextAlignmentRole:
       return QVariant::fromValue(kColumns[key].alignment);

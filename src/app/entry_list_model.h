@@ -9,6 +9,7 @@
 #include <QHash>
 #include <QIcon>
 #include <QMimeDatabase>
+#include <QPixmap>
 
 #include <cstdint>
 #include <memory>
@@ -17,6 +18,8 @@
 #include "model/entry.h"
 
 namespace relictor {
+
+class CThumbnailer;
 
 // The icons of the list, looked up by name only: a file's type comes from
 // its name through the MIME database, its picture from the desktop's icon
@@ -61,6 +64,7 @@ class EntryListModel : public QAbstractTableModel {
     EntryRole = Qt::UserRole + 1,  // the CDirEntry* as a quintptr
     DeletedRole,                   // whether the entry is deleted
     IconKeyRole,                   // the type name the icon was chosen by
+    ThumbnailRole,                 // the picture's thumbnail (a QPixmap) once made
   };
 
   explicit EntryListModel(bool withPath, QObject* parent = nullptr);
@@ -99,12 +103,20 @@ class EntryListModel : public QAbstractTableModel {
   QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
   Qt::ItemFlags flags(const QModelIndex& index) const override;
 
+  // With a thumbnailer, picture files show their thumbnails in place of
+  // their icons once made (null: icons only). The model does not own it.
+  void SetThumbnails(CThumbnailer* thumbnails);
+
   const EntryIconProvider& Icons() const { return icons_; }
   // The text of a cell as the list shows it.
   QString CellText(CDirEntry& entry, Key key) const;
 
  private:
+  QPixmap ThumbnailOf(CDirEntry& entry) const;
+
   bool withPath_;
+  CThumbnailer* thumbnails_ = nullptr;
+  QMetaObject::Connection thumbnailsChanged_;
   std::vector<CDirEntry*> rows_;
   EntryIconProvider icons_;
 };

@@ -74,7 +74,10 @@ std::string ValueText(DumpColumn c, std::uint32_t value, std::uint32_t unitBytes
     }
     case DumpColumn::Ascii: {
       auto byte = static_cast<unsigned char>(value & 0xFF);
-      if (byte < 0x20 && replacement != 0) return std::string(1, replacement);
+      // Control characters, C0 and C1 alike, have no glyph; tab and line
+      // feeds would break the row apart.
+      const bool control = byte < 0x20 || (byte >= 0x7F && byte <= 0x9F);
+      if (control && replacement != 0) return std::string(1, replacement);
       return std::string(1, static_cast<char>(byte));
     }
   }

@@ -58,7 +58,8 @@ int AddressDigits(std::uint64_t baseAddress, std::uint64_t units);
 std::string AddressText(std::uint64_t address, int digits);
 
 // The text of a unit value in a value column; `replacement` stands for
-// values below 0x20 in the Ascii column when it is not 0.
+// control characters (below 0x20 and 0x7F to 0x9F) in the Ascii column
+// when it is not 0.
 std::string ValueText(DumpColumn c, std::uint32_t value, std::uint32_t unitBytes, char replacement = 0);
 
 // The radix of a value column (16, 10, 2, 8), or 0 for Ascii.

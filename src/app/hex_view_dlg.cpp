@@ -135,6 +135,8 @@ CHexViewDlg::CHexViewDlg(std::uint8_t* bytes, std::uint64_t length, const QStrin
   dump_ = new MFCDumpCtrl(this);
   dump_->setObjectName("hexDump");
   dump_->SetOptions(dump::kSeparators, 0, false);
+  // Control bytes show as dots in the character column, as in any dump.
+  dump_->SetReplacementChar('.');
   dump_->SetData(length, bytes, nullptr, true);
   layout->addWidget(dump_, 1);
 

@@ -23,6 +23,7 @@
 #include "ui/job_runner.h"
 #include "app/folders_tree_dlg.h"
 #include "app/entry_list_ctrl.h"
+#include "app/preview_pane.h"
 #include "app/relictor_app.h"
 #include "app/vesk_doc.h"
 #include "app/vesk_view.h"
@@ -88,6 +89,7 @@ CMainFrame::~CMainFrame() {
   // that owns it.
   delete leftBar_;
   delete bottomBar_;
+  delete previewBar_;
   delete takeCentralWidget();
   delete document_;
   if (auto* app = CRelictorApp::Instance()) {
@@ -144,6 +146,9 @@ void CMainFrame::CreateActions() {
       ->setCheckable(true);
   MakeAction(kSearchResult, QStringLiteral("Search Result"), QStringLiteral("Show or hide the Search Result"),
              &CMainFrame::OnSearchResult)
+      ->setCheckable(true);
+  MakeAction(kPreview, QStringLiteral("&Preview"), QStringLiteral("Show or hide the preview of the selected file"),
+             &CMainFrame::OnPreview)
       ->setCheckable(true);
   MakeAction(kLargeIcons, QStringLiteral("Lar&ge Icons"), QStringLiteral("Displays items by using large icons."),
              &CMainFrame::OnLargeIcons)
@@ -210,7 +215,7 @@ void CMainFrame::CreateMenus() {
 
   QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));
   view->setObjectName(QStringLiteral("menuView"));
-  for (int id : {kToolbar, kStatusBar, kNavigation, kSearchResult}) view->addAction(Action(id));
+  for (int id : {kToolbar, kStatusBar, kNavigation, kSearchResult, kPreview}) view->addAction(Action(id));
   view->addSeparator();
   for (int id : {kLargeIcons, kSmallIcons, kList, kDetails}) view->addAction(Action(id));
   view->addSeparator();
@@ -334,6 +339,20 @@ void CMainFrame::CreateDocks() {
   resizeDocks({bottomBar_}, {200}, Qt::Vertical);
   bottomBar_->hide();
   leftTabs_->setCurrentWidget(navigation_);
+
+  previewBar_ = new QDockWidget(QStringLiteral("Preview"), this);
+  previewBar_->setObjectName(QStringLiteral("PreviewBar"));
+  previewBar_->setFeatures(features);
+  previewBar_->setAllowedAreas(Qt::AllDockWidgetAreas);
+  preview_ = new relictor::CPreviewPane(previewBar_);
+  previewBar_->setWidget(preview_);
+  addDockWidget(Qt::RightDockWidgetArea, previewBar_);
+  resizeDocks({previewBar_}, {320}, Qt::Horizontal);
+  previewBar_->hide();
+  connect(previewBar_, &QDockWidget::visibilityChanged, this, &CMainFrame::UpdatePreview);
+  connect(view_->List(), &CEntryListCtrl::SelectionCountChanged, this, &CMainFrame::UpdatePreview);
+  if (auto* app = CRelictorApp::Instance(); app && app->searchResultList)
+    connect(app->searchResultList, &CEntryListCtrl::SelectionCountChanged, this, &CMainFrame::UpdatePreview);
 }
 
 void CMainFrame::SetStatusText(const QString& text) {
@@ -366,6 +385,7 @@ void CMainFrame::UpdateCommandUI() {
   Action(kSearch)->setChecked(leftVisible && leftTabs_->currentWidget() == searchPage_);
   Action(kNavigation)->setChecked(leftVisible);
   Action(kSearchResult)->setChecked(bottomBar_ && bottomBar_->isVisible());
+  Action(kPreview)->setChecked(previewBar_ && previewBar_->isVisible());
   Action(kToolbar)->setChecked(toolBar_->isVisible());
   Action(kStatusBar)->setChecked(statusBar()->isVisible());
   auto mode = view_->List()->GetViewMode();
@@ -519,6 +539,23 @@ void CMainFrame::OnSearchResult() {
   UpdateCommandUI();
 }
 
+void CMainFrame::OnPreview() {
+  previewBar_->setVisible(!previewBar_->isVisible());
+  UpdateCommandUI();
+}
+
+void CMainFrame::UpdatePreview() {
+  if (!preview_) return;
+  // A hidden pane lets go of its file, which may be freed meanwhile.
+  if (!previewBar_->isVisible()) {
+    preview_->ShowEntry(nullptr);
+    return;
+  }
+  CEntryListCtrl* list = ActiveList();
+  std::vector<CDirEntry*> selected = list ? list->SelectedEntries() : std::vector<CDirEntry*>{};
+  preview_->ShowEntry(selected.size() == 1 ? selected.front() : nullptr);
+}
+
 void CMainFrame::OnLargeIcons() {
   view_->List()->SetViewMode(CEntryListCtrl::kLargeIcons);
   UpdateCommandUI();
@@ -570,6 +607,6 @@ void CMainFrame::OnAbout() {
   box.setTextInteractionFlags(Qt::TextBrowserInteraction);
   box.setText(QStringLiteral("<b>Kalvor Relictor</b> %1<br>Finds and recovers deleted files on FAT and NTFS "
                              "volumes.<br><br><a href=\"%2\">%2</a>")
-                  .arg(QStringLiteral(RELICTOR_VERSION), QStringLiteral(RELICTOR_PROJECT_URL)));
+                  .arg(QStringLiteral(RELICTOR_PRODUCT_VERSION), QStringLiteral(RELICTOR_PROJECT_URL)));
   box.exec();
 }

@@ -12,6 +12,7 @@
 
 namespace relictor {
 class CEntryListCtrl;
+class CPreviewPane;
 class CDirEntry;
 class CFSFile;
 class QtClusterRangeChooser;
@@ -78,6 +79,7 @@ class CMainFrame : public QMainWindow {
     kHelpTopics = 57667,
     kAbout = 57664,
     kOpenImage = 32900,
+    kPreview = 32901,
   };
 
   // `sources`: the images and devices named on the command line (empty:
@@ -113,6 +115,7 @@ class CMainFrame : public QMainWindow {
   CFoldersTreeDlg* NavigationPane() const { return navigation_; }
   QDockWidget* LeftBar() const { return leftBar_; }
   QDockWidget* BottomBar() const { return bottomBar_; }
+  QDockWidget* PreviewBar() const { return previewBar_; }
   QTabWidget* LeftTabs() const { return leftTabs_; }
   QToolBar* ToolBar() const { return toolBar_; }
   QToolButton* ViewTypeButton() const { return viewTypeButton_; }
@@ -143,6 +146,9 @@ class CMainFrame : public QMainWindow {
   void OnStatusBar();
   void OnNavigation();
   void OnSearchResult();
+  void OnPreview();
+  // Shows the active list's selected file in the preview pane, when shown.
+  void UpdatePreview();
   void OnLargeIcons();
   void OnSmallIcons();
   void OnListMode();
@@ -162,6 +168,8 @@ class CMainFrame : public QMainWindow {
   CFoldersTreeDlg* navigation_ = nullptr;
   QDockWidget* leftBar_ = nullptr;
   QDockWidget* bottomBar_ = nullptr;
+  QDockWidget* previewBar_ = nullptr;
+  relictor::CPreviewPane* preview_ = nullptr;
   QTabWidget* leftTabs_ = nullptr;
   QWidget* searchPage_ = nullptr;
   QToolBar* toolBar_ = nullptr;

@@ -15,6 +15,10 @@
 
 using namespace relictor::cli;
 
+#ifndef RELICTOR_PRODUCT_VERSION
+#define RELICTOR_PRODUCT_VERSION RELICTOR_VERSION
+#endif
+
 namespace {
 
 void PrintHelp() {
@@ -28,7 +32,7 @@ void PrintHelp() {
       "names; it may start with the volume's drive, as in C:\\Docs\\a.txt or C:/Docs/a.txt,\n"
       "the way `ls -r`, `find` and --json print paths.\n\n"
       "commands:\n",
-      RELICTOR_VERSION);
+      RELICTOR_PRODUCT_VERSION);
   for (const auto& c : Commands()) std::printf("  %s\n      %s\n", c.usage.c_str(), c.summary.c_str());
   std::printf(
       "\noptions of every command:\n"
@@ -52,7 +56,7 @@ int main(int argc, char** argv) {
     return kExitOk;
   }
   if (args[0] == "--version" || args[0] == "-V") {
-    std::printf("relictor-cli %s\n", RELICTOR_VERSION);
+    std::printf("relictor-cli %s\n", RELICTOR_PRODUCT_VERSION);
     return kExitOk;
   }
   const Command* command = nullptr;

@@ -10,6 +10,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScrollArea>
 #include <QStyle>
 #include <QVBoxLayout>
 
@@ -61,8 +62,16 @@ CPatchwellDlg::CPatchwellDlg(PatchwellOptions options, bool automatic, QWidget* 
   statusText_ = new QLabel(QStringLiteral("Click 'Next' for availability updates"));
   statusText_->setObjectName(QStringLiteral("statusText"));
   statusText_->setWordWrap(true);
-  statusText_->setMinimumHeight(statusText_->fontMetrics().height() * 3);
   statusText_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  statusText_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  // A failure's text (a path, a digest, the reason) can be longer than the
+  // room the dialog has: it scrolls instead of being cut off.
+  auto* statusArea = new QScrollArea;
+  statusArea->setObjectName(QStringLiteral("statusArea"));
+  statusArea->setWidget(statusText_);
+  statusArea->setWidgetResizable(true);
+  statusArea->setFrameShape(QFrame::NoFrame);
+  statusArea->setFixedHeight(statusText_->fontMetrics().lineSpacing() * 4 + 4);
   progressBar_ = new QProgressBar;
   progressBar_->setObjectName(QStringLiteral("progressBar"));
   progressBar_->setRange(0, 100);
@@ -90,7 +99,7 @@ CPatchwellDlg::CPatchwellDlg(PatchwellOptions options, bool automatic, QWidget* 
   layout->addSpacing(8);
   layout->addWidget(listLabel);
   layout->addWidget(productList_);
-  layout->addWidget(statusText_);
+  layout->addWidget(statusArea);
   layout->addWidget(progressBar_);
   layout->addLayout(buttons);
   setMinimumWidth(460);
@@ -215,7 +224,15 @@ void CPatchwellDlg::RunUpdate() {
   client_.DiscardDownloaded();
   actionButton_->setText(kComplete);
   actionButton_->setEnabled(true);
-  if (!ok) return;
+  if (!ok) {
+    // The bar must not suggest a finished download, and whatever the last
+    // message was, the user learns that the installation is unchanged.
+    progressBar_->setValue(0);
+    const QString nothing = QStringLiteral("Nothing was installed.");
+    if (!statusText_->text().contains(nothing.chopped(1)))
+      SetStatus(statusText_->text() + QLatin1Char('\n') + nothing);
+    return;
+  }
   delete productList_->takeItem(0);
   productList_->addItem(kProduct + QLatin1Char(' ') + client_.RemoteVersion());
   SetStatus(QStringLiteral("Update completed"));

@@ -14,12 +14,14 @@
 #include <QTimer>
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <limits>
 
 #include "update/product_version.h"
 #include "update/release_signature.h"
@@ -100,7 +102,10 @@ bool CUpdateClient::Connect(bool reportErrors) {
   // readable by the user alone, never under a fixed name in the shared
   // temporary folder where another user could have put a file or a link.
   if (!privateTemp_) {
-    privateTemp_ = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/relictor-update-XXXXXX"));
+    ClearStaleUpdateFolders(QDir::tempPath());
+    // The process number in the name tells a later run whose folder it is.
+    privateTemp_ = std::make_unique<QTemporaryDir>(
+        QDir::tempPath() + QStringLiteral("/relictor-update-%1-XXXXXX").arg(static_cast<qint64>(::getpid())));
     if (privateTemp_->isValid()) temporaryFolder_ = privateTemp_->path() + QLatin1Char('/');
   }
   QString folder = options_.workingFolder.isEmpty() ? QDir::currentPath() : options_.workingFolder;
@@ -482,6 +487,27 @@ bool CUpdateClient::InstallDownloaded(DownloadObserver& dialog) {
 void CUpdateClient::DiscardDownloaded() {
   for (const Staged& s : staged_) ::unlink(Native(s.stagedPath).constData());
   staged_.clear();
+}
+
+void ClearStaleUpdateFolders(const QString& temporaryRoot) {
+  const QDir root(temporaryRoot);
+  const QStringList names = root.entryList({QStringLiteral("relictor-update-*")}, QDir::Dirs | QDir::Hidden | QDir::NoSymLinks);
+  for (const QString& name : names) {
+    // Only folders of the form relictor-update-PID-XXXXXX: older names
+    // carry no process number and are left alone.
+    const QStringList parts = name.split(QLatin1Char('-'));
+    if (parts.size() != 4) continue;
+    bool isNumber = false;
+    const qint64 pid = parts[2].toLongLong(&isNumber);
+    if (!isNumber || pid <= 0 || pid > std::numeric_limits<pid_t>::max()) continue;
+    // A process that still runs (or that belongs to someone else and so
+    // cannot be asked) keeps its folder.
+    if (::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) continue;
+    const QString path = root.absoluteFilePath(name);
+    struct stat st {};
+    if (::lstat(Native(path).constData(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::getuid()) continue;
+    QDir(path).removeRecursively();
+  }
 }
 
 QUrl ParseServerAddress(const QString& text) {

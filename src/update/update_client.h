@@ -160,6 +160,10 @@ QUrl ConfiguredUpdateServer();
 // An address as a user may write it ("host", "host:8080",
 // "http://host/mirror", "https://host") as a URL; empty when unusable.
 QUrl ParseServerAddress(const QString& text);
+// Removes the private folders (relictor-update-PID-XXXXXX under
+// `temporaryRoot`) that earlier runs of this user left behind when they
+// were killed; folders of running processes stay.
+void ClearStaleUpdateFolders(const QString& temporaryRoot);
 // The trusted key installed beside the running program.
 QString InstalledTrustedKeyPath();
 

@@ -7,6 +7,7 @@
 #include <QHeaderView>
 #include <QListView>
 #include <QMenu>
+#include <QSettings>
 #include <QSignalSpy>
 #include <QTreeView>
 
@@ -65,6 +66,36 @@ void DoubleClick(QWidget* w, QPoint at) {
   QTest::mouseRelease(w, Qt::LeftButton, {}, at);
 }
 
+// Every text of a column fits its width, with the icon of FileName.
+bool ShownWhole(CEntryListCtrl& list, int column) {
+  QTreeView* v = list.DetailsView();
+  const int width = v->header()->sectionSize(column);
+  for (int r = 0; r < list.Model()->rowCount(); ++r) {
+    const QString text = list.Model()->index(r, column).data().toString();
+    const int icon = column == 0 ? 16 : 0;
+    if (v->fontMetrics().horizontalAdvance(text) + icon > width) {
+      qWarning("%s is wider than its column (%d)", qPrintable(text), width);
+      return false;
+    }
+  }
+  return true;
+}
+
+int SumOfColumns(CEntryListCtrl& list) {
+  int sum = 0;
+  for (int c = 0; c < list.Model()->columnCount(); ++c) sum += list.DetailsView()->header()->sectionSize(c);
+  return sum;
+}
+
+// Drags the right edge of a header section by `dx` pixels, as a mouse does.
+void DragSectionEdge(CEntryListCtrl& list, int column, int dx) {
+  QHeaderView* h = list.DetailsView()->header();
+  const QPoint at(h->sectionViewportPosition(column) + h->sectionSize(column) - 1, h->height() / 2);
+  QTest::mousePress(h->viewport(), Qt::LeftButton, {}, at);
+  for (int step = 1; step <= 4; ++step) QTest::mouseMove(h->viewport(), at + QPoint(dx * step / 4, 0));
+  QTest::mouseRelease(h->viewport(), Qt::LeftButton, {}, at + QPoint(dx, 0));
+}
+
 QPoint RowPoint(CEntryListCtrl& list, int row) {
   QAbstractItemView* v = list.CurrentView();
   return v->visualRect(list.Model()->index(row, 0)).center();
@@ -99,10 +130,6 @@ class EntryListTest : public QObject {
     QStringList headers;
     for (int c = 0; c < 5; ++c) headers << m->headerData(c, Qt::Horizontal).toString();
     QCOMPARE(headers, (QStringList{"FileName", "Size", "Type", "Modified Date", "Status"}));
-    QHeaderView* h = list.DetailsView()->header();
-    QCOMPARE((QList<int>{h->sectionSize(0), h->sectionSize(1), h->sectionSize(2), h->sectionSize(3),
-                         h->sectionSize(4)}),
-             (QList<int>{140, 80, 110, 130, 70}));
     QVERIFY(m->index(0, 1).data(Qt::TextAlignmentRole).value<Qt::Alignment>() & Qt::AlignRight);
     QVERIFY(m->index(0, 0).data(Qt::TextAlignmentRole).value<Qt::Alignment>() & Qt::AlignLeft);
 
@@ -125,10 +152,56 @@ class EntryListTest : public QObject {
     withPath.SetEntries(std::vector<CDirEntry*>{folder_.children[2].get()});
     QCOMPARE(withPath.Model()->columnCount(), 6);
     QCOMPARE(withPath.Model()->headerData(1, Qt::Horizontal).toString(), QString("Path"));
-    QCOMPARE(withPath.DetailsView()->header()->sectionSize(1), 140);
+    QVERIFY(ShownWhole(withPath, 1));
     QCOMPARE(withPath.Model()->index(0, 1).data().toString(),
              QString::fromStdString(folder_.children[2]->GetLocation()));
     QCOMPARE(withPath.Model()->index(0, 5).data().toString(), QString("Good"));
+  }
+
+  // A folder of long names and dates: every column shows its texts whole,
+  // FileName takes the room left over, and a width the user drags stays,
+  // also for the next list made (the next start).
+  void columnsFitTheirContentAndKeepTheUsersWidths() {
+    FakeFolder photos("DCIM");
+    for (int i = 0; i < 40; ++i)
+      AddFile(photos, "IMG_20191224_1830" + std::to_string(10 + i) + "_HDR_Christmas_Eve_at_grandmother's.jpg",
+              2617000 + i, kStatusExcellent, 1603771260 + i, true);
+    CEntryListCtrl list;
+    list.resize(1200, 400);
+    list.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&list));
+    list.SetEntries(&photos.children);
+    for (int c = 0; c < list.Model()->columnCount(); ++c) QVERIFY2(ShownWhole(list, c), qPrintable(QString::number(c)));
+    QCOMPARE(SumOfColumns(list), list.DetailsView()->viewport()->width());
+    relictor::test::MaybeShoot(&list, "list-long-names");
+
+    // A wider window gives FileName the new room.
+    const int name = list.DetailsView()->header()->sectionSize(0);
+    list.resize(1400, 400);
+    QTest::qWait(20);
+    QVERIFY(list.DetailsView()->header()->sectionSize(0) > name + 150);
+    QCOMPARE(SumOfColumns(list), list.DetailsView()->viewport()->width());
+
+    // Narrower than the texts: names stay whole and the list scrolls.
+    list.resize(500, 400);
+    QTest::qWait(20);
+    QVERIFY(ShownWhole(list, 0));
+
+    const int size = list.DetailsView()->header()->sectionSize(1);
+    DragSectionEdge(list, 1, 60);
+    QCOMPARE(list.DetailsView()->header()->sectionSize(1), size + 60);
+    list.SetEntries(&folder_.children);
+    QCOMPARE(list.DetailsView()->header()->sectionSize(1), size + 60);
+    CEntryListCtrl next;
+    next.resize(800, 400);
+    next.show();
+    next.SetEntries(&folder_.children);
+    QCOMPARE(next.DetailsView()->header()->sectionSize(1), size + 60);
+    // The search result list keeps its own widths.
+    CEntryListCtrl results(true);
+    results.SetEntries(std::vector<CDirEntry*>{photos.children[0].get()});
+    QVERIFY(results.DetailsView()->header()->sectionSize(2) != size + 60);
+    QSettings("Kalvor", "Kalvor Relictor").remove("ListColumns");
   }
 
   void namesThatAreNotTextAreShownSafely() {
@@ -359,7 +432,7 @@ class EntryListTest : public QObject {
     QCOMPARE(list.CurrentView(), static_cast<QAbstractItemView*>(v));
     QVERIFY(v->isVisible() && !list.DetailsView()->isVisible());
     QCOMPARE(v->viewMode(), QListView::IconMode);
-    QCOMPARE(v->iconSize(), QSize(32, 32));
+    QVERIFY(v->iconSize().width() >= 32);
     QTest::qWait(50);
     relictor::test::MaybeShoot(&list, "list-large-icons");
     // Icons are laid out in rows.

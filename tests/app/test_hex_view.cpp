@@ -87,10 +87,13 @@ class HexViewTest : public QObject {
                      dir_.Path().string()));
     QVERIFY(PutBytes(image_, "/PLUS.BIN", big_, dir_.Path().string()));
     QVERIFY(PutBytes(image_, "/EMPTY.BIN", {}, dir_.Path().string()));
+    std::vector<std::uint8_t> every(256);
+    for (std::size_t i = 0; i < every.size(); ++i) every[i] = static_cast<std::uint8_t>(i);
+    QVERIFY(PutBytes(image_, "/EVERY.BIN", every, dir_.Path().string()));
     QVERIFY(MakeDir(image_, "/SUB"));
     // A FAT volume lists its folders and deleted files: the files are
     // deleted, and their data stay where they were.
-    for (const char* f : {"/ONE.BIN", "/EXACT.BIN", "/PLUS.BIN", "/EMPTY.BIN"}) QVERIFY(DeleteFile(image_, f));
+    for (const char* f : {"/ONE.BIN", "/EXACT.BIN", "/PLUS.BIN", "/EMPTY.BIN", "/EVERY.BIN"}) QVERIFY(DeleteFile(image_, f));
     volume_ = OpenFatImage(image_);
     QVERIFY(volume_);
   }
@@ -134,6 +137,28 @@ class HexViewTest : public QObject {
       QCOMPARE(d->Layout().rows, std::uint64_t{1});
       QCOMPARE(d->RowText(0), std::string("0000 | 41 | A"));
       QCOMPARE(d->Options(), dump::kViewerOptions);
+    }));
+  }
+
+  // Every byte value once: control characters (tab and line feeds among
+  // them) are dots, and each row's character column keeps one cell a byte.
+  void controlBytesAreDotsInTheCharacterColumn() {
+    QVERIFY(View(File("/_VERY.BIN"), [](CHexViewDlg& dlg) {
+      MFCDumpCtrl* d = dlg.Dump();
+      const std::uint64_t perRow = d->Layout().unitsPerRow;
+      QVERIFY(perRow > 0);
+      QString shown;
+      for (std::uint64_t row = 0; row < d->Layout().rows; ++row) {
+        const std::string text = d->RowText(row);
+        const std::string chars = text.substr(text.rfind(" | ") + 3);
+        QCOMPARE(chars.size(), static_cast<std::size_t>(std::min<std::uint64_t>(perRow, 256 - row * perRow)));
+        shown += QString::fromLatin1(chars.data(), static_cast<qsizetype>(chars.size()));
+      }
+      QCOMPARE(shown.size(), 256);
+      for (int b = 0; b < 256; ++b) {
+        const bool control = b < 0x20 || (b >= 0x7F && b <= 0x9F);
+        QVERIFY2(shown[b] == (control ? QChar('.') : QChar(b)), qPrintable(QString::number(b, 16)));
+      }
     }));
   }
 

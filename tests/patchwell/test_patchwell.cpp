@@ -259,6 +259,14 @@ class PatchwellTest : public QObject {
     QVERIFY2(Status(*d).contains(status), qPrintable(Status(*d)));
     QVERIFY(Status(*d) != QStringLiteral("Update completed"));
     QCOMPARE(Action(*d)->text(), QStringLiteral("Complete(&O)"));
+    // The failure shows as one: an empty bar, and the whole message with
+    // its last sentence, however long the message is.
+    QCOMPARE(Bar(*d)->value(), 0);
+    QVERIFY2(Status(*d).contains(QStringLiteral("Nothing was installed")), qPrintable(Status(*d)));
+    auto* label = d->findChild<QLabel*>(QStringLiteral("statusText"));
+    QTest::qWait(10);
+    QVERIFY2(label->height() >= label->heightForWidth(label->width()),
+             qPrintable(QStringLiteral("%1 < %2").arg(label->height()).arg(label->heightForWidth(label->width()))));
     QCOMPARE(Products(*d), QStringList({"Relictor 1.100"}));
     QCOMPARE(ReadFile(install.File(QStringLiteral("relictor"))), old);
     QCOMPARE(FolderEntries(install.Folder()), before);  // no .upg, no new file

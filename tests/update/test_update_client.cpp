@@ -13,6 +13,8 @@
 #include <QtTest>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "update/update_client.h"
 #include "update_test_support.h"
@@ -114,6 +116,33 @@ class UpdateClientTest : public QObject {
       QVERIFY(second.TemporaryFolder() != folder);
     }
     QVERIFY(!QFileInfo::exists(folder));
+  }
+
+  // A killed run leaves its folder behind; the next run clears it, and
+  // nothing that belongs to a running process, to an older naming or that
+  // is a link.
+  void foldersOfEndedRunsAreCleared() {
+    QTemporaryDir root;
+    const pid_t ended = ::fork();
+    if (ended == 0) ::_exit(0);
+    QVERIFY(ended > 0);
+    ::waitpid(ended, nullptr, 0);
+    QDir dir(root.path());
+    const QString stale = QStringLiteral("relictor-update-%1-Ab12Cd").arg(ended);
+    const QString running = QStringLiteral("relictor-update-%1-Ef34Gh").arg(::getpid());
+    const QString older = QStringLiteral("relictor-update-Ij56Kl");
+    const QString other = QStringLiteral("unrelated-%1-Mn78Op").arg(ended);
+    for (const QString& name : {stale, running, older, other}) QVERIFY(dir.mkpath(name + QStringLiteral("/inner")));
+    WriteFile(dir.filePath(stale + QStringLiteral("/relictor_update.ini")), "[Relictor]\n");
+    const QString target = dir.filePath(QStringLiteral("kept"));
+    QVERIFY(dir.mkpath(QStringLiteral("kept")));
+    const QString link = QStringLiteral("relictor-update-%1-Qr90St").arg(ended);
+    QVERIFY(QFile::link(target, dir.filePath(link)));
+
+    ClearStaleUpdateFolders(root.path());
+    QVERIFY(!dir.exists(stale));
+    for (const QString& name : {running, older, other, link, QStringLiteral("kept")})
+      QVERIFY2(QFileInfo::exists(dir.filePath(name)), qPrintable(name));
   }
 
   void anErrorReplyIsNeverTakenForTheDescription_data() {
