@@ -15,6 +15,7 @@
 #include "fat/fat_driver.h"
 #include "fat/fat_names.h"
 #include "model/entry.h"
+#include "scan/cluster_stream.h"
 #include "scan/signatures.h"
 
 namespace relictor {
