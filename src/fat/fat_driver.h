@@ -169,6 +169,10 @@ class CFATDriver : public CVolumeDriver {
     // being made past a bound, so that hostile entries cost linear time.
     std::uint64_t claimWork = 0;
     std::uint64_t claimWorkLimit = 0;
+    // Reads left for telling whether a subfolder entry of a rebuilt folder
+    // names a folder, a few per cluster of the scan range: past them such
+    // entries are listed unread.
+    std::uint64_t folderProbesLeft = 0;
   };
   void StartScanState(std::uint64_t lastOnDevice);
   // The last data cluster that can lie on the device.

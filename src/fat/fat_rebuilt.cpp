@@ -97,6 +97,8 @@ void CFATDriver::StartScanState(std::uint64_t lastOnDevice) {
   // bytes of the bitmap looked at, none are made any more.
   const std::uint64_t clusters = lastOnDevice >= 2 ? lastOnDevice - 1 : 1;
   scan_->claimWorkLimit = 64 * (clusters / 8 + 1) + (std::uint64_t{1} << 20);
+  const std::uint64_t range = lastCluster_ >= firstCluster_ ? lastCluster_ - firstCluster_ + 1 : 0;
+  scan_->folderProbesLeft = 4 * std::min(range, clusters) + 1024;
 }
 
 bool CFATDriver::MarkKnownClusters(ClusterBitmap& bitmap, ProgressSink* progress) {
@@ -283,7 +285,11 @@ void CFATDriver::AddRebuiltFolder(CFATDirectory& folder, const FatRawEntry& e, c
   dir->startCluster = f;
   dir->rebuilt = true;
   dir->populated = true;
-  const bool readable = IsDataCluster(f) && depth + 1 < kMaxTreeDepth && IsDirectoryCluster(f);
+  bool readable = IsDataCluster(f) && depth + 1 < kMaxTreeDepth && scan.folderProbesLeft > 0;
+  if (readable) {
+    --scan.folderProbesLeft;
+    readable = IsDirectoryCluster(f);
+  }
   // A folder whose first cluster no longer holds its entries is listed
   // empty, so that its name is not lost without a word.
   dir->status = readable ? kStatusGood : kStatusPoor;
