@@ -112,11 +112,6 @@ void CRecoveryDlg::accept() {
                 QString::fromLatin1(msgbox::kCaption), msgbox::kNotice);
     return;
   }
-  QString problem;
-  if (!MakeOutputFolder(text, &problem)) {
-    XMessageBox(this, problem, QString::fromLatin1(msgbox::kCaption), msgbox::kNotice);
-    return;
-  }
   combo_->AddToHistory(text);
   combo_->SaveHistory(settings_, kGroup, kKey);
   settings_.sync();
@@ -212,7 +207,14 @@ void ShowSavingSummary(const SavingReport& report, const QString& folder, QWidge
 bool RecoverEntries(const std::vector<CDirEntry*>& selection, QSettings& settings, QtJobRunner& runner,
                     QWidget* parent, SavingReport* report) {
   CRecoveryDlg dialog(settings, parent);
-  if (dialog.exec() != QDialog::Accepted) return false;
+  // The folder is made once it is chosen; one that cannot be made brings
+  // the dialog back for another choice.
+  for (;;) {
+    if (dialog.exec() != QDialog::Accepted) return false;
+    QString problem;
+    if (MakeOutputFolder(dialog.OutputFolder(), &problem)) break;
+    XMessageBox(parent, problem, QString::fromLatin1(msgbox::kCaption), msgbox::kNotice);
+  }
   SavingReport r = SaveEntries(selection, dialog.OutputFolder(), runner, nullptr);
   ShowSavingSummary(r, dialog.OutputFolder(), parent);
   if (report) *report = std::move(r);
