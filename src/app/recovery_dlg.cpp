@@ -113,11 +113,6 @@ void CRecoveryDlg::accept() {
                 QString::fromLatin1(msgbox::kCaption), msgbox::kNotice);
     return;
   }
-  QString problem;
-  if (!MakeOutputFolder(text, &problem)) {
-    XMessageBox(this, problem, QString::fromLatin1(msgbox::kCaption), msgbox::kNotice);
-    return;
-  }
   combo_->AddToHistory(text);
   combo_->SaveHistory(settings_, kGroup, kKey);
   settings_.sync();
@@ -213,13 +208,21 @@ void ShowSavingSummary(const SavingReport& report, const QString& folder, QWidge
 bool RecoverEntries(const std::vector<CDirEntry*>& selection, QSettings& settings, QtJobRunner& runner,
                     QWidget* parent, SavingReport* report) {
   CRecoveryDlg dialog(settings, parent);
-  if (dialog.exec() != QDialog::Accepted) return false;
-  std::string why;
-  if (FolderLiesOnSelectionSource(selection, dialog.OutputFolder().toStdString(), why)) {
-    QString text = QString::fromStdString(why) + u'.';
-    text[0] = text[0].toUpper();
-    XMessageBox(parent, text, QString::fromLatin1(msgbox::kCaption), msgbox::kNotice);
-    return false;
+  // A folder on the volume being read is refused before anything is made
+  // there; one that cannot be made brings the dialog back for another
+  // choice.
+  for (;;) {
+    if (dialog.exec() != QDialog::Accepted) return false;
+    std::string why;
+    if (FolderLiesOnSelectionSource(selection, dialog.OutputFolder().toStdString(), why)) {
+      QString text = QString::fromStdString(why) + u'.';
+      text[0] = text[0].toUpper();
+      XMessageBox(parent, text, QString::fromLatin1(msgbox::kCaption), msgbox::kNotice);
+      return false;
+    }
+    QString problem;
+    if (MakeOutputFolder(dialog.OutputFolder(), &problem)) break;
+    XMessageBox(parent, problem, QString::fromLatin1(msgbox::kCaption), msgbox::kNotice);
   }
   SavingReport r = SaveEntries(selection, dialog.OutputFolder(), runner, nullptr);
   ShowSavingSummary(r, dialog.OutputFolder(), parent);

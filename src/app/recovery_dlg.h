@@ -56,9 +56,9 @@ QString SavingSummaryText(const SavingReport& report, const QString& folder, QSt
 // opens the folder in the desktop's file manager.
 void ShowSavingSummary(const SavingReport& report, const QString& folder, QWidget* parent);
 
-// The Recover command: "Files Recovery" (which creates the output folder),
-// then, when it ends with Save, the saving and its summary. False when the
-// user cancelled the first dialog.
+// The Recover command: "Files Recovery", the output folder made with its
+// parents, then the saving and its summary. False when the user cancelled
+// the first dialog.
 bool RecoverEntries(const std::vector<CDirEntry*>& selection, QSettings& settings, QtJobRunner& runner,
                     QWidget* parent = nullptr, SavingReport* report = nullptr);
 
