@@ -534,6 +534,7 @@ void CMainFrame::OnSearchResult() {
 
 void CMainFrame::OnPreview() {
   previewBar_->setVisible(!previewBar_->isVisible());
+  UpdatePreview();
   UpdateCommandUI();
 }
 
