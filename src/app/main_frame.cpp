@@ -541,6 +541,7 @@ void CMainFrame::OnSearchResult() {
 
 void CMainFrame::OnPreview() {
   previewBar_->setVisible(!previewBar_->isVisible());
+  UpdatePreview();
   UpdateCommandUI();
 }
 

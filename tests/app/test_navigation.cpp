@@ -11,10 +11,13 @@
 #include <QTabWidget>
 #include <QToolBar>
 #include <QToolButton>
+#include <QLabel>
+#include <QTreeView>
 #include <QTreeWidget>
 
 #include "app/folders_tree_dlg.h"
 #include "app/main_frame.h"
+#include "app/preview_pane.h"
 #include "app/relictor_app.h"
 #include "app/vesk_doc.h"
 #include "app/vesk_view.h"
@@ -91,7 +94,7 @@ class NavigationTest : public QObject {
     QCOMPARE(texts(bar[0]), (QStringList{"&Open Image...", "-", "Recover...", "Find Lost Files...", "Find Lost Drivers...",
                                          "-", "View With Hex...", "P&roperties...", "-", "E&xit"}));
     QCOMPARE(texts(bar[1]), (QStringList{"Select &All", "In&vert Selection", "-", "Searc&h"}));
-    QCOMPARE(texts(bar[2]), (QStringList{"&Toolbar", "&Status Bar", "Navigation", "Search Result", "-", "Lar&ge Icons",
+    QCOMPARE(texts(bar[2]), (QStringList{"&Toolbar", "&Status Bar", "Navigation", "Search Result", "&Preview", "-", "Lar&ge Icons",
                                          "S&mall Icons", "&List", "&Details", "-", "Go To Parent"}));
     QCOMPARE(texts(bar[3]), (QStringList{"&Options..."}));
     QCOMPARE(texts(bar[4]), (QStringList{"Check for Updates", "-", "&Help Topics", "&About Kalvor Relictor"}));
@@ -283,6 +286,24 @@ class NavigationTest : public QObject {
     QVERIFY(results->isChecked());
     results->trigger();
     QVERIFY(!frame()->BottomBar()->isVisible());
+    // View > Preview follows the list's selection while it is shown.
+    QAction* preview = action(CMainFrame::kPreview);
+    preview->trigger();
+    QVERIFY(frame()->PreviewBar()->isVisible());
+    QVERIFY(preview->isChecked());
+    auto* pane = frame()->PreviewBar()->findChild<relictor::CPreviewPane*>();
+    QVERIFY(pane);
+    const QString idle = pane->Note()->text();
+    ClickNode(frame(), FindNode(frame(), {"C:\\"}));
+    QTreeView* details = frame()->View()->List()->DetailsView();
+    const QModelIndex photo = details->model()->index(apptest::RowOf(frame(), "_HOTO.JPG"), 0);
+    QTest::mouseClick(details->viewport(), Qt::LeftButton, {}, details->visualRect(photo).center());
+    QVERIFY2(photo.isValid(), qPrintable(QString::number(apptest::RowOf(frame(), "_HOTO.JPG"))));
+    QCOMPARE(frame()->View()->List()->SelectedEntries().size(), std::size_t{1});
+    QVERIFY2(pane->Shows() != relictor::CPreviewPane::Showing::Note || pane->Note()->text() != idle,
+             qPrintable(pane->Note()->text()));
+    preview->trigger();
+    QVERIFY(!frame()->PreviewBar()->isVisible());
     QVERIFY(frame()->LeftBar()->features().testFlag(QDockWidget::DockWidgetFloatable));
     QVERIFY(frame()->LeftBar()->features().testFlag(QDockWidget::DockWidgetClosable));
     QVERIFY(frame()->LeftBar()->features().testFlag(QDockWidget::DockWidgetMovable));

@@ -12,11 +12,15 @@
 #include <QPlainTextEdit>
 #include <QTest>
 
+#include <atomic>
+
 #include "app/entry_list_ctrl.h"
+#include "app/hex_view_dlg.h"
 #include "app/list_test_support.h"
 #include "app/preview_pane.h"
 #include "app/thumbnails.h"
 #include "panes_support.h"
+#include "worker/worker.h"
 
 using namespace relictor;
 using namespace relictor::test;
@@ -149,6 +153,49 @@ class ThumbnailTest : public QObject {
     // Back in Details, icons again; a new folder drops what was queued.
     list.SetViewMode(CEntryListCtrl::kDetails);
     QVERIFY(RowNamed(list, "_EACH.PNG").data(EntryListModel::ThumbnailRole).isNull());
+  }
+
+  // While a worker reads the volume (a save, a scan), the list reads none
+  // of its files for thumbnails; they are made once it has ended. Under
+  // ThreadSanitizer a read from both threads would be reported.
+  void noThumbnailIsReadWhileAWorkerHoldsTheReaders() {
+    class ReadingTask : public WorkerTask {
+     public:
+      ReadingTask(std::vector<CFSFile*> files, std::atomic<bool>& release) : files_(std::move(files)), release_(release) {}
+      bool Step() override {
+        for (CFSFile* f : files_) {
+          BoundedMemoryOutput out(1 << 20, 1 << 20);
+          f->SaveData(out, nullptr);
+        }
+        return release_.load();
+      }
+
+     private:
+      std::vector<CFSFile*> files_;
+      std::atomic<bool>& release_;
+    };
+    CDirectory* root = volume_->GetRoot();
+    FindPath(*root, "_MALL.BMP");
+    std::vector<CFSFile*> files;
+    for (auto& c : root->children)
+      if (auto* f = dynamic_cast<CFSFile*>(c.get())) files.push_back(f);
+    std::atomic<bool> release{false};
+    ReadingTask task(files, release);
+    CEntryListCtrl list;
+    list.resize(700, 400);
+    list.show();
+    list.SetEntries(&root->children);
+    QVERIFY(StartWorker(task));
+    list.SetViewMode(CEntryListCtrl::kLargeIcons);
+    list.grab();
+    QTest::qWait(300);
+    QVERIFY(!list.Thumbnails()->Idle());
+    QVERIFY(RowNamed(list, "_EACH.PNG").data(EntryListModel::ThumbnailRole).isNull());
+    release = true;
+    QVERIFY(panes::WaitFor([] { return !IsWorkerRunning(); }, 20000));
+    StopWorker();  // joins the ended worker's thread
+    QVERIFY(panes::WaitFor([&] { return list.Thumbnails()->Idle(); }, 20000));
+    QVERIFY(!RowNamed(list, "_EACH.PNG").data(EntryListModel::ThumbnailRole).isNull());
   }
 
   void decodingIsBoundedInPixels() {
