@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "ui/interface_call.h"
+#include "ui/hand_over.h"
 #include "volume/host.h"
 
 class QDoubleSpinBox;
@@ -55,13 +55,13 @@ class CClusterRangeDlg : public QDialog {
 class QtClusterRangeChooser final : public ClusterRangeChooser {
  public:
   explicit QtClusterRangeChooser(QWidget* parent = nullptr)
-      : parent_(parent), call_(std::make_unique<InterfaceCall>()) {}
+      : parent_(parent), call_(std::make_unique<HandOver>()) {}
   bool Choose(std::uint64_t minimum, std::uint64_t maximum, std::uint32_t bytesPerCluster, std::uint64_t& start,
               std::uint64_t& end) override;
 
  private:
   QPointer<QWidget> parent_;
-  std::unique_ptr<InterfaceCall> call_;
+  std::unique_ptr<HandOver> call_;
 };
 
 }  // namespace relictor

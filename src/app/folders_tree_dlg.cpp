@@ -157,14 +157,9 @@ relictor::FolderTreeSink::Item CFoldersTreeDlg::InsertFolder(Item parent, CDirec
 }
 
 bool CFoldersTreeDlg::ReadFolder(CDirectory* folder) {
-  // A background search may be reading this volume. The search pane's
-  // search parks at a safe point while the callers hold it (SearchPause);
-  // any other worker on the volume cannot be held, so it stops before this
-  // thread looks at the folder. Either way the reader and its folders are
-  // never used by two threads at once.
-  if (!relictor::search_gate::IsSearching(folder->volume)) {
-    if (auto* app = CRelictorApp::Instance()) app->StopSearchOn(folder->volume);
-  }
+  // A background search may be reading this volume: it is held at a safe
+  // point while the callers hold a SearchPause, so the reader and its
+  // folders are never used by two threads at once.
   if (folder->populated) return true;
   WaitCursor wait;
   // A folder not read yet may still hold children (a cancelled scan's

@@ -10,10 +10,8 @@
 
 #include "app/app_paths.h"
 #include "app/main_frame.h"
-#include "ui/job_runner.h"
 #include "update/release_signature.h"
 #include "update/update_client.h"
-#include "worker/worker.h"
 
 namespace {
 
@@ -106,19 +104,6 @@ bool CRelictorApp::WinHelp(const QString& page) {
   QString file = FindDataFile(QStringLiteral("help/") + (page.isEmpty() ? QStringLiteral("index.html") : page));
   if (file.isEmpty()) return false;
   return QDesktopServices::openUrl(QUrl::fromLocalFile(file));
-}
-
-void CRelictorApp::StopSearchOn(const relictor::CVolumeDriver* volume) {
-  if (backgroundSearch_ != nullptr) {
-    if (backgroundSearch_->IsSearching(volume)) backgroundSearch_->StopSearch();
-    return;
-  }
-  // Without a search pane the only worker that can run while the window
-  // takes input is one nobody registered; stop it all the same, so that
-  // the interface thread never reads a volume a worker is reading.
-  if (relictor::IsWorkerRunning()) {
-    relictor::StopWorker(&relictor::QtJobRunner::PumpEvents);
-  }
 }
 
 bool CRelictorApp::InitInstance(const QStringList& sources) {
