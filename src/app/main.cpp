@@ -6,9 +6,12 @@
 
 #include "app/panes.h"
 #include "app/relictor_app.h"
+#include "l10n/languages.h"
 
 int main(int argc, char** argv) {
   QApplication application(argc, argv);
+  // The language chosen in the options, from this start on.
+  relictor::l10n::InstallTranslations(application, QStringLiteral("relictor"), relictor::l10n::StoredLanguage());
   CRelictorApp app;
   InstallPaneHooks(DefaultFrameHooks());
   QStringList sources = QApplication::arguments().mid(1);

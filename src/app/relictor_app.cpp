@@ -70,6 +70,8 @@ void CRelictorApp::SaveSettings() {
   s->setValue(QStringLiteral("AutoUpdate"), autoUpdate);
   s->setValue(QStringLiteral("ReplaceChar"), QString(QLatin1Char(replaceChar)));
   s->setValue(QStringLiteral("KeepTimes"), keepTimes);
+  // The language is read at the next start (by the update manager too).
+  s->setValue(QStringLiteral("Language"), language);
   s->sync();
   host_.settings.replaceChar = replaceChar;
   host_.settings.autoUpdate = autoUpdate != 0;
