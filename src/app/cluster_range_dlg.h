@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "ui/interface_call.h"
+#include "ui/hand_over.h"
 #include "volume/host.h"
 
 class QCheckBox;
@@ -60,7 +60,7 @@ class CClusterRangeDlg : public QDialog {
 class QtClusterRangeChooser final : public ClusterRangeChooser {
  public:
   explicit QtClusterRangeChooser(QWidget* parent = nullptr)
-      : parent_(parent), call_(std::make_unique<InterfaceCall>()) {}
+      : parent_(parent), call_(std::make_unique<HandOver>()) {}
   bool Choose(std::uint64_t minimum, std::uint64_t maximum, std::uint32_t bytesPerCluster, std::uint64_t& start,
               std::uint64_t& end) override;
   bool ChooseScan(std::uint64_t minimum, std::uint64_t maximum, std::uint32_t bytesPerCluster, std::uint64_t& start,
@@ -70,7 +70,7 @@ class QtClusterRangeChooser final : public ClusterRangeChooser {
   bool Ask(std::uint64_t minimum, std::uint64_t maximum, std::uint32_t bytesPerCluster, std::uint64_t& start,
            std::uint64_t& end, bool* allClusters);
   QPointer<QWidget> parent_;
-  std::unique_ptr<InterfaceCall> call_;
+  std::unique_ptr<HandOver> call_;
 };
 
 }  // namespace relictor

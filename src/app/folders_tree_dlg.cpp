@@ -13,7 +13,9 @@
 #include "app/vesk_doc.h"
 #include "app/vesk_view.h"
 #include "model/entry.h"
+#include "ui/job_runner.h"
 #include "volume/driver.h"
+#include "worker/worker.h"
 
 using relictor::CDirectory;
 using relictor::CDirEntry;
@@ -151,7 +153,7 @@ void CFoldersTreeDlg::OnDeviceChange(const relictor::platform::DeviceWatcher::Ch
   if (!change.added) {
     for (CVolumeDriver* reader : doc->MarkGone(device)) {
       // A search of the volume ends here rather than fail read by read.
-      app->StopSearchOn(reader);
+      if (relictor::search_gate::IsSearching(reader)) relictor::StopWorker(&relictor::QtJobRunner::PumpEvents);
       QTreeWidgetItem* node = FindChildNode(rootItem_, reader->GetRoot());
       if (node == nullptr) continue;
       QString gone = QStringLiteral("%1 was taken out. Put it in again to read it.")
@@ -211,14 +213,9 @@ relictor::FolderTreeSink::Item CFoldersTreeDlg::InsertFolder(Item parent, CDirec
 }
 
 bool CFoldersTreeDlg::ReadFolder(CDirectory* folder) {
-  // A background search may be reading this volume. The search pane's
-  // search parks at a safe point while the callers hold it (SearchPause);
-  // any other worker on the volume cannot be held, so it stops before this
-  // thread looks at the folder. Either way the reader and its folders are
-  // never used by two threads at once.
-  if (!relictor::search_gate::IsSearching(folder->volume)) {
-    if (auto* app = CRelictorApp::Instance()) app->StopSearchOn(folder->volume);
-  }
+  // A background search may be reading this volume: it is held at a safe
+  // point while the callers hold a SearchPause, so the reader and its
+  // folders are never used by two threads at once.
   if (folder->populated) return true;
   WaitCursor wait;
   // A folder not read yet may still hold children (a cancelled scan's

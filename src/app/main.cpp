@@ -9,6 +9,7 @@
 #include "app/command_line.h"
 #include "app/panes.h"
 #include "app/relictor_app.h"
+#include "l10n/languages.h"
 
 #ifndef RELICTOR_PRODUCT_VERSION
 #define RELICTOR_PRODUCT_VERSION RELICTOR_VERSION
@@ -45,6 +46,8 @@ int main(int argc, char** argv) {
   // what is left are ours and the sources.
   WindowCommandLine line = ParseWindowCommandLine(QApplication::arguments().mid(1));
   if (line.action != WindowCommandLine::Action::Run) return AnswerOnTerminal(line);
+  // The language chosen in the options, from this start on.
+  relictor::l10n::InstallTranslations(application, QStringLiteral("relictor"), relictor::l10n::StoredLanguage());
   CRelictorApp app;
   InstallPaneHooks(DefaultFrameHooks());
   if (!app.InitInstance(line.sources)) return 1;

@@ -450,8 +450,8 @@ void CMainFrame::OpenImage(const QString& path) {
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {
-  // A running search stops before the tree it reads goes away.
-  if (auto* app = CRelictorApp::Instance()) app->StopSearchOn(nullptr);
+  // A running search ends before the tree it reads goes away.
+  relictor::StopWorker(&relictor::QtJobRunner::PumpEvents);
   QMainWindow::closeEvent(event);
 }
 
@@ -464,9 +464,9 @@ void CMainFrame::OnOpenImage() {
 void CMainFrame::OnRecover() {
   CEntryListCtrl* list = ActiveList();
   if (list == nullptr || list->SelectedCount() == 0) return;
-  // Saving reads folders that may not be read yet: a search on the same
-  // volumes stops first.
-  if (auto* app = CRelictorApp::Instance()) app->StopSearchOn(nullptr);
+  // Saving runs on the worker and reads folders that may not be read yet:
+  // one worker at a time, so whatever runs (a search) ends first.
+  relictor::StopWorker(&relictor::QtJobRunner::PumpEvents);
   if (hooks_.recover) {
     hooks_.recover(this, list);
     return;
@@ -479,7 +479,8 @@ void CMainFrame::OnFindLostFiles() { navigation_->FindLostFiles(); }
 
 void CMainFrame::OnFindLostDrivers() {
   if (!hooks_.findLostDrivers) return;
-  if (auto* app = CRelictorApp::Instance()) app->StopSearchOn(nullptr);
+  // The walk runs on the worker and adds volumes: whatever runs ends first.
+  relictor::StopWorker(&relictor::QtJobRunner::PumpEvents);
   hooks_.findLostDrivers(this);
 }
 
@@ -489,7 +490,6 @@ void CMainFrame::OnViewHex() {
   auto entries = list->SelectedEntries();
   auto* file = entries.empty() ? nullptr : dynamic_cast<CFSFile*>(entries.front());
   if (file == nullptr || file->GetSize() == 0) return;
-  if (auto* app = CRelictorApp::Instance()) app->StopSearchOn(file->volume);
   hooks_.viewHex(this, file);
 }
 

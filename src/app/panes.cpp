@@ -27,7 +27,6 @@ void InstallPaneHooks(FrameHooks& hooks) {
     if (app == nullptr) return pane;
     if (app->document) pane->FillVolumes(app->document->GetDrives());
     if (app->navigationPane) app->navigationPane->SetLookInBox(pane);
-    app->SetBackgroundSearch(pane);
     pane->setStatusText = [](const QString& text) {
       if (CRelictorApp* a = CRelictorApp::Instance(); a && a->mainFrame) a->mainFrame->SetStatusText(text);
     };

@@ -17,6 +17,7 @@
 #include "app/relictor_app.h"
 #include "app/search_gate.h"
 #include "exfat/exfat_driver.h"
+#include "l10n/languages.h"
 #include "model/entry.h"
 
 namespace relictor {
@@ -238,7 +239,7 @@ COptionsLangPage::COptionsLangPage(OptionsSettings& settings, QWidget* parent)
   row->addWidget(new QLabel("Language:", this));
   languageBox_ = new QComboBox(this);
   languageBox_->setObjectName("language");
-  languageBox_->addItem("English");
+  languageBox_->addItems(relictor::l10n::ShippedLanguageNames());
   row->addWidget(languageBox_, 1);
   layout->addLayout(row);
   auto* note = new QLabel("NOTE: After you have changed the interface language, the program must be restarted.", this);
@@ -246,10 +247,9 @@ COptionsLangPage::COptionsLangPage(OptionsSettings& settings, QWidget* parent)
   note->setWordWrap(true);
   layout->addWidget(note);
   layout->addStretch(1);
-  // The stored index is shown if it names a line, but the box always opens
-  // on the first line: there is one language.
-  languageBox_->setCurrentIndex(settings.Language() < languageBox_->count() ? settings.Language() : -1);
-  languageBox_->setCurrentIndex(0);
+  // The box opens on the chosen language, or on English for a choice that
+  // does not ship.
+  languageBox_->setCurrentIndex(settings.Language() < languageBox_->count() ? settings.Language() : 0);
   connect(languageBox_, &QComboBox::activated, this, [this] {
     modified_ = true;
     emit Changed();

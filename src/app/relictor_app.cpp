@@ -11,10 +11,8 @@
 
 #include "app/app_paths.h"
 #include "app/main_frame.h"
-#include "ui/job_runner.h"
 #include "update/release_signature.h"
 #include "update/update_client.h"
-#include "worker/worker.h"
 
 namespace {
 
@@ -73,6 +71,8 @@ void CRelictorApp::SaveSettings() {
   s->setValue(QStringLiteral("AutoUpdate"), autoUpdate);
   s->setValue(QStringLiteral("ReplaceChar"), QString(QLatin1Char(replaceChar)));
   s->setValue(QStringLiteral("KeepTimes"), keepTimes);
+  // The language is read at the next start (by the update manager too).
+  s->setValue(QStringLiteral("Language"), language);
   s->sync();
   host_.settings.replaceChar = replaceChar;
   host_.settings.autoUpdate = autoUpdate != 0;
@@ -133,19 +133,6 @@ bool CRelictorApp::ShowHelp(QWidget* parent, const QString& page) {
   box.setTextInteractionFlags(Qt::TextSelectableByMouse);
   box.exec();
   return false;
-}
-
-void CRelictorApp::StopSearchOn(const relictor::CVolumeDriver* volume) {
-  if (backgroundSearch_ != nullptr) {
-    if (backgroundSearch_->IsSearching(volume)) backgroundSearch_->StopSearch();
-    return;
-  }
-  // Without a search pane the only worker that can run while the window
-  // takes input is one nobody registered; stop it all the same, so that
-  // the interface thread never reads a volume a worker is reading.
-  if (relictor::IsWorkerRunning()) {
-    relictor::StopWorker(&relictor::QtJobRunner::PumpEvents);
-  }
 }
 
 bool CRelictorApp::InitInstance(const QStringList& sources) {

@@ -22,19 +22,6 @@ class CVeskView;
 class CMainFrame;
 class CFoldersTreeDlg;
 
-// The search pane, as far as the rest of the window needs it: whether its
-// background search is reading a volume, and a way to stop that search
-// before another part of the window reads the same volume's folders. The
-// search pane registers one (CRelictorApp::SetBackgroundSearch).
-class BackgroundSearch {
- public:
-  virtual ~BackgroundSearch() = default;
-  // Whether a search is running on `volume` (any volume when null).
-  virtual bool IsSearching(const relictor::CVolumeDriver* volume) const = 0;
-  // Stops the running search and returns when its worker has ended.
-  virtual void StopSearch() = 0;
-};
-
 class CRelictorApp : public QObject {
   Q_OBJECT
 
@@ -71,12 +58,6 @@ class CRelictorApp : public QObject {
   // and where the pages are.
   bool ShowHelp(QWidget* parent, const QString& page = QString());
 
-  // Stops a background search that reads `volume` (any volume when null)
-  // before the interface thread reads that volume's folders, so that no
-  // reader is used by two threads at once.
-  void StopSearchOn(const relictor::CVolumeDriver* volume);
-  void SetBackgroundSearch(BackgroundSearch* search) { backgroundSearch_ = search; }
-
   // The host that every reader of the document is given: the settings, the
   // window's job runner and its cluster range dialog.
   relictor::Host& GetHost() { return host_; }
@@ -102,6 +83,5 @@ class CRelictorApp : public QObject {
 
  private:
   relictor::Host host_;
-  BackgroundSearch* backgroundSearch_ = nullptr;
   QString patchwellFolder_;
 };

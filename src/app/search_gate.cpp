@@ -1,7 +1,9 @@
 #include "app/search_gate.h"
 
+#include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QTimer>
 
 #include <chrono>
 #include <condition_variable>
@@ -28,6 +30,16 @@ struct Gate {
 Gate& TheGate() {
   static Gate gate;
   return gate;
+}
+
+// Wakes the interface thread's event loop: a SearchPause waits there for
+// the worker to reach a safe point (or to end).
+void WakeInterface() {
+  if (QCoreApplication* app = QCoreApplication::instance()) {
+    if (QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance(app->thread())) {
+      dispatcher->wakeUp();
+    }
+  }
 }
 
 constexpr int kMaxPrepareDepth = 256;
@@ -63,6 +75,7 @@ void EndSearch() {
     g.parked = false;
   }
   g.changed.notify_all();
+  WakeInterface();
 }
 
 bool IsSearching(const CDriver* volume) {
@@ -78,6 +91,7 @@ void ParkWhilePaused(Gate& g, std::unique_lock<std::mutex>& lock, const StopEven
   if (g.pauses == 0) return;
   g.parked = true;
   g.changed.notify_all();
+  WakeInterface();
   // The stop event has no wake-up of its own, so look at it now and then:
   // a progress dialog that starts its worker stops the search while the
   // window still holds it.
@@ -102,6 +116,7 @@ WaitingForWindow::WaitingForWindow(const StopEvent* stop) : stop_(stop) {
     ++g.waiting;
   }
   g.changed.notify_all();
+  WakeInterface();
 }
 
 WaitingForWindow::~WaitingForWindow() {
@@ -124,14 +139,22 @@ SearchPause::SearchPause(const CDriver* volume) {
   // Wait for the worker to reach a safe point, dispatching the interface
   // thread's events meanwhile (but not the user's input, which could start
   // something new in the middle of this): the worker may be waiting for the
-  // window to take a row before it can get there.
+  // window to take a row before it can get there. The worker wakes the
+  // event loop when it parks, waits for the window or ends; the timer only
+  // bounds a wait whose wake-up came before it began.
   while (g.running && !g.parked && g.waiting == 0) {
+    if (!QCoreApplication::instance()) {
+      g.changed.wait_for(lock, std::chrono::milliseconds(2));
+      continue;
+    }
     lock.unlock();
-    if (QCoreApplication::instance()) {
-      QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 5);
+    {
+      QTimer bound;
+      bound.setSingleShot(true);
+      bound.start(10);
+      QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents | QEventLoop::WaitForMoreEvents);
     }
     lock.lock();
-    if (g.running && !g.parked && g.waiting == 0) g.changed.wait_for(lock, std::chrono::milliseconds(2));
   }
 }
 

@@ -14,6 +14,7 @@
 
 #include "app/entry_list_ctrl.h"
 #include "app/search_gate.h"
+#include "ui/hand_over.h"
 #include "ui/job_runner.h"
 #include "volume/driver.h"
 #include "worker/frontend.h"
@@ -37,8 +38,8 @@ QString VolumeText(const CVolumeDriver& v) {
 }  // namespace
 
 // The search as background work: the whole walk in one step. It hands
-// each find to the result pane and its end to the search pane with
-// blocking calls, and lets the window take the volume over at each child.
+// each find to the result pane and its end to the search pane, and lets
+// the window take the volume over at each child.
 class CSearchDlg::Job final : public WorkerTask, public SearchResultSink {
  public:
   Job(CSearchDlg& pane, CSearchResultDlg* results, CDirectory& root, SearchCriteria criteria, int generation)
@@ -51,14 +52,14 @@ class CSearchDlg::Job final : public WorkerTask, public SearchResultSink {
     const bool completed = Search(root_, criteria_, this, hits);
     // From here on the worker no longer touches the tree.
     search_gate::EndSearch();
-    pane_.HandOverSearchEnd(generation_, completed, hits);
+    handOver_.Run([&] { pane_.SearchDone(generation_, completed, hits); });
     return true;
   }
 
   void AddResult(std::uint32_t index, CDirEntry* entry) override {
     if (results_ == nullptr) return;
     search_gate::WaitingForWindow waiting(stop_.get());
-    results_->HandOverRow(index, entry);
+    handOver_.Run([&] { results_->AddRow(index, entry); });
   }
 
   void BeforeChild() override { search_gate::Checkpoint(stop_.get()); }
@@ -70,6 +71,7 @@ class CSearchDlg::Job final : public WorkerTask, public SearchResultSink {
   SearchCriteria criteria_;
   int generation_;
   std::shared_ptr<StopEvent> stop_;
+  HandOver handOver_;
 };
 
 // ---------------------------------------------------------------- search pane
@@ -148,7 +150,6 @@ CSearchDlg::~CSearchDlg() {
   // before the pane goes.
   StopSearch();
   if (CRelictorApp* app = CRelictorApp::Instance()) {
-    app->SetBackgroundSearch(nullptr);
     if (auto* nav = app->navigationPane) nav->SetLookInBox(nullptr);
   }
 }
@@ -324,23 +325,6 @@ void CSearchDlg::SearchDone(int generation, bool completed, std::uint32_t hits) 
   if (completed && setStatusText) setStatusText(QString("Finded %1 Object(s)").arg(hits));
 }
 
-void CSearchDlg::HandOverSearchEnd(int generation, bool completed, std::uint32_t hits) {
-  {
-    std::lock_guard lock(endMutex_);
-    end_ = SearchEnd{generation, completed, hits};
-  }
-  QMetaObject::invokeMethod(this, "TakeSearchEnd", Qt::BlockingQueuedConnection);
-}
-
-void CSearchDlg::TakeSearchEnd() {
-  SearchEnd end;
-  {
-    std::lock_guard lock(endMutex_);
-    end = end_;
-  }
-  SearchDone(end.generation, end.completed, end.hits);
-}
-
 // ---------------------------------------------------------------- results
 
 CSearchResultDlg::CSearchResultDlg(QWidget* parent) : QWidget(parent), list_(new CEntryListCtrl(true, this)) {
@@ -366,27 +350,6 @@ void CSearchResultDlg::AddRow(std::uint32_t index, CDirEntry* entry) {
   if (entry == nullptr) return;
   PrepareForDisplay(*entry);
   list_->InsertEntry(static_cast<int>(std::min<std::uint32_t>(index, INT32_MAX)), entry);
-}
-
-void CSearchResultDlg::HandOverRow(std::uint32_t index, CDirEntry* entry) {
-  {
-    std::lock_guard lock(rowMutex_);
-    rowIndex_ = index;
-    rowEntry_ = entry;
-  }
-  QMetaObject::invokeMethod(this, "TakeRow", Qt::BlockingQueuedConnection);
-}
-
-void CSearchResultDlg::TakeRow() {
-  std::uint32_t index = 0;
-  CDirEntry* entry = nullptr;
-  {
-    std::lock_guard lock(rowMutex_);
-    index = rowIndex_;
-    entry = rowEntry_;
-    rowEntry_ = nullptr;
-  }
-  AddRow(index, entry);
 }
 
 void CSearchResultDlg::Clear() { list_->Clear(); }

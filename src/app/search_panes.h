@@ -13,7 +13,6 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 
 #include "app/folders_tree_dlg.h"
 #include "app/relictor_app.h"
@@ -31,7 +30,7 @@ namespace relictor {
 class CEntryListCtrl;
 class CSearchResultDlg;
 
-class CSearchDlg final : public QWidget, public LookInBox, public BackgroundSearch {
+class CSearchDlg final : public QWidget, public LookInBox {
   Q_OBJECT
 
  public:
@@ -62,9 +61,10 @@ class CSearchDlg final : public QWidget, public LookInBox, public BackgroundSear
   void AppendFolder(const QString& text, CDirectory* folder) override;
   void Select(int index) override;
 
-  // BackgroundSearch.
-  bool IsSearching(const CVolumeDriver* volume) const override;
-  void StopSearch() override;
+  // Whether a search is running on `volume` (any volume when null).
+  bool IsSearching(const CVolumeDriver* volume) const;
+  // Stops the running search and returns when its worker has ended.
+  void StopSearch();
 
   QLineEdit* PatternEdit() const { return pattern_; }
   QComboBox* LookIn() const { return lookIn_; }
@@ -87,14 +87,8 @@ class CSearchDlg final : public QWidget, public LookInBox, public BackgroundSear
   class Job;
   void OnSearchClicked();
   void StartSearch();
-  // The end of a search (called on the interface thread, from the worker).
+  // The end of a search (handed over to the interface thread by the worker).
   void SearchDone(int generation, bool completed, std::uint32_t hits);
-  // Called on the worker: leaves the end of a search under the lock and
-  // waits until the interface thread has taken it (TakeSearchEnd). The
-  // values cross under a lock of our own rather than inside a queued
-  // call's captures, so that the hand-over is ordered for every checker.
-  void HandOverSearchEnd(int generation, bool completed, std::uint32_t hits);
-  Q_INVOKABLE void TakeSearchEnd();
   void LayoutControls();
   bool ReadBound(QLineEdit* edit, std::uint64_t& bound);
 
@@ -123,13 +117,6 @@ class CSearchDlg final : public QWidget, public LookInBox, public BackgroundSear
   std::uint64_t lowBound_ = 0;
   std::uint64_t highBound_ = 0;
   int volumeLines_ = 0;  // lines of "Look in:" that are volumes
-  struct SearchEnd {
-    int generation = 0;
-    bool completed = false;
-    std::uint32_t hits = 0;
-  };
-  std::mutex endMutex_;
-  SearchEnd end_;
 };
 
 class CSearchResultDlg final : public QWidget {
@@ -139,20 +126,13 @@ class CSearchResultDlg final : public QWidget {
   explicit CSearchResultDlg(QWidget* parent = nullptr);
   ~CSearchResultDlg() override;
   CEntryListCtrl* List() const { return list_; }
-  // One find at row `index`. Called while the worker waits, so the
-  // entry's lazily read fields are filled here for the list.
+  // One find at row `index`, handed over by the worker while it waits, so
+  // the entry's lazily read fields are filled here for the list.
   void AddRow(std::uint32_t index, CDirEntry* entry);
-  // Called on the worker: leaves one find under the lock and waits until
-  // the interface thread has added it (TakeRow).
-  void HandOverRow(std::uint32_t index, CDirEntry* entry);
-  Q_INVOKABLE void TakeRow();
   void Clear();
 
  private:
   CEntryListCtrl* list_;
-  std::mutex rowMutex_;
-  std::uint32_t rowIndex_ = 0;
-  CDirEntry* rowEntry_ = nullptr;
 };
 
 }  // namespace relictor

@@ -22,9 +22,11 @@ namespace relictor::patchwell {
 namespace {
 
 const QString kProduct = QStringLiteral("Relictor");
-const QString kNext = QStringLiteral("Next");
-const QString kUpdate = QStringLiteral("Update(&U)");
-const QString kComplete = QStringLiteral("Complete(&O)");
+
+// The texts of the action button, which also tell its state.
+QString NextText() { return CPatchwellDlg::tr("Next"); }
+QString UpdateText() { return CPatchwellDlg::tr("Update(&U)"); }
+QString CompleteText() { return CPatchwellDlg::tr("Complete(&O)"); }
 
 // Shows the wait cursor for as long as it lives.
 class WaitCursor {
@@ -45,21 +47,21 @@ bool IsAutomaticMode(const QStringList& arguments) {
 
 CPatchwellDlg::CPatchwellDlg(PatchwellOptions options, bool automatic, QWidget* parent)
     : QDialog(parent), options_(std::move(options)), automatic_(automatic), client_(options_.client) {
-  setWindowTitle(QStringLiteral("Kalvor Patchwell"));
+  setWindowTitle(tr("Kalvor Patchwell"));
   setWindowIcon(style()->standardIcon(QStyle::SP_BrowserReload));
   setObjectName(QStringLiteral("patchwell"));
 
-  auto* title = new QLabel(QStringLiteral("Kalvor Patchwell"));
+  auto* title = new QLabel(tr("Kalvor Patchwell"));
   QFont big = title->font();
   big.setPointSizeF(big.pointSizeF() * 1.6);
   big.setBold(true);
   title->setFont(big);
-  auto* thanks = new QLabel(QStringLiteral("Thank you for using Kalvor Relictor"));
-  auto* listLabel = new QLabel(QStringLiteral("Follow product is installed in your system:"));
+  auto* thanks = new QLabel(tr("Thank you for using Kalvor Relictor"));
+  auto* listLabel = new QLabel(tr("Follow product is installed in your system:"));
   productList_ = new QListWidget;
   productList_->setObjectName(QStringLiteral("productList"));
   productList_->setMaximumHeight(60);
-  statusText_ = new QLabel(QStringLiteral("Click 'Next' for availability updates"));
+  statusText_ = new QLabel(tr("Click 'Next' for availability updates"));
   statusText_->setObjectName(QStringLiteral("statusText"));
   statusText_->setWordWrap(true);
   statusText_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
@@ -77,13 +79,13 @@ CPatchwellDlg::CPatchwellDlg(PatchwellOptions options, bool automatic, QWidget* 
   progressBar_->setRange(0, 100);
   progressBar_->setValue(0);
 
-  auto* about = new QPushButton(QStringLiteral("&About Patchwell..."));
+  auto* about = new QPushButton(tr("&About Patchwell..."));
   about->setObjectName(QStringLiteral("aboutButton"));
   about->setAutoDefault(false);
-  actionButton_ = new QPushButton(kNext);
+  actionButton_ = new QPushButton(NextText());
   actionButton_->setObjectName(QStringLiteral("actionButton"));
   actionButton_->setDefault(true);
-  cancelButton_ = new QPushButton(QStringLiteral("Cancel"));
+  cancelButton_ = new QPushButton(tr("Cancel"));
   cancelButton_->setObjectName(QStringLiteral("cancelButton"));
   cancelButton_->setAutoDefault(false);
 
@@ -108,7 +110,7 @@ CPatchwellDlg::CPatchwellDlg(PatchwellOptions options, bool automatic, QWidget* 
   connect(cancelButton_, &QPushButton::clicked, this, &CPatchwellDlg::reject);
   connect(about, &QPushButton::clicked, this, &CPatchwellDlg::OnAbout);
   client_.SetErrorReporter([this](const QString& text) {
-    QMessageBox::warning(this, QStringLiteral("Kalvor Patchwell"), text);
+    QMessageBox::warning(this, tr("Kalvor Patchwell"), text);
   });
 }
 
@@ -131,12 +133,12 @@ void CPatchwellDlg::SetStatus(const QString& text) {
 void CPatchwellDlg::Progress(int percent) { progressBar_->setValue(percent); }
 
 void CPatchwellDlg::Error(const QString& text) {
-  QMessageBox::critical(this, QStringLiteral("Kalvor Patchwell"), text);
+  QMessageBox::critical(this, tr("Kalvor Patchwell"), text);
 }
 
 void CPatchwellDlg::OnAbout() {
-  QMessageBox box(QMessageBox::Information, QStringLiteral("About Kalvor Patchwell"),
-                  QStringLiteral("Kalvor Patchwell Version 1.000"), QMessageBox::Ok, this);
+  QMessageBox box(QMessageBox::Information, tr("About Kalvor Patchwell"),
+                  tr("Kalvor Patchwell Version 1.000"), QMessageBox::Ok, this);
   box.setObjectName(QStringLiteral("aboutBox"));
   box.exec();
 }
@@ -144,7 +146,7 @@ void CPatchwellDlg::OnAbout() {
 void CPatchwellDlg::OnAction() {
   if (busy_) return;
   const QString state = actionButton_->text();
-  if (state == kComplete) {
+  if (state == CompleteText()) {
     accept();
     return;
   }
@@ -152,7 +154,7 @@ void CPatchwellDlg::OnAction() {
   // again; Cancel stays usable and ends the work.
   busy_ = true;
   actionButton_->setEnabled(false);
-  if (state == kUpdate)
+  if (state == UpdateText())
     RunUpdate();
   else
     Check();
@@ -161,35 +163,35 @@ void CPatchwellDlg::OnAction() {
 }
 
 void CPatchwellDlg::Check() {
-  SetStatus(QStringLiteral("Connecting to server..."));
+  SetStatus(tr("Connecting to server..."));
   if (!client_.RequestDescription(true)) {
-    SetStatus(QStringLiteral("Can't connect to server"));
-    actionButton_->setText(kNext);
+    SetStatus(tr("Can't connect to server"));
+    actionButton_->setText(NextText());
     actionButton_->setEnabled(!client_.LocalVersion().isEmpty());
     return;
   }
-  SetStatus(QStringLiteral("Read version infomation..."));
+  SetStatus(tr("Read version infomation..."));
   const bool newer = client_.FetchAndCompare();
   if (client_.DescriptionVerification() != update::CUpdateClient::Verification::Verified) {
     // An unsigned or wrongly signed release is not offered at all.
-    SetStatus(client_.LastError() + QStringLiteral(" Nothing will be installed."));
+    SetStatus(client_.LastError() + tr(" Nothing will be installed."));
     actionButton_->setEnabled(false);
     return;
   }
   if (!newer) {
-    SetStatus(QStringLiteral("Your version is the last version"));
+    SetStatus(tr("Your version is the last version"));
     actionButton_->setEnabled(false);
     return;
   }
   if (!FolderIsWritable()) {
-    SetStatus(QStringLiteral("Relictor %1 is available, but %2 is installed for all users and the system's package "
-                             "manager updates it.")
+    SetStatus(tr("Relictor %1 is available, but %2 is installed for all users and the system's package "
+                     "manager updates it.")
                   .arg(client_.RemoteVersion(), client_.WorkingFolder()));
     actionButton_->setEnabled(false);
     return;
   }
-  SetStatus(QStringLiteral("Finded new version: ") + kProduct + QLatin1Char(' ') + client_.RemoteVersion());
-  actionButton_->setText(kUpdate);
+  SetStatus(tr("Finded new version: ") + kProduct + QLatin1Char(' ') + client_.RemoteVersion());
+  actionButton_->setText(UpdateText());
   actionButton_->setEnabled(true);
 }
 
@@ -202,7 +204,7 @@ void CPatchwellDlg::RunUpdate() {
   const std::vector<pid_t> running = FindRunningRelictor(client_.WorkingFolder());
   if (!running.empty()) {
     QMessageBox::StandardButton answer =
-        QMessageBox::question(this, QStringLiteral("Kalvor Patchwell"), kProduct + QStringLiteral(" is running! Close it?"),
+        QMessageBox::question(this, tr("Kalvor Patchwell"), kProduct + tr(" is running! Close it?"),
                               QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Ok);
     if (answer != QMessageBox::Ok) {
       actionButton_->setEnabled(true);
@@ -222,7 +224,7 @@ void CPatchwellDlg::RunUpdate() {
   }
   if (ok) ok = client_.InstallDownloaded(*this);
   client_.DiscardDownloaded();
-  actionButton_->setText(kComplete);
+  actionButton_->setText(CompleteText());
   actionButton_->setEnabled(true);
   if (!ok) {
     // The bar must not suggest a finished download, and whatever the last
@@ -235,7 +237,7 @@ void CPatchwellDlg::RunUpdate() {
   }
   delete productList_->takeItem(0);
   productList_->addItem(kProduct + QLatin1Char(' ') + client_.RemoteVersion());
-  SetStatus(QStringLiteral("Update completed"));
+  SetStatus(tr("Update completed"));
 }
 
 void CPatchwellDlg::reject() {

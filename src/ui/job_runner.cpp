@@ -1,7 +1,7 @@
 #include "ui/job_runner.h"
 
 #include <QApplication>
-#include <QThread>
+#include <QTimer>
 
 #include <atomic>
 
@@ -38,8 +38,14 @@ class DialogTask final : public WorkerTask {
 }  // namespace
 
 bool QtJobRunner::PumpEvents() {
-  QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-  QThread::usleep(500);
+  // Waits in the event loop for the next event (a hand-over from the
+  // worker, its progress) and dispatches it at once. A worker that ends
+  // sends no event, so a timer ends the wait after a millisecond and the
+  // caller looks at the worker again.
+  QTimer wake;
+  wake.setSingleShot(true);
+  wake.start(1);
+  QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents | QEventLoop::WaitForMoreEvents);
   return !QCoreApplication::closingDown();
 }
 

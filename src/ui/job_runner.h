@@ -2,7 +2,7 @@
 // Long work in the window: the task runs on the worker thread while the
 // interface thread serves a modal progress dialog (CWorkerDlg). The worker
 // reaches the dialog only through queued calls (its progress) and
-// blocking-queued calls (questions, through QtPrompter).
+// hand-overs (questions, through QtPrompter; see ui/hand_over.h).
 
 #include <QPointer>
 #include <QString>
@@ -24,9 +24,10 @@ class QtJobRunner final : public JobRunner {
   // Whether the last run was stopped by the user.
   bool WasCancelled() const { return cancelled_; }
 
-  // Dispatches waiting events once; what StopWorker calls while a worker
-  // winds down. Input is held back, so that nothing reaches the window's
-  // tree while the worker may still use it.
+  // Waits for the next event (at most a millisecond) and dispatches it;
+  // what StopWorker calls while a worker winds down. Input is held back, so
+  // that nothing reaches the window's tree while the worker may still use
+  // it.
   static bool PumpEvents();
 
  private:

@@ -9,7 +9,7 @@
 
 #include <memory>
 
-#include "ui/interface_call.h"
+#include "ui/hand_over.h"
 #include "worker/frontend.h"
 
 namespace relictor {
@@ -18,12 +18,12 @@ class QtPrompter final : public Prompter {
  public:
   // `owner` owns the boxes; none: the active modal dialog or window at the
   // time of asking.
-  explicit QtPrompter(QWidget* owner = nullptr) : owner_(owner), call_(std::make_unique<InterfaceCall>()) {}
+  explicit QtPrompter(QWidget* owner = nullptr) : owner_(owner), call_(std::make_unique<HandOver>()) {}
   int Ask(const std::string& text, const std::string& caption, std::uint32_t style) override;
 
  private:
   QPointer<QWidget> owner_;
-  std::unique_ptr<InterfaceCall> call_;
+  std::unique_ptr<HandOver> call_;
 };
 
 }  // namespace relictor

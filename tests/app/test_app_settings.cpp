@@ -94,7 +94,7 @@ class AppSettingsTest : public QObject {
     QCOMPARE(app.language, quint16{2});
   }
 
-  void saveWritesAutoUpdateAndReplaceCharButNotLanguage() {
+  void saveWritesTheSettingsForTheNextStart() {
     Put(QStringLiteral("Language"), 3);
     CRelictorApp app;
     app.LoadSettings();
@@ -105,7 +105,7 @@ class AppSettingsTest : public QObject {
     QSettings s = Store();
     QCOMPARE(s.value(QStringLiteral("Settings/AutoUpdate")).toInt(), 1);
     QCOMPARE(s.value(QStringLiteral("Settings/ReplaceChar")).toString(), QStringLiteral("$"));
-    QCOMPARE(s.value(QStringLiteral("Settings/Language")).toInt(), 3);
+    QCOMPARE(s.value(QStringLiteral("Settings/Language")).toInt(), 7);
     // The readers see the new character from the next folder read on.
     QCOMPARE(app.GetHost().settings.replaceChar, '$');
   }

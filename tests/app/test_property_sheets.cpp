@@ -13,6 +13,7 @@
 
 #include "app/panes.h"
 #include "app/property_sheet.h"
+#include "l10n/languages.h"
 #include "app/relictor_app.h"
 #include "panes_support.h"
 
@@ -171,25 +172,40 @@ class PropertySheetsTest : public QObject {
     QCOMPARE(app.autoUpdate, 0);
     QCOMPARE(Stored("AutoUpdate").toInt(), 0);
 
-    // Apply on the Language page saves the current values of the others;
-    // the box opens on "English" whatever was stored.
+    // The box lists the languages that ship and opens on the chosen one,
+    // or on English for a choice that does not ship. Apply on the Language
+    // page saves the choice for the next start, and the current values of
+    // the others.
+    const QStringList shipped = relictor::l10n::ShippedLanguageNames();
+    QVERIFY(shipped.size() >= 2);
     app.language = 3;
     WhenModal([&](QWidget* w) {
       auto* sheet = qobject_cast<CFilePropertySheet*>(w);
       auto* lang = sheet->findChild<COptionsLangPage*>();
       QCOMPARE(lang->LanguageBox()->currentText(), QString("English"));
-      QCOMPARE(lang->LanguageBox()->count(), 1);
+      QStringList listed;
+      for (int i = 0; i < lang->LanguageBox()->count(); ++i) listed << lang->LanguageBox()->itemText(i);
+      QCOMPARE(listed, shipped);
       QVERIFY(sheet->findChild<QLabel*>("note")->text().startsWith("NOTE: After you have changed"));
       sheet->Pages()->setCurrentWidget(lang);
-      lang->LanguageBox()->activated(0);
+      lang->LanguageBox()->setCurrentIndex(1);
+      lang->LanguageBox()->activated(1);
       QVERIFY(sheet->ApplyButton()->isEnabled());
       SetStored("ReplaceChar", "z");
       QTest::mouseClick(sheet->ApplyButton(), Qt::LeftButton);
       QCOMPARE(Stored("ReplaceChar").toString(), QString("a"));
+      QCOMPARE(Stored("Language").toInt(), 1);
       QTest::mouseClick(sheet->CancelButton(), Qt::LeftButton);
     });
     ShowOptions(settings, nullptr);
-    QCOMPARE(app.language, quint16{0});
+    QCOMPARE(app.language, quint16{1});
+    WhenModal([&](QWidget* w) {
+      auto* lang = w->findChild<COptionsLangPage*>();
+      QCOMPARE(lang->LanguageBox()->currentText(), shipped[1]);
+      QTest::mouseClick(qobject_cast<CFilePropertySheet*>(w)->CancelButton(), Qt::LeftButton);
+    });
+    ShowOptions(settings, nullptr);
+    app.language = 0;
 
     // OK with an empty character gives '_', and the automatic check on.
     WhenModal([&](QWidget* w) {

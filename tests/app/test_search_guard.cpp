@@ -1,8 +1,8 @@
-// A background search and the window reading the same volume: before the
-// navigation pane reads or looks at a folder of a volume, a search running
-// there stops, so no folder or reader is used by two threads at once
-// (this binary runs under ThreadSanitizer too). Without a search pane the
-// window stops any worker that runs while it takes input.
+// A background search and the window reading the same volume: the
+// navigation pane reads and shows folders of the searched volume while the
+// search is held at a safe point, and the search then goes on to the end;
+// a search on another volume is not held at all. No folder or reader is
+// used by two threads at once (this binary runs under ThreadSanitizer too).
 
 #include <QTreeWidget>
 #include <atomic>
@@ -13,9 +13,11 @@
 #include "app/folders_tree_dlg.h"
 #include "app/main_frame.h"
 #include "app/relictor_app.h"
+#include "app/search_gate.h"
 #include "app/vesk_doc.h"
 #include "app/vesk_view.h"
 #include "app_test_support.h"
+#include "model/entry.h"
 #include "search/search.h"
 #include "support/test_support.h"
 #include "volume/driver.h"
@@ -23,32 +25,43 @@
 
 namespace {
 
-// Counts hits on the worker thread, slowly, so that the search is still
-// running when the user clicks.
-class SlowSink final : public relictor::SearchResultSink {
+// A search of every name below a volume's root as the search pane runs it:
+// it checks in at each child, and counts its hits slowly, so that it is
+// still running when the user clicks.
+class GatedSearch final : public relictor::WorkerTask, public relictor::SearchResultSink {
  public:
+  explicit GatedSearch(relictor::CDirectory& root) : WorkerTask(false), root_(root) {
+    criteria_.pattern = "*";
+    criteria_.recurse = true;
+  }
+  bool Step() override {
+    stop_ = relictor::CurrentStopEvent();
+    std::uint32_t n = 0;
+    const bool done = relictor::Search(root_, criteria_, this, n);
+    relictor::search_gate::EndSearch();
+    completed.store(done);
+    return true;
+  }
   void AddResult(std::uint32_t, relictor::CDirEntry*) override {
     hits.fetch_add(1);
     std::this_thread::sleep_for(std::chrono::milliseconds(60));
   }
-  std::atomic<int> hits{0};
-};
+  void BeforeChild() override { relictor::search_gate::Checkpoint(stop_.get()); }
 
-// The search pane as the window sees it: one search, on one volume.
-class FakeSearchPane final : public BackgroundSearch {
- public:
-  explicit FakeSearchPane(const relictor::CVolumeDriver* volume) : volume_(volume) {}
-  bool IsSearching(const relictor::CVolumeDriver* volume) const override {
-    return relictor::IsWorkerRunning() && (volume == nullptr || volume == volume_);
-  }
-  void StopSearch() override {
-    ++stops;
-    relictor::StopWorker();
-  }
-  int stops = 0;
+  std::atomic<int> hits{0};
+  std::atomic<bool> completed{false};
 
  private:
-  const relictor::CVolumeDriver* volume_;
+  relictor::CDirectory& root_;
+  relictor::SearchCriteria criteria_;
+  std::shared_ptr<relictor::StopEvent> stop_;
+};
+
+// Counts the hits of the same search, run here.
+class CountingSink final : public relictor::SearchResultSink {
+ public:
+  void AddResult(std::uint32_t, relictor::CDirEntry*) override { ++hits; }
+  int hits = 0;
 };
 
 }  // namespace
@@ -61,14 +74,15 @@ class SearchGuardTest : public QObject {
   CMainFrame* frame() { return window_->Frame(); }
 
   // Starts a recursive search of every name from the root of `volume`.
-  std::unique_ptr<relictor::SearchTask> StartSearch(relictor::CVolumeDriver* volume, SlowSink& sink) {
-    relictor::SearchCriteria criteria;
-    criteria.pattern = "*";
-    criteria.recurse = true;
-    auto task = std::make_unique<relictor::SearchTask>(*volume->GetRoot(), criteria, &sink);
-    if (!relictor::StartWorker(*task)) return nullptr;
+  std::unique_ptr<GatedSearch> StartSearch(relictor::CVolumeDriver* volume) {
+    auto task = std::make_unique<GatedSearch>(*volume->GetRoot());
+    relictor::search_gate::BeginSearch(volume);
+    if (!relictor::StartWorker(*task)) {
+      relictor::search_gate::EndSearch();
+      return nullptr;
+    }
     // Wait until it is under way.
-    for (int i = 0; i < 200 && sink.hits.load() == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    for (int i = 0; i < 200 && task->hits.load() == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     return task;
   }
 
@@ -86,37 +100,35 @@ class SearchGuardTest : public QObject {
     window_.reset();
   }
 
-  void withoutASearchPaneAnyRunningWorkerStops() {
+  void theSearchedVolumeIsReadWhileTheSearchIsHeldAndTheSearchGoesOn() {
     relictor::CVolumeDriver* c = frame()->Document()->GetDrives()[0];
-    SlowSink sink;
-    auto task = StartSearch(c, sink);
+    auto task = StartSearch(c);
     QVERIFY(task);
     QVERIFY(relictor::IsWorkerRunning());
-    apptest::ExpandNode(frame(), apptest::FindNode(frame(), {"C:\\"}));
-    QVERIFY(!relictor::IsWorkerRunning());
-    QVERIFY(task->Searching() || !task->Completed());
-    QVERIFY(apptest::FindNode(frame(), {"C:\\", "DOCS"}));
-  }
-
-  void aSearchOnAnotherVolumeGoesOnAndOneOnTheSameVolumeStops() {
-    relictor::CVolumeDriver* c = frame()->Document()->GetDrives()[0];
-    FakeSearchPane pane(c);
-    window_->App()->SetBackgroundSearch(&pane);
-    SlowSink sink;
-    auto task = StartSearch(c, sink);
-    QVERIFY(task);
     // Reading the other volume leaves the search alone.
     apptest::ClickNode(frame(), apptest::FindNode(frame(), {"D:\\"}));
-    QCOMPARE(pane.stops, 0);
     QVERIFY(frame()->View()->IsListShown());
-    // Looking at a folder of the searched volume stops it first, even a
-    // folder read before.
-    apptest::ClickNode(frame(), apptest::FindNode(frame(), {"C:\\", "DOCS"}));
-    QCOMPARE(pane.stops, 1);
+    QVERIFY(relictor::IsWorkerRunning());
+    // Folders of the searched volume are read and shown while the search
+    // is held; it is not stopped.
+    apptest::ExpandNode(frame(), apptest::FindNode(frame(), {"C:\\"}));
+    QTreeWidgetItem* docs = apptest::FindNode(frame(), {"C:\\", "DOCS"});
+    QVERIFY(docs);
+    apptest::ClickNode(frame(), docs);
+    QCOMPARE(frame()->View()->ShownFolder(), CFoldersTreeDlg::EntryOf(docs));
+    QVERIFY(relictor::search_gate::IsSearching(c) || task->completed.load());
+    // It ends on its own, having seen every name of the volume.
+    for (int i = 0; i < 2000 && relictor::IsWorkerRunning(); ++i) QTest::qWait(5);
     QVERIFY(!relictor::IsWorkerRunning());
-    QCOMPARE(frame()->View()->ShownFolder(),
-             CFoldersTreeDlg::EntryOf(apptest::FindNode(frame(), {"C:\\", "DOCS"})));
-    window_->App()->SetBackgroundSearch(nullptr);
+    QVERIFY(task->completed.load());
+    CountingSink reference;
+    std::uint32_t n = 0;
+    relictor::SearchCriteria all;
+    all.pattern = "*";
+    all.recurse = true;
+    QVERIFY(relictor::Search(*c->GetRoot(), all, &reference, n));
+    QCOMPARE(task->hits.load(), reference.hits);
+    relictor::StopWorker();
   }
 };
 

@@ -16,10 +16,12 @@
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTimer>
+#include <QTranslator>
 #include <QtTest>
 
 #include <memory>
 
+#include "l10n/languages.h"
 #include "patchwell/patchwell_dialog.h"
 #include "patchwell/running_relictor.h"
 #include "update/product_version.h"
@@ -100,6 +102,12 @@ class PatchwellTest : public QObject {
   }
   static QProgressBar* Bar(CPatchwellDlg& d) { return d.findChild<QProgressBar*>(QStringLiteral("progressBar")); }
   static void Click(QPushButton* b) { QTest::mouseClick(b, Qt::LeftButton); }
+  static void RemoveTranslations() {
+    for (QTranslator* t : qApp->findChildren<QTranslator*>()) {
+      QCoreApplication::removeTranslator(t);
+      delete t;
+    }
+  }
 
   // Release 1.200: a new relictor and a file the installation lacks.
   QList<ServedFile> Release() const {
@@ -133,6 +141,55 @@ class PatchwellTest : public QObject {
     auto none = Dialog(empty);
     QVERIFY(!Action(*none)->isEnabled());
     QVERIFY(Products(*none).isEmpty());
+  }
+
+  void everyShippedLanguageHasACatalogue() {
+    const auto& languages = relictor::l10n::ShippedLanguages();
+    QCOMPARE(languages.front().code, QString());  // English: the texts as written
+    for (std::size_t i = 1; i < languages.size(); ++i) {
+      QVERIFY2(relictor::l10n::InstallTranslations(*qApp, QStringLiteral("patchwell"), static_cast<int>(i)),
+               qPrintable(languages[i].name));
+      RemoveTranslations();
+    }
+    QVERIFY(!relictor::l10n::InstallTranslations(*qApp, QStringLiteral("patchwell"), 0));
+    QVERIFY(!relictor::l10n::InstallTranslations(*qApp, QStringLiteral("patchwell"), int(languages.size())));
+  }
+
+  // The language chosen in the window's options is read at start; one that
+  // does not ship leaves the texts English.
+  void theStoredLanguage() {
+    QSettings settings(QStringLiteral("Kalvor"), QStringLiteral("Kalvor Relictor"));
+    for (const auto& [stored, expected] : {std::pair{1, 1}, std::pair{0, 0}, std::pair{999, 0}, std::pair{-1, 0}}) {
+      settings.setValue(QStringLiteral("Settings/Language"), stored);
+      settings.sync();
+      QCOMPARE(relictor::l10n::StoredLanguage(), expected);
+    }
+    settings.remove(QStringLiteral("Settings/Language"));
+    settings.sync();
+    QCOMPARE(relictor::l10n::StoredLanguage(), 0);
+  }
+
+  // In German the whole way through an update: the button's translated
+  // texts still tell its state.
+  void anUpdateInGerman() {
+    QVERIFY(relictor::l10n::InstallTranslations(*qApp, QStringLiteral("patchwell"), 1));
+    Installation install(key_);
+    PublishRelease(server_, key_, QStringLiteral("1.200"), Release());
+    auto d = Dialog(install);
+    QCOMPARE(Status(*d), QStringLiteral("Klicken Sie auf „Weiter“, um nach verfügbaren Aktualisierungen zu suchen"));
+    QCOMPARE(Action(*d)->text(), QStringLiteral("Weiter"));
+    Click(Action(*d));
+    QCOMPARE(Status(*d), QStringLiteral("Neue Version gefunden: Relictor 1.200"));
+    QCOMPARE(Action(*d)->text(), QStringLiteral("&Aktualisieren"));
+    Click(Action(*d));
+    QCOMPARE(Status(*d), QStringLiteral("Aktualisierung abgeschlossen"));
+    QCOMPARE(Action(*d)->text(), QStringLiteral("&Fertigstellen"));
+    QCOMPARE(ReadFile(install.File(QStringLiteral("relictor"))), Release()[0].data);
+    QSignalSpy finished(d.get(), &QDialog::finished);
+    Click(Action(*d));
+    QCOMPARE(finished.size(), 1);
+    RemoveTranslations();
+    QCOMPARE(Dialog(install)->findChild<QPushButton*>(QStringLiteral("cancelButton"))->text(), QStringLiteral("Cancel"));
   }
 
   void theAboutBox() {

@@ -1,15 +1,15 @@
-#include "ui/interface_call.h"
+#include "ui/hand_over.h"
 
 #include <QCoreApplication>
 #include <QThread>
 
 namespace relictor {
 
-InterfaceCall::InterfaceCall() {
+HandOver::HandOver() {
   if (QCoreApplication* app = QCoreApplication::instance()) moveToThread(app->thread());
 }
 
-bool InterfaceCall::Run(const std::function<void()>& work) {
+bool HandOver::Run(const std::function<void()>& work) {
   QCoreApplication* app = QCoreApplication::instance();
   if (!app) return false;
   if (QThread::currentThread() == app->thread()) {
@@ -28,7 +28,7 @@ bool InterfaceCall::Run(const std::function<void()>& work) {
   return done_;
 }
 
-void InterfaceCall::Serve() {
+void HandOver::Serve() {
   std::function<void()> work;
   {
     std::lock_guard lock(mutex_);
