@@ -64,7 +64,7 @@ class LostDisk : public ::testing::Test {
     Place(disk_, ntfs, 73791);
     MustRun("mkfs.fat -F 16 -n LOST16 --offset 131072 " + Quote(disk_) + " 32768");
     MustRun("mkfs.fat -F 12 -n LOST12 --offset 200704 " + Quote(disk_) + " 4096");
-    // An exFAT volume is not taken for FAT.
+    // An exFAT volume, found as exFAT and not taken for FAT.
     auto exfat = NewVolume(*dir_, "exfat.img", 32768, "mkfs.exfat");
     Place(disk_, exfat, 262144);
   }
@@ -81,7 +81,7 @@ std::string LostDisk::disk_;
 TEST_F(LostDisk, FindsEveryVolumeWithItsNameAndKind) {
   Walk w = WalkDisk(disk_);
   EXPECT_TRUE(w.completed);
-  ASSERT_EQ(w.found.size(), 4u);
+  ASSERT_EQ(w.found.size(), 5u);
   EXPECT_EQ(w.found[0].name, "LostDriver_64");
   EXPECT_EQ(w.found[0].startSector, 63u);
   EXPECT_EQ(w.found[0].fsName, "FAT32");
@@ -91,7 +91,10 @@ TEST_F(LostDisk, FindsEveryVolumeWithItsNameAndKind) {
   EXPECT_EQ(w.found[2].startSector, 131072u);
   EXPECT_EQ(w.found[3].fsName, "FAT12");
   EXPECT_EQ(w.found[3].startSector, 200704u);
-  ASSERT_EQ(w.volumes.size(), 4u);
+  EXPECT_EQ(w.found[4].fsName, "exFAT");
+  EXPECT_EQ(w.found[4].startSector, 262144u);
+  EXPECT_TRUE(w.found[4].opened);
+  ASSERT_EQ(w.volumes.size(), 5u);
   for (std::size_t i = 0; i < w.volumes.size(); ++i) {
     EXPECT_TRUE(w.volumes[i]->IsBorrowed());
     EXPECT_EQ(w.volumes[i]->GetDisplayName(), w.found[i].name);
@@ -117,7 +120,7 @@ TEST_F(LostDisk, RunningTheWalkTwiceListsEachVolumeTwice) {
   std::vector<std::unique_ptr<CVolumeDriver>> volumes;
   ASSERT_TRUE(FindLostDrivers(*disks.disks[0], &volumes, MakeReaderFactory(), nullptr));
   ASSERT_TRUE(FindLostDrivers(*disks.disks[0], &volumes, MakeReaderFactory(), nullptr));
-  EXPECT_EQ(volumes.size(), 8u);
+  EXPECT_EQ(volumes.size(), 10u);
   EXPECT_FALSE(FindLostDrivers(*disks.disks[0], nullptr, MakeReaderFactory(), nullptr))
       << "no volume list";
 }
@@ -173,6 +176,7 @@ TEST(LostVolumes, BootSectorTestsOfTheWalk) {
   exfat.resize(512);
   EXPECT_FALSE(LooksLikeLostFat(ByteSpan(exfat)));
   EXPECT_FALSE(LooksLikeLostNtfs(ByteSpan(exfat)));
+  EXPECT_TRUE(LooksLikeLostExFat(ByteSpan(exfat)));
 }
 
 TEST(LostVolumes, AnNtfsTotalIsReadWholeAndAHugeOneEndsTheWalk) {

@@ -59,7 +59,8 @@ TEST(BootSector, NtfsIsRecognisedAndOtherFileSystemsAreNot) {
   EXPECT_EQ(g.clusterCount, g.totalSectors / 8);
 
   auto exfat = FirstSector("mkfs.exfat", 16 << 20);
-  EXPECT_EQ(IdentifyBootSector(ByteSpan(exfat)).kind, FsKind::None);
+  EXPECT_EQ(IdentifyBootSector(ByteSpan(exfat)).kind, FsKind::ExFat);
+  EXPECT_EQ(IdentifyBootSector(ByteSpan(exfat)).fsName, "exFAT");
   auto ext4 = FirstSector("mkfs.ext4 -q -F", 16 << 20);
   EXPECT_EQ(IdentifyBootSector(ByteSpan(ext4)).kind, FsKind::None);
 }

@@ -80,28 +80,30 @@ std::string MakeMixedDisk(const TempDir& dir) {
   return disk;
 }
 
-TEST(DriveList, KeepsOnlyFatAndNtfsVolumesOfADiskInDiskOrder) {
+TEST(DriveList, KeepsFatExFatAndNtfsVolumesOfADiskInDiskOrder) {
   TempDir dir;
   std::string disk = MakeMixedDisk(dir);
   auto report = ExamineSource(disk);
   EXPECT_TRUE(report.problems.empty()) << report.problems.front();
-  ASSERT_EQ(report.volumes.size(), 3u);
+  ASSERT_EQ(report.volumes.size(), 4u);
   EXPECT_EQ(report.volumes[0].boot.fsName, "FAT32");
   EXPECT_EQ(report.volumes[0].startSector, 2048u);
   EXPECT_EQ(report.volumes[1].boot.fsName, "NTFS");
   EXPECT_EQ(report.volumes[1].startSector, 71680u);
-  EXPECT_EQ(report.volumes[2].boot.fsName, "FAT16");
-  EXPECT_EQ(report.volumes[2].partitionNumber, 6);
+  EXPECT_EQ(report.volumes[2].boot.fsName, "exFAT");
+  EXPECT_EQ(report.volumes[2].partitionNumber, 5);
+  EXPECT_EQ(report.volumes[3].boot.fsName, "FAT16");
+  EXPECT_EQ(report.volumes[3].partitionNumber, 6);
   for (const auto& v : report.volumes) EXPECT_TRUE(v.partitioned);
 
   DriveList list;
   list.Build({report}, Factory());
-  ASSERT_EQ(list.Drives().size(), 3u);
+  ASSERT_EQ(list.Drives().size(), 4u);
   EXPECT_EQ(list.Drives()[0].reader->GetDisplayName(), "C:\\ (PHOTOS)");
   EXPECT_EQ(list.Drives()[0].reader->Letter(), 'C');
   EXPECT_EQ(list.Drives()[1].reader->GetDisplayName(), "D:\\");
-  EXPECT_EQ(list.Drives()[2].reader->GetDisplayName(), "E:\\ (ARCHIVE)");
-  EXPECT_EQ(list.Drives()[2].indexInSource, 3);
+  EXPECT_EQ(list.Drives()[3].reader->GetDisplayName(), "F:\\ (ARCHIVE)");
+  EXPECT_EQ(list.Drives()[3].indexInSource, 4);
   EXPECT_TRUE(list.Drives()[0].reader->IsBorrowed());
   EXPECT_EQ(list.Drives()[0].reader->PartitionStart(), 2048u);
 }
