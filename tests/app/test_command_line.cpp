@@ -1,7 +1,9 @@
 // The window program's command line: sources, "--", and the help and
 // version answered on the terminal without a display.
 
+#include <QFile>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QProcessEnvironment>
 #include <QTest>
 
@@ -58,6 +60,11 @@ class CommandLineTest : public QObject {
     QProcess p;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) env.remove(QString::fromLatin1(name));
+    // Without a runtime folder the toolkit warns on standard error.
+    QTemporaryDir runtime;
+    QVERIFY(runtime.isValid());
+    QFile::setPermissions(runtime.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
     p.setProcessEnvironment(env);
     p.start(QStringLiteral(RELICTOR_WINDOW_PROGRAM), arguments);
     QVERIFY(p.waitForFinished(20000));

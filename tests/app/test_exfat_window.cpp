@@ -84,8 +84,11 @@ class ExFatWindowTest : public QObject {
     });
     auto* button = qobject_cast<QToolButton*>(frame->ToolBar()->widgetForAction(frame->Action(CMainFrame::kRecover)));
     QVERIFY(button);
+    // The saving ends with its summary.
+    auto summed = apptest::WhenDialogShows(QStringLiteral("SavingSummary"), [](QDialog* d) { d->accept(); });
     QTest::mouseClick(button, Qt::LeftButton);
     QVERIFY(*asked);
+    QVERIFY(*summed);
     QVERIFY(relictor::test::ReadFile(out + "/kept.bin") == bytes);
     QVERIFY(relictor::test::ReadFile(out + "/gone.bin") == bytes);
   }

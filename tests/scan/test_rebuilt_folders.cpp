@@ -162,7 +162,9 @@ TEST_P(RebuiltFolders, EveryFileWhoseEntryAndDataSurvivedComesBackByItsName) {
     ASSERT_NE(it, byName.end()) << name;
     EXPECT_TRUE(it->second->deleted) << name;
     EXPECT_NE(it->second->status, kStatusPoor) << name;
-    if (typed.count(name)) EXPECT_EQ(it->second->status, kStatusExcellent) << name;
+    if (typed.count(name)) {
+      EXPECT_EQ(it->second->status, kStatusExcellent) << name;
+    }
     EXPECT_EQ(SaveBytes(it->second), bytes) << name;
   }
   EXPECT_GE(survivors, c.bits == 32 ? static_cast<std::size_t>(c.rootFiles) : 40u);
@@ -182,7 +184,9 @@ TEST_P(RebuiltFolders, EveryFileWhoseEntryAndDataSurvivedComesBackByItsName) {
     }
   }
   for (const std::string& name : typed) {
-    if (name != overwritten && lostEntries.count(name)) EXPECT_TRUE(carved.count(planted[name])) << name;
+    if (name != overwritten && lostEntries.count(name)) {
+      EXPECT_TRUE(carved.count(planted[name])) << name;
+    }
   }
   if (c.overwrite) {
     ASSERT_TRUE(byName.count(overwritten));
@@ -197,7 +201,7 @@ INSTANTIATE_TEST_SUITE_P(
                       FormatCase{"FAT16", 16, "32M", "-s 4", 0, true},
                       // 512-byte clusters: the root of 320 files spans 80 of them.
                       FormatCase{"FAT32", 32, "36M", "-s 1", 320, true}),
-    [](const ::testing::TestParamInfo<FormatCase>& info) { return std::string(info.param.label); });
+    [](const ::testing::TestParamInfo<FormatCase>& param) { return std::string(param.param.label); });
 
 }  // namespace
 }  // namespace relictor::test
