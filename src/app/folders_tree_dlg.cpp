@@ -2,7 +2,10 @@
 
 #include <QApplication>
 #include <QHeaderView>
+#include <QThread>
 #include <QVBoxLayout>
+
+#include <memory>
 
 #include "app/app_icons.h"
 #include "app/entry_list_ctrl.h"
@@ -151,6 +154,7 @@ void CFoldersTreeDlg::OnDeviceChange(const relictor::platform::DeviceWatcher::Ch
   QString device = QString::fromStdString(change.device.device);
   auto* frame = qobject_cast<CMainFrame*>(window());
   if (!change.added) {
+    opening_.remove(device);
     for (CVolumeDriver* reader : doc->MarkGone(device)) {
       // A search of the volume ends here rather than fail read by read.
       if (relictor::search_gate::IsSearching(reader)) relictor::StopWorker(&relictor::QtJobRunner::PumpEvents);
@@ -175,9 +179,30 @@ void CFoldersTreeDlg::OnDeviceChange(const relictor::platform::DeviceWatcher::Ch
   if (!relictor::platform::IsReadableFileSystem(change.device.idType) || doc->HasLiveDriveOn(device)) return;
   const auto& d = change.device;
   doc->SetDriveName(device, QString::fromStdString(d.vendor.empty() ? d.model : d.vendor + " " + d.model));
-  for (CVolumeDriver* reader : doc->OpenSource(device)) AddReader(reader);
-  // A card the system would not let this user read is said so once.
-  if (frame) frame->ReportOpenProblems();
+  OpenNewDevice(device);
+}
+
+void CFoldersTreeDlg::OpenNewDevice(const QString& device) {
+  if (opening_.contains(device)) return;
+  opening_.insert(device);
+  // The thread owns nothing of the window's: it opens the device and reads
+  // its partition table and boot sectors into a report of its own, which
+  // the window adopts once the thread has finished. A window closed
+  // meanwhile simply drops it.
+  auto report = std::make_shared<relictor::SourceReport>();
+  QThread* thread = QThread::create([report, path = device.toStdString()] { *report = relictor::ExamineSource(path); });
+  connect(thread, &QThread::finished, thread, &QObject::deleteLater);
+  connect(thread, &QThread::finished, this, [this, device, report] {
+    // Not there any more when the card was pulled out while it was opened.
+    if (!opening_.remove(device)) return;
+    CRelictorApp* app = CRelictorApp::Instance();
+    if (app == nullptr || app->document == nullptr || rootItem_ == nullptr) return;
+    if (app->document->HasLiveDriveOn(device)) return;
+    for (CVolumeDriver* reader : app->document->AddExamined(std::move(*report))) AddReader(reader);
+    // A card the system would not let this user read is said so once.
+    if (auto* frame = qobject_cast<CMainFrame*>(window())) frame->ReportOpenProblems();
+  });
+  thread->start();
 }
 
 relictor::FolderTreeSink::Item CFoldersTreeDlg::InsertFolder(Item parent, CDirectory* folder, const std::string& text,

@@ -4,6 +4,7 @@
 // node is expanded or selected. Selecting a node shows its folder in the
 // main file list.
 
+#include <QSet>
 #include <QTreeWidget>
 #include <QWidget>
 
@@ -83,6 +84,10 @@ class CFoldersTreeDlg : public QWidget, public relictor::FolderTreeSink {
   // devices: a new one is added to the tree, one pulled out is marked gone.
   void WatchDevices();
   void OnDeviceChange(const relictor::platform::DeviceWatcher::Change& change);
+  // Examines a new device on a thread of its own (the system may ask the
+  // user's password first, for as long as two minutes) and adds its
+  // volumes to the tree when that is done.
+  void OpenNewDevice(const QString& device);
   void OnItemExpanded(QTreeWidgetItem* item);
   void OnSelectionChanged(QTreeWidgetItem* current);
   // Makes the child nodes of `item` from its folder, reading it first when
@@ -97,6 +102,8 @@ class CFoldersTreeDlg : public QWidget, public relictor::FolderTreeSink {
   LookInBox* lookIn_ = nullptr;
   int reading_ = 0;
   relictor::platform::DeviceWatcher watcher_;
+  // Devices being examined by OpenNewDevice.
+  QSet<QString> opening_;
 };
 
 // A name from a volume as the window shows it: invalid UTF-8 becomes the

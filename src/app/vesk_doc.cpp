@@ -89,9 +89,16 @@ void CVeskDoc::Fill() {
 }
 
 std::vector<CVolumeDriver*> CVeskDoc::OpenSource(const QString& path) {
+  return AddExamined(relictor::ExamineSource(path.toStdString()));
+}
+
+std::vector<CVolumeDriver*> CVeskDoc::AddExamined(relictor::SourceReport report) {
   Fill();
+  const QString path = QString::fromStdString(report.path);
   std::vector<CVolumeDriver*> added;
-  Examine({relictor::ExamineSource(path.toStdString())}, &added);
+  std::vector<relictor::SourceReport> reports;
+  reports.push_back(std::move(report));
+  Examine(reports, &added);
   // An image whose volumes are not found (its partition table lost) is
   // just the one to walk for lost volumes.
   AddPhysicalSource(path);

@@ -35,6 +35,9 @@ class CVeskDoc {
   // FAT and NTFS volumes; returns the new readers. Problems are added to
   // the list that TakeProblems hands out.
   std::vector<relictor::CVolumeDriver*> OpenSource(const QString& path);
+  // The same for a source examined already (on another thread, since
+  // opening a device may wait for the system to ask the user's password).
+  std::vector<relictor::CVolumeDriver*> AddExamined(relictor::SourceReport report);
   // Appends a reader that another part made (a volume found on a disk by
   // the lost-volume search) from the disk or image `source`; the document
   // owns it from now on.

@@ -429,8 +429,10 @@ struct OpenerState {
 };
 
 OpenerState& Opener() {
-  static OpenerState state;
-  return state;
+  // Never destroyed: a thread still waiting for the service when the
+  // program ends must not find it gone.
+  static OpenerState* state = new OpenerState;
+  return *state;
 }
 
 int OpenThroughService(const std::string& path, bool listing, std::string& error) {

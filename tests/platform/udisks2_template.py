@@ -10,6 +10,8 @@ Parameters (JSON, all optional):
   writable  hand out the descriptor open for writing as well (a broken service)
   refuse    answer every open with NotAuthorized
   hang      take the name and never answer anything
+  open_delay   seconds each open waits before it answers, as while the
+            system asks the user's password
 
 Tests plug and pull further cards with the manager's TestPlug(path, label)
 and TestPull(path) methods, which send the signals the real service sends.
@@ -34,6 +36,7 @@ CARD_PATH = '/org/freedesktop/UDisks2/block_devices/card'
 
 def opener(parameters):
     def open_device(_mock, *_args):
+        time.sleep(parameters.get('open_delay', 0))
         if parameters.get('refuse'):
             raise dbus.exceptions.DBusException('Not authorized', name='org.freedesktop.UDisks2.Error.NotAuthorized')
         flags = os.O_RDWR if parameters.get('writable') else os.O_RDONLY
@@ -84,7 +87,12 @@ def load(mock, parameters):
 
     def plug(mock_self, device, label):
         path = '/org/freedesktop/UDisks2/block_devices/' + device.rsplit('/', 1)[-1].replace('-', '_')
-        mock.AddObject(path, BLOCK, block_props(device, 1 << 20, label, DRIVE_PATH), [])
+        # A path that names a real node carries its device number.
+        number = os.stat(device).st_rdev if os.path.exists(device) else 0
+        mock.AddObject(path, BLOCK, block_props(device, 1 << 20, label, DRIVE_PATH, number), [])
+        block = dbusmock.mockobject.objects[path]
+        block.AddMethod(BLOCK, 'OpenDevice', 'sa{sv}', 'h', opener(parameters))
+        block.AddMethod(BLOCK, 'OpenForBackup', 'a{sv}', 'h', opener(parameters))
         mock.object_manager_emit_added(path)
 
     def pull(mock_self, device):

@@ -48,6 +48,26 @@ read -r major minor < <(stat -c '%t %T' "$first")
 "$DESKTOP_BUS_PY" -m dbusmock --system --template "$here/udisks2_template.py" -p "{\"device\": \"$first\",
   \"device_number\": $(((0x$major << 8) | 0x$minor)), \"image\": \"$w/first.img\", \"vendor\": \"Kardex\",
   \"model\": \"SD\u0007Reader\"}" >"$w/double.log" 2>&1 &
+double=$!
+_db_pids+=($double)
+_db_until 10 _db_name_owned org.freedesktop.UDisks2 || { echo "the test double did not start" >&2; exit 1; }
+as_user env RELICTOR_DRIVE_NAME="Kardex SD$(printf '\xEF\xBF\xBD')Reader" "$program" driveModelInTooltip || exit $?
+
+# A card put in whose opening waits four seconds, as while the system asks
+# for the user's password: the window stays live meanwhile.
+kill "$double" 2>/dev/null
+wait "$double" 2>/dev/null
+for _ in $(seq 100); do _db_name_owned org.freedesktop.UDisks2 || break; sleep 0.1; done
+truncate -s 40M "$w/slow.img"
+mkfs.fat -F 32 -s 1 -n SLOWCARD "$w/slow.img" >/dev/null 2>&1 || exit 1
+slow=$(desktop_bus_attach "$w/slow.img") || exit $?
+"$DESKTOP_BUS_PY" -m dbusmock --system --template "$here/udisks2_template.py" \
+  -p "{\"image\": \"$w/slow.img\", \"open_delay\": 4}" >"$w/slow.log" 2>&1 &
 _db_pids+=($!)
 _db_until 10 _db_name_owned org.freedesktop.UDisks2 || { echo "the test double did not start" >&2; exit 1; }
-as_user env RELICTOR_DRIVE_NAME="Kardex SD$(printf '\xEF\xBF\xBD')Reader" "$program" driveModelInTooltip
+rm -f "$w/sync/ready"
+as_user env RELICTOR_SYNC_DIR="$w/sync" RELICTOR_SLOW_CARD=1 "$program" slowOpenKeepsWindowLive &
+pid=$!
+waitfor ready && gdbus call --system --dest org.freedesktop.UDisks2 --object-path /org/freedesktop/UDisks2 \
+  --method org.freedesktop.UDisks2.Manager.TestPlug "$slow" SLOWCARD >/dev/null
+wait $pid
