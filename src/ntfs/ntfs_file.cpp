@@ -402,6 +402,17 @@ bool CNTFSFile::SaveData(OutputFile& out, ProgressSink* progress) {
     return true;
   }
   const std::uint64_t bpc = d->BytesPerCluster();
+  // No file holds more than its volume: a larger size is damage (or a
+  // sparse file whose holes would be nothing but zeros), and is saved only
+  // as far as the volume could hold it, so that a record claiming an
+  // absurd size cannot keep the saving writing zeros for days.
+  const std::uint64_t volumeBytes = CheckedMul(d->ClusterCount(), bpc).value_or(~std::uint64_t{0});
+  if (s.realSize > volumeBytes) {
+    out.NoteProblem("the file claims " + std::to_string(s.realSize) + " bytes, more than the volume holds; " +
+                    std::to_string(volumeBytes) + " bytes were saved at most");
+    s.realSize = volumeBytes;
+    s.initializedSize = std::min(s.initializedSize, volumeBytes);
+  }
   bool ok;
   if (s.IsEncrypted()) {
     // Encrypted data cannot be read without the owner's key. They are
