@@ -192,7 +192,7 @@ class CNTFSDriver : public CVolumeDriver {
   bool ReadAttributeList(ByteSpan base, std::vector<std::uint8_t>& list, bool memoryOnly);
   // Fills `out` with records `first` to first + count - 1 read through the
   // MFT's runs in large pieces, each record with its fixups applied; what
-  // cannot be read stays zeros.
+  // cannot be read is zeros.
   void ReadRecordBlock(std::uint64_t first, std::uint64_t count, std::uint8_t* out);
   // ListableRecord on a record's bytes, which nothing else may change
   // while it runs. Without `withName` the first name's text may be left
