@@ -335,7 +335,12 @@ std::unique_ptr<CDirEntry> CNTFSDirectory::MakeEntry(CNTFSDriver& d, std::uint64
   file->mftRecord = record;
   file->size = chosen->fields.realSize;
   file->allocatedSize = chosen->fields.allocatedSize;
-  file->status = FileStatus(d, *file, deletedRecord);
+  // A record without an attribute list holds all of its $DATA: its sizes
+  // and first cluster are taken while the record is here.
+  NtfsDataStream data;
+  const bool dataHere = !FindAttribute(r, kNtfsAttributeList) && d.FindDataAttributeIn(record, r, data);
+  if (dataHere) file->TakeDataStream(data, d.BytesPerCluster());
+  file->status = FileStatus(d, *file, deletedRecord, dataHere ? &data : nullptr);
   return file;
 }
 

@@ -130,6 +130,8 @@ class CNTFSDriver : public CVolumeDriver {
   // through its $ATTRIBUTE_LIST. With `memoryOnly` nothing but MFT records
   // is read (false where a non-resident attribute list would be needed).
   bool FindDataAttribute(std::uint64_t record, NtfsDataStream& out, bool memoryOnly = false);
+  // The same from the base record's bytes already in hand.
+  bool FindDataAttributeIn(std::uint64_t record, ByteSpan base, NtfsDataStream& out, bool memoryOnly = false);
   // The names of a record in their order: those in the base record, then
   // those its attribute list places in extension records. With
   // `firstOnly` the walk ends at the first name.
@@ -278,6 +280,10 @@ class CNTFSFile : public CFSFile {
   // once. Deep-scan finds keep the sizes they were found with.
   void RefreshSizes();
   bool IsDeepScanFile() const;
+  // Takes the sizes and the first cluster from the file's $DATA attribute
+  // found while its record was at hand, so that neither needs the record
+  // again.
+  void TakeDataStream(const NtfsDataStream& s, std::uint64_t bytesPerCluster);
 
   bool sizesLoaded = false;
   // The file's MFT record number; for a deep-scan find its first cluster.
@@ -287,11 +293,15 @@ class CNTFSFile : public CFSFile {
   CNTFSDriver* Driver() const;
   bool SaveConsecutiveClusters(CNTFSDriver& d, OutputFile& out, ProgressSink* progress);
   bool sizesTried_ = false;
+  bool firstClusterKnown_ = false;
+  bool hasFirstCluster_ = false;
+  std::uint64_t firstCluster_ = 0;
 };
 
 // The recoverability of a file from its record: 0 "Existing" when it is in
 // use; for a deleted file, the rating of its first cluster, or 2 "Good"
 // when its data are resident or it has none.
-std::uint32_t FileStatus(CNTFSDriver& volume, CNTFSFile& file, bool deleted);
+// `known`: the file's $DATA attribute when it was found already.
+std::uint32_t FileStatus(CNTFSDriver& volume, CNTFSFile& file, bool deleted, const NtfsDataStream* known = nullptr);
 
 }  // namespace relictor

@@ -39,9 +39,12 @@ void Keep(std::vector<OwnedAttribute>& out, const NtfsAttribute& a) {
 }  // namespace
 
 bool CNTFSDriver::FindDataAttribute(std::uint64_t record, NtfsDataStream& out, bool memoryOnly) {
-  out = NtfsDataStream{};
   std::vector<std::uint8_t> scratch;
-  ByteSpan base = GetRecord(record, scratch, memoryOnly);
+  return FindDataAttributeIn(record, GetRecord(record, scratch, memoryOnly), out, memoryOnly);
+}
+
+bool CNTFSDriver::FindDataAttributeIn(std::uint64_t record, ByteSpan base, NtfsDataStream& out, bool memoryOnly) {
+  out = NtfsDataStream{};
   NtfsRecordHeader h;
   if (base.empty() || ParseRecordHeader(base, h) != NtfsParse::Ok || h.IsExtension()) return false;
 
@@ -118,10 +121,12 @@ bool CNTFSDriver::FindDataAttribute(std::uint64_t record, NtfsDataStream& out, b
   return true;
 }
 
-std::uint32_t FileStatus(CNTFSDriver& volume, CNTFSFile& file, bool deleted) {
+std::uint32_t FileStatus(CNTFSDriver& volume, CNTFSFile& file, bool deleted, const NtfsDataStream* known) {
   if (!deleted) return kStatusExisting;
-  NtfsDataStream s;
-  if (!volume.FindDataAttribute(file.mftRecord, s) || s.resident) return kStatusGood;
+  NtfsDataStream found;
+  if (!known && !volume.FindDataAttribute(file.mftRecord, found)) return kStatusGood;
+  const NtfsDataStream& s = known ? *known : found;
+  if (s.resident) return kStatusGood;
   // The rating compares what the first cluster holds with the file's real
   // size, so the sizes come from the $DATA attribute first.
   file.RefreshSizes();
@@ -143,6 +148,16 @@ void CNTFSFile::RefreshSizes() {
   size = s.realSize;
   allocatedSize = std::max<std::uint64_t>(s.allocatedSize, d->BytesPerCluster());
   sizesLoaded = true;
+}
+
+void CNTFSFile::TakeDataStream(const NtfsDataStream& s, std::uint64_t bytesPerCluster) {
+  sizesTried_ = true;
+  size = s.realSize;
+  allocatedSize = std::max<std::uint64_t>(s.allocatedSize, bytesPerCluster);
+  sizesLoaded = true;
+  firstClusterKnown_ = true;
+  hasFirstCluster_ = !s.resident && !s.runs.empty() && !s.runs.front().sparse;
+  if (hasFirstCluster_) firstCluster_ = s.runs.front().lcn;
 }
 
 std::uint64_t CNTFSFile::GetSize() {
@@ -172,6 +187,10 @@ bool CNTFSFile::GetFirstCluster(std::uint64_t& cluster) const {
   }
   CNTFSDriver* d = Driver();
   if (!d || !d->IsMftLoaded()) return false;
+  if (firstClusterKnown_) {
+    if (hasFirstCluster_) cluster = firstCluster_;
+    return hasFirstCluster_;
+  }
   NtfsDataStream s;
   if (!d->FindDataAttribute(mftRecord, s, true) || s.resident || s.runs.empty() || s.runs.front().sparse) return false;
   cluster = s.runs.front().lcn;
