@@ -7,6 +7,7 @@
 #include <cstring>
 #include <ctime>
 #include <limits>
+#include <optional>
 
 #include "model/output_file.h"
 #include "ntfs/ntfs_attribute_list.h"
@@ -70,16 +71,21 @@ bool CNTFSDriver::FindDataAttributeIn(std::uint64_t record, ByteSpan base, NtfsD
       if (a && a->nameLength == 0) Keep(extents, *a);
     }
   }
+  // Without a list the base record's own $DATA is the only extent, read
+  // where it lies.
+  std::vector<const NtfsAttribute*> parts;
+  std::optional<NtfsAttribute> own;
   if (extents.empty()) {
-    auto a = FindAttribute(base, kNtfsData);
-    if (!a) return false;
-    Keep(extents, *a);
-    if (extents.empty()) return false;
+    own = FindAttribute(base, kNtfsData);
+    if (!own) return false;
+    parts.push_back(&*own);
+  } else {
+    std::stable_sort(extents.begin(), extents.end(), [](const OwnedAttribute& x, const OwnedAttribute& y) {
+      return x.attribute.startVcn < y.attribute.startVcn;
+    });
+    for (const OwnedAttribute& x : extents) parts.push_back(&x.attribute);
   }
-  std::stable_sort(extents.begin(), extents.end(), [](const OwnedAttribute& x, const OwnedAttribute& y) {
-    return x.attribute.startVcn < y.attribute.startVcn;
-  });
-  const NtfsAttribute& first = extents.front().attribute;
+  const NtfsAttribute& first = *parts.front();
   if (first.startVcn != 0) return false;
   out.found = true;
   out.flags = first.flags;
@@ -98,8 +104,8 @@ bool CNTFSDriver::FindDataAttributeIn(std::uint64_t record, ByteSpan base, NtfsD
   // The extents follow one another without gaps; one that overlaps what is
   // already mapped is a duplicate, one that leaves a gap ends the map.
   std::uint64_t next = 0;
-  for (const OwnedAttribute& x : extents) {
-    const NtfsAttribute& a = x.attribute;
+  for (const NtfsAttribute* part : parts) {
+    const NtfsAttribute& a = *part;
     if (!a.nonResident || a.lastVcn == ~std::uint64_t{0}) continue;
     if (a.startVcn < next) continue;
     if (a.startVcn > next) break;
