@@ -205,7 +205,8 @@ bool CNTFSDriver::SetupMft() {
   cache_.Configure(recordSize_, recordCount_, cacheBlockBytes_, cacheBlocks_,
                    [this](std::uint64_t first, std::uint64_t count, std::uint8_t* out) {
                      ReadRecordBlock(first, count, out);
-                   });
+                   },
+                   true);
   return true;
 }
 
@@ -285,7 +286,11 @@ bool CNTFSDriver::ReadRecordThroughRuns(std::uint64_t n, std::vector<std::uint8_
 }
 
 void CNTFSDriver::ReadRecordBlock(std::uint64_t first, std::uint64_t count, std::uint8_t* out) {
-  if (recordSize_ == 0 || bytesPerCluster_ == 0 || first >= recordCount_) return;
+  if (recordSize_ == 0 || bytesPerCluster_ == 0 || first >= recordCount_) {
+    std::memset(out, 0, static_cast<std::size_t>(count * recordSize_));
+    return;
+  }
+  const std::uint64_t asked = count;
   count = std::min(count, recordCount_ - first);
   const std::uint64_t bpc = bytesPerCluster_;
   const std::uint64_t bytes = count * recordSize_;
@@ -320,7 +325,7 @@ void CNTFSDriver::ReadRecordBlock(std::uint64_t first, std::uint64_t count, std:
     done += take;
     position += take;
   }
-  std::memset(out + done, 0, static_cast<std::size_t>(bytes - done));
+  std::memset(out + done, 0, static_cast<std::size_t>((asked - count) * recordSize_ + bytes - done));
   for (std::uint64_t i = 0; i < count; ++i) {
     std::span<std::uint8_t> r(out + i * recordSize_, recordSize_);
     if (HasFileSignature(ByteSpan(r.data(), r.size()))) ApplyFixups(r);

@@ -54,6 +54,7 @@ struct NtfsDataStream {
   std::vector<NtfsRun> runs;         // sorted by VCN, without gaps from VCN 0
   std::uint64_t mappedClusters = 0;  // the VCNs the runs cover from 0
   int extents = 0;
+  bool listed = false;  // the base record has an attribute list
 
   bool IsCompressed() const { return (flags & kNtfsAttrCompressionMask) != 0; }
   bool IsEncrypted() const { return (flags & kNtfsAttrEncrypted) != 0; }
@@ -280,9 +281,9 @@ class CNTFSFile : public CFSFile {
   // once. Deep-scan finds keep the sizes they were found with.
   void RefreshSizes();
   bool IsDeepScanFile() const;
-  // Takes the sizes and the first cluster from the file's $DATA attribute
-  // found while its record was at hand, so that neither needs the record
-  // again.
+  // Takes the sizes from the file's $DATA attribute, and the first
+  // cluster where the base record alone tells it, so that neither needs
+  // the record again.
   void TakeDataStream(const NtfsDataStream& s, std::uint64_t bytesPerCluster);
 
   bool sizesLoaded = false;

@@ -54,7 +54,9 @@ bool CNTFSDriver::FindDataAttributeIn(std::uint64_t record, ByteSpan base, NtfsD
   // record as their base).
   std::vector<OwnedAttribute> extents;
   std::vector<std::uint8_t> list;
-  if (ReadAttributeList(base, list, memoryOnly)) {
+  const auto listAttribute = FindAttribute(base, kNtfsAttributeList);
+  out.listed = listAttribute.has_value();
+  if (listAttribute && !(listAttribute->nonResident && memoryOnly) && ReadAttributeData(*listAttribute, list)) {
     NtfsAttributeListWalk walk{ByteSpan(list)};
     NtfsAttributeListEntry e;
     std::vector<std::uint8_t> extScratch;
@@ -151,9 +153,7 @@ void CNTFSFile::RefreshSizes() {
   CNTFSDriver* d = Driver();
   NtfsDataStream s;
   if (!d || !d->FindDataAttribute(mftRecord, s)) return;
-  size = s.realSize;
-  allocatedSize = std::max<std::uint64_t>(s.allocatedSize, d->BytesPerCluster());
-  sizesLoaded = true;
+  TakeDataStream(s, d->BytesPerCluster());
 }
 
 void CNTFSFile::TakeDataStream(const NtfsDataStream& s, std::uint64_t bytesPerCluster) {
@@ -161,6 +161,9 @@ void CNTFSFile::TakeDataStream(const NtfsDataStream& s, std::uint64_t bytesPerCl
   size = s.realSize;
   allocatedSize = std::max<std::uint64_t>(s.allocatedSize, bytesPerCluster);
   sizesLoaded = true;
+  // With an attribute list the first cluster may need a list that lies
+  // outside the MFT, which GetFirstCluster does not read.
+  if (s.listed) return;
   firstClusterKnown_ = true;
   hasFirstCluster_ = !s.resident && !s.runs.empty() && !s.runs.front().sparse;
   if (hasFirstCluster_) firstCluster_ = s.runs.front().lcn;
