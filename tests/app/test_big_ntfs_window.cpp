@@ -13,6 +13,8 @@
 #include <QTimer>
 #include <QTreeWidget>
 
+#include <algorithm>
+
 #include "app/entry_list_ctrl.h"
 #include "app/folders_tree_dlg.h"
 #include "app/list_test_support.h"
