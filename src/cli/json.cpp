@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <cstring>
 
@@ -33,7 +34,12 @@ std::size_t Utf8Length(std::string_view s, std::size_t i) {
 
 // Bytes that go into a JSON string as they are: printable ASCII but the
 // quote and the backslash.
-bool Plain(unsigned char c) { return c >= 0x20 && c < 0x7F && c != '"' && c != '\\'; }
+constexpr auto kPlain = [] {
+  std::array<bool, 256> plain{};
+  for (int c = 0x20; c < 0x7F; ++c) plain[c] = c != '"' && c != '\\';
+  return plain;
+}();
+bool Plain(unsigned char c) { return kPlain[c]; }
 
 void AppendUnsigned(std::string& out, std::uint64_t v) {
   char buf[24];

@@ -335,7 +335,12 @@ std::unique_ptr<CDirEntry> CNTFSDirectory::MakeEntry(CNTFSDriver& d, std::uint64
   file->mftRecord = record;
   file->size = chosen->fields.realSize;
   file->allocatedSize = chosen->fields.allocatedSize;
-  file->status = FileStatus(d, *file, deletedRecord);
+  // A deleted file's rating needs its $DATA, read here from the record at
+  // hand, which gives its sizes too; other files read theirs when asked.
+  NtfsDataStream data;
+  const bool dataHere = deletedRecord && d.FindDataAttributeIn(record, r, data);
+  if (dataHere) file->TakeDataStream(data, d.BytesPerCluster());
+  file->status = FileStatus(d, *file, deletedRecord, dataHere ? &data : nullptr);
   return file;
 }
 

@@ -205,7 +205,8 @@ bool CNTFSDriver::SetupMft() {
   cache_.Configure(recordSize_, recordCount_, cacheBlockBytes_, cacheBlocks_,
                    [this](std::uint64_t first, std::uint64_t count, std::uint8_t* out) {
                      ReadRecordBlock(first, count, out);
-                   });
+                   },
+                   true);
   return true;
 }
 
@@ -285,7 +286,11 @@ bool CNTFSDriver::ReadRecordThroughRuns(std::uint64_t n, std::vector<std::uint8_
 }
 
 void CNTFSDriver::ReadRecordBlock(std::uint64_t first, std::uint64_t count, std::uint8_t* out) {
-  if (recordSize_ == 0 || bytesPerCluster_ == 0 || first >= recordCount_) return;
+  if (recordSize_ == 0 || bytesPerCluster_ == 0 || first >= recordCount_) {
+    std::memset(out, 0, static_cast<std::size_t>(count * recordSize_));
+    return;
+  }
+  const std::uint64_t asked = count;
   count = std::min(count, recordCount_ - first);
   const std::uint64_t bpc = bytesPerCluster_;
   const std::uint64_t bytes = count * recordSize_;
@@ -296,11 +301,13 @@ void CNTFSDriver::ReadRecordBlock(std::uint64_t first, std::uint64_t count, std:
     const std::uint64_t vcn = position / bpc;
     const std::uint64_t inCluster = position % bpc;
     NtfsVcnMapping m = MapVcn(mftRuns_, vcn);
-    if (!m.found) break;  // the runs end here: the rest stays zeros
+    if (!m.found) break;  // the runs end here: the rest is zeros
     const std::uint64_t want = ClustersFor(inCluster + (bytes - done), bpc);
     const std::uint64_t k = std::min(m.left, want);
     const std::uint64_t take = std::min(k * bpc - inCluster, bytes - done);
-    if (!m.sparse) {
+    if (m.sparse) {
+      std::memset(out + done, 0, static_cast<std::size_t>(take));
+    } else {
       const bool direct = inCluster == 0 && take == k * bpc;
       if (!direct) partial.resize(static_cast<std::size_t>(k * bpc));
       std::uint8_t* target = direct ? out + done : partial.data();
@@ -318,6 +325,7 @@ void CNTFSDriver::ReadRecordBlock(std::uint64_t first, std::uint64_t count, std:
     done += take;
     position += take;
   }
+  std::memset(out + done, 0, static_cast<std::size_t>((asked - count) * recordSize_ + bytes - done));
   for (std::uint64_t i = 0; i < count; ++i) {
     std::span<std::uint8_t> r(out + i * recordSize_, recordSize_);
     if (HasFileSignature(ByteSpan(r.data(), r.size()))) ApplyFixups(r);
@@ -339,7 +347,7 @@ ByteSpan CNTFSDriver::GetRecord(std::uint64_t n, std::vector<std::uint8_t>& scra
 // The pass over the MFT as long work. Each step reads one block of
 // records through the MFT's runs, testing for a stop before it, and takes
 // every record of it into the index while its bytes are still in the
-// processor's cache. A block that cannot be read stays zeros, which no
+// processor's cache. What cannot be read of a block is zeros, which no
 // record check accepts.
 class MftLoadTask final : public WorkerTask {
  public:
@@ -369,7 +377,6 @@ class MftLoadTask final : public WorkerTask {
     }
     if (IsStopRequested()) return false;
     const std::uint64_t count = std::min(blockRecords_, d_.recordCount_ - next_);
-    std::memset(block_.data(), 0, static_cast<std::size_t>(count * size));
     d_.ReadRecordBlock(next_, count, block_.data());
     for (std::uint64_t i = 0; i < count; ++i) {
       d_.IndexRecord(next_ + i, ByteSpan(block_.data() + i * size, static_cast<std::size_t>(size)));

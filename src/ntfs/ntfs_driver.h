@@ -54,6 +54,7 @@ struct NtfsDataStream {
   std::vector<NtfsRun> runs;         // sorted by VCN, without gaps from VCN 0
   std::uint64_t mappedClusters = 0;  // the VCNs the runs cover from 0
   int extents = 0;
+  bool listed = false;  // the base record has an attribute list
 
   bool IsCompressed() const { return (flags & kNtfsAttrCompressionMask) != 0; }
   bool IsEncrypted() const { return (flags & kNtfsAttrEncrypted) != 0; }
@@ -130,6 +131,8 @@ class CNTFSDriver : public CVolumeDriver {
   // through its $ATTRIBUTE_LIST. With `memoryOnly` nothing but MFT records
   // is read (false where a non-resident attribute list would be needed).
   bool FindDataAttribute(std::uint64_t record, NtfsDataStream& out, bool memoryOnly = false);
+  // The same from the base record's bytes already in hand.
+  bool FindDataAttributeIn(std::uint64_t record, ByteSpan base, NtfsDataStream& out, bool memoryOnly = false);
   // The names of a record in their order: those in the base record, then
   // those its attribute list places in extension records. With
   // `firstOnly` the walk ends at the first name.
@@ -192,7 +195,7 @@ class CNTFSDriver : public CVolumeDriver {
   bool ReadAttributeList(ByteSpan base, std::vector<std::uint8_t>& list, bool memoryOnly);
   // Fills `out` with records `first` to first + count - 1 read through the
   // MFT's runs in large pieces, each record with its fixups applied; what
-  // cannot be read stays zeros.
+  // cannot be read is zeros.
   void ReadRecordBlock(std::uint64_t first, std::uint64_t count, std::uint8_t* out);
   // ListableRecord on a record's bytes, which nothing else may change
   // while it runs. Without `withName` the first name's text may be left
@@ -278,6 +281,10 @@ class CNTFSFile : public CFSFile {
   // once. Deep-scan finds keep the sizes they were found with.
   void RefreshSizes();
   bool IsDeepScanFile() const;
+  // Takes the sizes from the file's $DATA attribute, and the first
+  // cluster where the base record alone tells it, so that neither needs
+  // the record again.
+  void TakeDataStream(const NtfsDataStream& s, std::uint64_t bytesPerCluster);
 
   bool sizesLoaded = false;
   // The file's MFT record number; for a deep-scan find its first cluster.
@@ -287,11 +294,15 @@ class CNTFSFile : public CFSFile {
   CNTFSDriver* Driver() const;
   bool SaveConsecutiveClusters(CNTFSDriver& d, OutputFile& out, ProgressSink* progress);
   bool sizesTried_ = false;
+  bool firstClusterKnown_ = false;
+  bool hasFirstCluster_ = false;
+  std::uint64_t firstCluster_ = 0;
 };
 
 // The recoverability of a file from its record: 0 "Existing" when it is in
 // use; for a deleted file, the rating of its first cluster, or 2 "Good"
 // when its data are resident or it has none.
-std::uint32_t FileStatus(CNTFSDriver& volume, CNTFSFile& file, bool deleted);
+// `known`: the file's $DATA attribute when it was found already.
+std::uint32_t FileStatus(CNTFSDriver& volume, CNTFSFile& file, bool deleted, const NtfsDataStream* known = nullptr);
 
 }  // namespace relictor

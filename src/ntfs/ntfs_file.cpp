@@ -7,6 +7,7 @@
 #include <cstring>
 #include <ctime>
 #include <limits>
+#include <optional>
 
 #include "model/output_file.h"
 #include "ntfs/ntfs_attribute_list.h"
@@ -39,9 +40,12 @@ void Keep(std::vector<OwnedAttribute>& out, const NtfsAttribute& a) {
 }  // namespace
 
 bool CNTFSDriver::FindDataAttribute(std::uint64_t record, NtfsDataStream& out, bool memoryOnly) {
-  out = NtfsDataStream{};
   std::vector<std::uint8_t> scratch;
-  ByteSpan base = GetRecord(record, scratch, memoryOnly);
+  return FindDataAttributeIn(record, GetRecord(record, scratch, memoryOnly), out, memoryOnly);
+}
+
+bool CNTFSDriver::FindDataAttributeIn(std::uint64_t record, ByteSpan base, NtfsDataStream& out, bool memoryOnly) {
+  out = NtfsDataStream{};
   NtfsRecordHeader h;
   if (base.empty() || ParseRecordHeader(base, h) != NtfsParse::Ok || h.IsExtension()) return false;
 
@@ -50,7 +54,9 @@ bool CNTFSDriver::FindDataAttribute(std::uint64_t record, NtfsDataStream& out, b
   // record as their base).
   std::vector<OwnedAttribute> extents;
   std::vector<std::uint8_t> list;
-  if (ReadAttributeList(base, list, memoryOnly)) {
+  const auto listAttribute = FindAttribute(base, kNtfsAttributeList);
+  out.listed = listAttribute.has_value();
+  if (listAttribute && !(listAttribute->nonResident && memoryOnly) && ReadAttributeData(*listAttribute, list)) {
     NtfsAttributeListWalk walk{ByteSpan(list)};
     NtfsAttributeListEntry e;
     std::vector<std::uint8_t> extScratch;
@@ -67,16 +73,21 @@ bool CNTFSDriver::FindDataAttribute(std::uint64_t record, NtfsDataStream& out, b
       if (a && a->nameLength == 0) Keep(extents, *a);
     }
   }
+  // Without a list the base record's own $DATA is the only extent, read
+  // where it lies.
+  std::vector<const NtfsAttribute*> parts;
+  std::optional<NtfsAttribute> own;
   if (extents.empty()) {
-    auto a = FindAttribute(base, kNtfsData);
-    if (!a) return false;
-    Keep(extents, *a);
-    if (extents.empty()) return false;
+    own = FindAttribute(base, kNtfsData);
+    if (!own) return false;
+    parts.push_back(&*own);
+  } else {
+    std::stable_sort(extents.begin(), extents.end(), [](const OwnedAttribute& x, const OwnedAttribute& y) {
+      return x.attribute.startVcn < y.attribute.startVcn;
+    });
+    for (const OwnedAttribute& x : extents) parts.push_back(&x.attribute);
   }
-  std::stable_sort(extents.begin(), extents.end(), [](const OwnedAttribute& x, const OwnedAttribute& y) {
-    return x.attribute.startVcn < y.attribute.startVcn;
-  });
-  const NtfsAttribute& first = extents.front().attribute;
+  const NtfsAttribute& first = *parts.front();
   if (first.startVcn != 0) return false;
   out.found = true;
   out.flags = first.flags;
@@ -95,8 +106,8 @@ bool CNTFSDriver::FindDataAttribute(std::uint64_t record, NtfsDataStream& out, b
   // The extents follow one another without gaps; one that overlaps what is
   // already mapped is a duplicate, one that leaves a gap ends the map.
   std::uint64_t next = 0;
-  for (const OwnedAttribute& x : extents) {
-    const NtfsAttribute& a = x.attribute;
+  for (const NtfsAttribute* part : parts) {
+    const NtfsAttribute& a = *part;
     if (!a.nonResident || a.lastVcn == ~std::uint64_t{0}) continue;
     if (a.startVcn < next) continue;
     if (a.startVcn > next) break;
@@ -118,10 +129,12 @@ bool CNTFSDriver::FindDataAttribute(std::uint64_t record, NtfsDataStream& out, b
   return true;
 }
 
-std::uint32_t FileStatus(CNTFSDriver& volume, CNTFSFile& file, bool deleted) {
+std::uint32_t FileStatus(CNTFSDriver& volume, CNTFSFile& file, bool deleted, const NtfsDataStream* known) {
   if (!deleted) return kStatusExisting;
-  NtfsDataStream s;
-  if (!volume.FindDataAttribute(file.mftRecord, s) || s.resident) return kStatusGood;
+  NtfsDataStream found;
+  if (!known && !volume.FindDataAttribute(file.mftRecord, found)) return kStatusGood;
+  const NtfsDataStream& s = known ? *known : found;
+  if (s.resident) return kStatusGood;
   // The rating compares what the first cluster holds with the file's real
   // size, so the sizes come from the $DATA attribute first.
   file.RefreshSizes();
@@ -140,9 +153,20 @@ void CNTFSFile::RefreshSizes() {
   CNTFSDriver* d = Driver();
   NtfsDataStream s;
   if (!d || !d->FindDataAttribute(mftRecord, s)) return;
+  TakeDataStream(s, d->BytesPerCluster());
+}
+
+void CNTFSFile::TakeDataStream(const NtfsDataStream& s, std::uint64_t bytesPerCluster) {
+  sizesTried_ = true;
   size = s.realSize;
-  allocatedSize = std::max<std::uint64_t>(s.allocatedSize, d->BytesPerCluster());
+  allocatedSize = std::max<std::uint64_t>(s.allocatedSize, bytesPerCluster);
   sizesLoaded = true;
+  // With an attribute list the first cluster may need a list that lies
+  // outside the MFT, which GetFirstCluster does not read.
+  if (s.listed) return;
+  firstClusterKnown_ = true;
+  hasFirstCluster_ = !s.resident && !s.runs.empty() && !s.runs.front().sparse;
+  if (hasFirstCluster_) firstCluster_ = s.runs.front().lcn;
 }
 
 std::uint64_t CNTFSFile::GetSize() {
@@ -172,6 +196,10 @@ bool CNTFSFile::GetFirstCluster(std::uint64_t& cluster) const {
   }
   CNTFSDriver* d = Driver();
   if (!d || !d->IsMftLoaded()) return false;
+  if (firstClusterKnown_) {
+    if (hasFirstCluster_) cluster = firstCluster_;
+    return hasFirstCluster_;
+  }
   NtfsDataStream s;
   if (!d->FindDataAttribute(mftRecord, s, true) || s.resident || s.runs.empty() || s.runs.front().sparse) return false;
   cluster = s.runs.front().lcn;
@@ -402,6 +430,17 @@ bool CNTFSFile::SaveData(OutputFile& out, ProgressSink* progress) {
     return true;
   }
   const std::uint64_t bpc = d->BytesPerCluster();
+  // No file holds more than its volume: a larger size is damage (or a
+  // sparse file whose holes would be nothing but zeros), and is saved only
+  // as far as the volume could hold it, so that a record claiming an
+  // absurd size cannot keep the saving writing zeros for days.
+  const std::uint64_t volumeBytes = CheckedMul(d->ClusterCount(), bpc).value_or(~std::uint64_t{0});
+  if (s.realSize > volumeBytes) {
+    out.NoteProblem("the file claims " + std::to_string(s.realSize) + " bytes, more than the volume holds; " +
+                    std::to_string(volumeBytes) + " bytes were saved at most");
+    s.realSize = volumeBytes;
+    s.initializedSize = std::min(s.initializedSize, volumeBytes);
+  }
   bool ok;
   if (s.IsEncrypted()) {
     // Encrypted data cannot be read without the owner's key. They are

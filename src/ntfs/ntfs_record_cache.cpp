@@ -6,13 +6,14 @@
 namespace relictor {
 
 void NtfsRecordCache::Configure(std::uint32_t recordSize, std::uint64_t recordCount, std::size_t blockBytes,
-                                std::size_t maxBlocks, BlockReader reader) {
+                                std::size_t maxBlocks, BlockReader reader, bool readerFillsAll) {
   std::lock_guard lock(mutex_);
   recordSize_ = recordSize;
   recordCount_ = recordCount;
   blockRecords_ = recordSize == 0 ? 1 : std::max<std::uint64_t>(1, blockBytes / recordSize);
   maxBlocks_ = std::max<std::size_t>(1, maxBlocks);
   reader_ = std::move(reader);
+  readerFillsAll_ = readerFillsAll && reader_ != nullptr;
   blocks_.clear();
   blocks_.shrink_to_fit();
   lastHit_ = 0;
@@ -57,7 +58,11 @@ NtfsRecordCache::Block& NtfsRecordCache::Fetch(std::uint64_t blockIndex) {
   Block& b = blocks_[slot];
   const std::uint64_t first = blockIndex * blockRecords_;
   const std::uint64_t count = std::min(blockRecords_, recordCount_ - first);
-  b.bytes.assign(static_cast<std::size_t>(count * recordSize_), 0);
+  if (readerFillsAll_) {
+    b.bytes.resize(static_cast<std::size_t>(count * recordSize_));
+  } else {
+    b.bytes.assign(static_cast<std::size_t>(count * recordSize_), 0);
+  }
   b.index = blockIndex;
   if (reader_) reader_(first, count, b.bytes.data());
   ++blockReads_;

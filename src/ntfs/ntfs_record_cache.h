@@ -24,9 +24,10 @@ class NtfsRecordCache {
 
   // Sets the geometry and forgets every block. Blocks hold
   // max(1, blockBytes / recordSize) records; at most `maxBlocks` (at
-  // least one) are held at once.
+  // least one) are held at once. With `readerFillsAll` the reader writes
+  // every byte it is given, so a reused block is not cleared before it.
   void Configure(std::uint32_t recordSize, std::uint64_t recordCount, std::size_t blockBytes, std::size_t maxBlocks,
-                 BlockReader reader);
+                 BlockReader reader, bool readerFillsAll = false);
   // Forgets every block and gives back their memory.
   void Clear();
 
@@ -52,6 +53,7 @@ class NtfsRecordCache {
   std::uint64_t blockRecords_ = 1;
   std::size_t maxBlocks_ = 1;
   BlockReader reader_;
+  bool readerFillsAll_ = false;
   std::vector<Block> blocks_;
   std::size_t lastHit_ = 0;
   std::uint64_t clock_ = 0;

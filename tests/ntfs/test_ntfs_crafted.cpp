@@ -713,6 +713,66 @@ TEST_F(NtfsCrafted, LargeFilesStreamThroughABoundedBuffer) {
   EXPECT_LE(out.largest, CNTFSDriver::kSaveBufferBytes);
 }
 
+TEST_F(NtfsCrafted, ASizeLargerThanTheVolumeIsSavedOnlyAsFarAsTheVolumeReaches) {
+  // Records claiming 2^60 bytes: whatever their runs say, no more than the
+  // volume's 2 MiB is written, with a note of the claim.
+  constexpr std::uint64_t kHuge = std::uint64_t{1} << 60;
+  constexpr std::uint64_t kVolumeBytes = kClusters * kBpc;
+  const Bytes a = Gen(3 * kBpc, 4);
+  v_.SetCluster(100, a);
+  struct Case {
+    const char16_t* name;
+    std::vector<std::pair<std::uint64_t, std::int64_t>> runs;
+    std::uint16_t flags;
+    std::uint64_t expectedBytes;
+    const char* furtherNote;  // besides the claim
+  };
+  const Case cases[] = {
+      {u"sparse.bin", {{std::uint64_t{1} << 40, -1}}, kNtfsAttrSparse, kVolumeBytes, nullptr},
+      {u"data then a hole.bin", {{3, 100}, {std::uint64_t{1} << 40, -1}}, kNtfsAttrSparse, kVolumeBytes, nullptr},
+      {u"short runs.bin", {{3, 100}}, 0, 3 * kBpc, "the file's data runs end after 12288 of 2097152 bytes"},
+      {u"compressed.bin", {{std::uint64_t{1} << 40, -1}}, 1, kVolumeBytes, nullptr},
+      {u"encrypted.bin", {{std::uint64_t{1} << 40, -1}}, kNtfsAttrEncrypted, kVolumeBytes, nullptr},
+  };
+  std::uint64_t record = 20;
+  for (const Case& c : cases) {
+    NonResidentSpec s;
+    s.runs = EncodeRuns(c.runs);
+    s.lastVcn = (std::uint64_t{1} << 44) - 1;
+    s.allocatedSize = s.realSize = s.initializedSize = kHuge;
+    s.flags = c.flags;
+    s.compressionUnit = c.flags == 1 ? 4 : 0;
+    v_.SetRecord(record++, RecordBuilder().FileName({5, c.name, kNtfsWin32Name}).NonResident(s).Build());
+  }
+  auto d = Open();
+  ASSERT_TRUE(d);
+  for (const Case& c : cases) {
+    const std::string name(c.name, c.name + std::char_traits<char16_t>::length(c.name));
+    SCOPED_TRACE(name);
+    auto* f = FindFile(*d, "/" + name);
+    ASSERT_TRUE(f);
+    EXPECT_EQ(f->GetSize(), kHuge);
+    // An output that refuses more than twice the volume ends a saving
+    // that would otherwise go on for ever.
+    MemoryOutputFile out(2 * kVolumeBytes);
+    EXPECT_TRUE(f->SaveData(out, nullptr));
+    ASSERT_EQ(out.Bytes().size(), c.expectedBytes);
+    if (c.runs.front().second >= 0) {
+      EXPECT_TRUE(std::equal(a.begin(), a.end(), out.Bytes().begin()));
+    }
+    EXPECT_TRUE(std::all_of(out.Bytes().begin() + (c.runs.front().second >= 0 ? a.size() : 0), out.Bytes().end(),
+                            [](std::uint8_t x) { return x == 0; }));
+    const auto& notes = out.Problems();
+    ASSERT_GE(notes.size(), 1u);
+    EXPECT_NE(notes[0].find("claims 1152921504606846976 bytes, more than the volume holds"), std::string::npos)
+        << notes[0];
+    if (c.furtherNote) {
+      ASSERT_EQ(notes.size(), 2u);
+      EXPECT_NE(notes[1].find(c.furtherNote), std::string::npos) << notes[1];
+    }
+  }
+}
+
 TEST_F(NtfsCrafted, DataSplitOverSeveralExtentsAreReadWhole) {
   const Bytes data = Gen(6 * kBpc, 9);
   v_.SetCluster(100, Bytes(data.begin(), data.begin() + 2 * kBpc));
