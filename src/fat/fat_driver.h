@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "model/entry.h"
+#include "model/output_file.h"
 #include "volume/boot_sector.h"
 #include "volume/driver.h"
 
@@ -66,7 +67,7 @@ struct FatDirCursor {
 
 // Where a read of file data stands, and why it stopped early.
 struct FatDataCursor {
-  enum class Stop { None, ReadFailed, PastVolumeEnd, NoStartCluster };
+  using Stop = DataStop;
   std::uint64_t cluster = 0;
   std::uint64_t offset = 0;  // bytes of the file delivered so far
   Stop stop = Stop::None;
