@@ -7,6 +7,7 @@
 #include <ctime>
 
 #include "fat/fat_driver.h"
+#include "fat/fat_names.h"
 #include "model/output_file.h"
 #include "scan/signatures.h"
 #include "worker/frontend.h"
@@ -144,16 +145,16 @@ bool CFATDriver::MarkDirectoryTree(std::uint64_t first, std::uint64_t last, Clus
     }
     if (!ok) break;
     const std::uint8_t attr = e[11];
-    if ((attr & 0x3F) == 0x0F) continue;
+    if (IsLongNameAttr(attr)) continue;
     const std::uint32_t f = EntryFirstCluster(e);
-    if ((attr & 0x10) && !(attr & 0x08)) {
-      bool dot = std::memcmp(e.data(), ".          ", 11) == 0 || std::memcmp(e.data(), "..         ", 11) == 0;
+    if (IsFolderAttr(attr)) {
+      const bool dot = IsDotEntry(e);
       // A folder already marked was walked before (or lies in a loop of
       // folders); below the depth limit the tree is not followed further.
       if (!dot && inRange(f) && !bitmap.Test(f) && depth < kMaxTreeDepth && IsDirectoryCluster(f)) {
         if (!MarkDirectoryTree(first, last, bitmap, f, 0, progress, depth + 1)) return false;
       }
-    } else if (!(attr & 0x18)) {
+    } else if (IsFileAttr(attr)) {
       // An existing file marks its whole chain; a deleted one its first
       // cluster, whose table entry is free (or belongs to a newer file),
       // and the clusters after it when they still hold it whole.

@@ -21,13 +21,6 @@
 namespace relictor {
 namespace {
 
-bool IsLongNameAttr(std::uint8_t attr) { return (attr & 0x3F) == 0x0F; }
-bool IsFolderAttr(std::uint8_t attr) { return (attr & 0x10) && !(attr & 0x08); }
-bool IsFileAttr(std::uint8_t attr) { return !(attr & 0x18); }
-bool IsDotEntry(const FatRawEntry& e) {
-  return std::memcmp(e.data(), ".          ", 11) == 0 || std::memcmp(e.data(), "..         ", 11) == 0;
-}
-
 std::string Upper(std::string s) {
   for (char& c : s) {
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
