@@ -15,6 +15,7 @@
 
 #include "model/output_file.h"
 #include "ntfs/ntfs_driver.h"
+#include "support/entry_tree.h"
 #include "support/test_support.h"
 #include "volume/sector_source.h"
 
@@ -160,27 +161,6 @@ inline std::unique_ptr<CNTFSDriver> OpenNtfsFile(const std::string& path, Host* 
 
 inline std::unique_ptr<CNTFSDriver> OpenNtfsBytes(Bytes bytes, Host* host = nullptr) {
   return OpenNtfs(std::make_shared<MemorySource>(std::move(bytes)), host);
-}
-
-// Populates as the search does, so that "LostFiles" never starts a scan.
-inline CDirectory* Populated(CDirectory* d) {
-  if (d && !d->populated) d->Populate(true, true, true);
-  return d;
-}
-
-inline std::vector<std::string> ChildNames(CDirectory* d) {
-  std::vector<std::string> names;
-  if (!Populated(d)) return names;
-  for (auto& c : d->children) names.push_back(c->name);
-  return names;
-}
-
-inline CDirEntry* Child(CDirectory* d, const std::string& name) {
-  if (!Populated(d)) return nullptr;
-  for (auto& c : d->children) {
-    if (c->name == name) return c.get();
-  }
-  return nullptr;
 }
 
 // The entry at a "/"-separated path below the root, or null.
