@@ -18,6 +18,7 @@
 #include "exfat/exfat_upcase.h"
 #include "model/entry.h"
 #include "model/output_file.h"
+#include "volume/chain_loop_guard.h"
 #include "volume/driver.h"
 
 namespace relictor {
@@ -42,7 +43,7 @@ struct ExFatDataCursor {
   std::uint32_t cluster = 0; // the cluster holding the byte at `offset`
   bool started = false;
   std::uint64_t steps = 0;   // clusters moved on so far
-  ExFatLoopGuard loop;
+  ChainLoopGuard loop;
   Stop stop = Stop::None;
   std::uint64_t failedSector = 0;
 };
