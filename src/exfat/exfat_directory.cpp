@@ -23,12 +23,10 @@ namespace {
 // Whether a folder entry naming `cluster` would be the folder itself or
 // one above it, which would make the tree endless.
 bool IsOwnOrAncestorCluster(const CExFATDirectory* folder, std::uint32_t cluster) {
-  int depth = 0;
-  for (const CDirEntry* f = folder; f != nullptr && depth < 4096; f = f->parent, ++depth) {
-    auto* d = dynamic_cast<const CExFATDirectory*>(f);
-    if (d && d->stream.firstCluster == cluster && d->volume && d->volume->GetLostFiles() != d) return true;
-  }
-  return false;
+  return IsSelfOrAncestor(folder, [&](const CDirEntry& f) {
+    auto* d = dynamic_cast<const CExFATDirectory*>(&f);
+    return d && d->stream.firstCluster == cluster && d->volume && d->volume->GetLostFiles() != d;
+  });
 }
 
 // Calls `visit` for every readable set of a folder's entries, up to the
@@ -84,16 +82,7 @@ bool CExFATDirectory::HasSubfolders(bool) {
 // the caller asks: a card the system can no longer mount still gives up
 // every file through this list.
 void CExFATDirectory::Populate(bool, bool, bool force) {
-  if (IsLostFilesFolder()) {
-    if (force) {
-      populated = true;
-    } else {
-      ExpandLostFiles(*volume);
-    }
-    return;
-  }
-  if (populated) return;
-  populated = true;
+  if (!StartPopulate(*this, force)) return;
   CExFATDriver* d = Driver();
   if (!d) return;
   const std::vector<std::uint8_t> bytes = d->ReadFolder(stream);

@@ -17,6 +17,8 @@
 #include "exfat/exfat_fat.h"
 #include "exfat/exfat_upcase.h"
 #include "model/entry.h"
+#include "model/output_file.h"
+#include "volume/chain_loop_guard.h"
 #include "volume/driver.h"
 
 namespace relictor {
@@ -36,12 +38,12 @@ struct ExFatStream {
 
 // Where a sequential read of a stream stands, and why it stopped early.
 struct ExFatDataCursor {
-  enum class Stop { None, ReadFailed, ChainEnded, PastVolumeEnd, NoStartCluster };
+  using Stop = DataStop;
   std::uint64_t offset = 0;  // bytes of the stream delivered so far
   std::uint32_t cluster = 0; // the cluster holding the byte at `offset`
   bool started = false;
   std::uint64_t steps = 0;   // clusters moved on so far
-  ExFatLoopGuard loop;
+  ChainLoopGuard loop;
   Stop stop = Stop::None;
   std::uint64_t failedSector = 0;
 };

@@ -49,7 +49,7 @@ ExFatStream CExFATDriver::RootStream() {
   // The root folder has no entry that gives its length: its chain does.
   const std::uint64_t maxClusters = std::max<std::uint64_t>(1, kMaxFolderBytes / std::max(bytesPerCluster_, 1u));
   std::uint64_t clusters = 1;
-  ExFatLoopGuard loop;
+  ChainLoopGuard loop;
   for (std::uint32_t c = s.firstCluster; clusters < maxClusters && clusters <= clusterCount_; ++clusters) {
     const std::uint32_t next = ReadFatEntry(c);
     if (!IsDataCluster(next) || loop.Loops(next)) break;

@@ -29,48 +29,14 @@ bool CExFATFile::SaveData(OutputFile& out, ProgressSink* progress) {
     s.dataLength = heapBytes;
   }
   s.validDataLength = std::min(s.validDataLength, s.dataLength);
-  const std::uint64_t total = s.dataLength;
-  if (progress && IsStopRequested()) return false;
-  if (progress && progress->HasBar(ProgressBar::File)) {
-    progress->SetRange(ProgressBar::File, 0, total);
-    progress->SetPos(ProgressBar::File, 0);
-  }
-  std::vector<std::uint8_t> buffer(static_cast<std::size_t>(std::min<std::uint64_t>(kBufferSize, std::max<std::uint64_t>(total, 1))));
   ExFatDataCursor cursor;
+  const auto read = [&](std::uint8_t* buffer, std::uint32_t capacity, std::uint32_t& delivered) {
+    return d->ReadStream(s, cursor, buffer, capacity, delivered);
+  };
   std::uint64_t written = 0;
-  while (written < total) {
-    std::uint32_t delivered = 0;
-    const bool ok = d->ReadStream(s, cursor, buffer.data(), static_cast<std::uint32_t>(buffer.size()), delivered);
-    if (progress && IsStopRequested()) return false;
-    if (delivered > 0 && !out.Write(buffer.data(), delivered)) {
-      out.NoteProblem("the output could not be written after " + std::to_string(written) + " bytes");
-      return false;
-    }
-    written += delivered;
-    if (progress && progress->HasBar(ProgressBar::File)) progress->SetPos(ProgressBar::File, written);
-    if (!ok || delivered == 0) break;
-  }
-  if (written < total) {
-    const std::string saved = "saved " + std::to_string(written) + " of " + std::to_string(total) + " bytes";
-    switch (cursor.stop) {
-      case ExFatDataCursor::Stop::ReadFailed:
-        out.NoteProblem("sector " + std::to_string(cursor.failedSector) + " of the volume could not be read: " +
-                        saved);
-        break;
-      case ExFatDataCursor::Stop::PastVolumeEnd:
-        out.NoteProblem("the file runs past the end of the volume: " + saved);
-        break;
-      case ExFatDataCursor::Stop::ChainEnded:
-        out.NoteProblem("the file's cluster chain ends before its data does: " + saved);
-        break;
-      case ExFatDataCursor::Stop::NoStartCluster:
-        out.NoteProblem("the file's first cluster " + std::to_string(stream.firstCluster) +
-                        " is not a data cluster of the volume: " + saved);
-        break;
-      case ExFatDataCursor::Stop::None:
-        out.NoteProblem("the data ended early: " + saved);
-        break;
-    }
+  if (!CopyFileData(out, progress, s.dataLength, kBufferSize, read, written)) return false;
+  if (written < s.dataLength) {
+    NoteShortData(out, written, s.dataLength, cursor.stop, cursor.failedSector, stream.firstCluster);
   }
   if (progress) progress->AdvanceFileCounter();
   return true;

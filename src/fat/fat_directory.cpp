@@ -12,17 +12,6 @@
 namespace relictor {
 namespace {
 
-bool IsLongNameAttr(std::uint8_t attr) { return (attr & 0x3F) == 0x0F; }
-
-bool IsFolderAttr(std::uint8_t attr) { return (attr & 0x10) && !(attr & 0x08); }
-
-bool IsFileAttr(std::uint8_t attr) { return !(attr & 0x18); }
-
-// "." and ".." as they stand on disk, space-padded to 11 bytes.
-bool IsDotEntry(const FatRawEntry& e) {
-  return std::memcmp(e.data(), ".          ", 11) == 0 || std::memcmp(e.data(), "..         ", 11) == 0;
-}
-
 // Whether an entry can begin a long-name run.
 bool StartsLongName(const FatRawEntry& e) {
   std::uint8_t attr = e[11];
@@ -182,12 +171,10 @@ namespace {
 // or one of the folders above it: such an entry would make the tree
 // endless, so it is not listed.
 bool IsOwnOrAncestorCluster(const CFATDirectory* folder, std::uint32_t cluster) {
-  int depth = 0;
-  for (const CDirEntry* f = folder; f != nullptr && depth < 4096; f = f->parent, ++depth) {
-    auto* d = dynamic_cast<const CFATDirectory*>(f);
-    if (d && d->startCluster == cluster) return true;
-  }
-  return false;
+  return IsSelfOrAncestor(folder, [&](const CDirEntry& f) {
+    auto* d = dynamic_cast<const CFATDirectory*>(&f);
+    return d && d->startCluster == cluster;
+  });
 }
 
 }  // namespace
@@ -215,18 +202,7 @@ bool CFATDirectory::HasSubfolders(bool includeDeleted) {
 }
 
 void CFATDirectory::Populate(bool includeDeleted, bool deletedFilesOnly, bool force) {
-  if (IsLostFilesFolder()) {
-    // The lost-files folder is filled by the deep scan; the search and the
-    // saving only ask for what is there.
-    if (force) {
-      populated = true;
-    } else {
-      ExpandLostFiles(*volume);
-    }
-    return;
-  }
-  if (populated) return;
-  populated = true;
+  if (!StartPopulate(*this, force)) return;
   CFATDriver* d = Driver();
   if (!d) return;
   if (rebuilt) {

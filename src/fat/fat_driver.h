@@ -13,7 +13,9 @@
 #include <vector>
 
 #include "model/entry.h"
+#include "model/output_file.h"
 #include "volume/boot_sector.h"
+#include "volume/chain_loop_guard.h"
 #include "volume/driver.h"
 
 namespace relictor {
@@ -27,28 +29,6 @@ enum FatValueClass : std::uint32_t {
   kFatFree = 2,
   kFatReserved = 4,  // reserved or bad
   kFatEnd = 8,
-};
-
-// Notices a chain that comes back to a cluster it passed, in at most about
-// twice the length of the chain: it keeps one cluster of the walk and
-// moves it forward at doubling intervals. A chain without a loop never
-// meets the cluster it keeps.
-struct ChainLoopGuard {
-  std::uint64_t checkpoint = ~std::uint64_t{0};
-  std::uint64_t lap = 0;
-  std::uint64_t lapLimit = 1;
-
-  explicit ChainLoopGuard(std::uint64_t start = ~std::uint64_t{0}) : checkpoint(start) {}
-  // True when `next`, the cluster the walk moves to, closes a loop.
-  bool Loops(std::uint64_t next) {
-    if (next == checkpoint) return true;
-    if (++lap >= lapLimit) {
-      checkpoint = next;
-      lap = 0;
-      lapLimit *= 2;
-    }
-    return false;
-  }
 };
 
 // Where one walk through a directory stands. A chained directory walks its
@@ -66,7 +46,7 @@ struct FatDirCursor {
 
 // Where a read of file data stands, and why it stopped early.
 struct FatDataCursor {
-  enum class Stop { None, ReadFailed, PastVolumeEnd, NoStartCluster };
+  using Stop = DataStop;
   std::uint64_t cluster = 0;
   std::uint64_t offset = 0;  // bytes of the file delivered so far
   Stop stop = Stop::None;

@@ -7,6 +7,7 @@
 #include <ctime>
 
 #include "fat/fat_driver.h"
+#include "fat/fat_names.h"
 #include "model/output_file.h"
 #include "scan/signatures.h"
 #include "worker/frontend.h"
@@ -95,47 +96,14 @@ bool CFATFile::SaveData(OutputFile& out, ProgressSink* progress) {
   auto* d = dynamic_cast<CFATDriver*>(volume);
   if (!d) return false;
   constexpr std::uint32_t kBufferSize = 65536;
-  const std::uint64_t total = size;
   FatDataCursor cursor;
   cursor.cluster = startCluster;
-  if (progress && IsStopRequested()) return false;
-  if (progress && progress->HasBar(ProgressBar::File)) {
-    progress->SetRange(ProgressBar::File, 0, total);
-    progress->SetPos(ProgressBar::File, 0);
-  }
-  std::vector<std::uint8_t> buffer(kBufferSize);
+  const auto read = [&](std::uint8_t* buffer, std::uint32_t capacity, std::uint32_t& delivered) {
+    return d->ReadFileData(buffer, capacity, size, cursor, delivered);
+  };
   std::uint64_t written = 0;
-  for (;;) {
-    std::uint32_t delivered = 0;
-    bool ok = d->ReadFileData(buffer.data(), kBufferSize, total, cursor, delivered);
-    if (progress && IsStopRequested()) return false;
-    if (delivered > 0 && !out.Write(buffer.data(), delivered)) {
-      out.NoteProblem("the output could not be written after " + std::to_string(written) + " bytes");
-      return false;
-    }
-    written += delivered;
-    if (progress && progress->HasBar(ProgressBar::File)) progress->SetPos(ProgressBar::File, written);
-    if (!ok || delivered < kBufferSize - 1) break;
-  }
-  if (written < total) {
-    std::string saved = "saved " + std::to_string(written) + " of " + std::to_string(total) + " bytes";
-    switch (cursor.stop) {
-      case FatDataCursor::Stop::ReadFailed:
-        out.NoteProblem("sector " + std::to_string(cursor.failedSector) + " of the volume could not be read: " +
-                        saved);
-        break;
-      case FatDataCursor::Stop::PastVolumeEnd:
-        out.NoteProblem("the file runs past the end of the volume: " + saved);
-        break;
-      case FatDataCursor::Stop::NoStartCluster:
-        out.NoteProblem("the file's first cluster " + std::to_string(startCluster) +
-                        " is not a data cluster of the volume: " + saved);
-        break;
-      case FatDataCursor::Stop::None:
-        out.NoteProblem("the data ended early: " + saved);
-        break;
-    }
-  }
+  if (!CopyFileData(out, progress, size, kBufferSize, read, written)) return false;
+  if (written < size) NoteShortData(out, written, size, cursor.stop, cursor.failedSector, startCluster);
   if (progress) progress->AdvanceFileCounter();
   return true;
 }
@@ -177,16 +145,16 @@ bool CFATDriver::MarkDirectoryTree(std::uint64_t first, std::uint64_t last, Clus
     }
     if (!ok) break;
     const std::uint8_t attr = e[11];
-    if ((attr & 0x3F) == 0x0F) continue;
+    if (IsLongNameAttr(attr)) continue;
     const std::uint32_t f = EntryFirstCluster(e);
-    if ((attr & 0x10) && !(attr & 0x08)) {
-      bool dot = std::memcmp(e.data(), ".          ", 11) == 0 || std::memcmp(e.data(), "..         ", 11) == 0;
+    if (IsFolderAttr(attr)) {
+      const bool dot = IsDotEntry(e);
       // A folder already marked was walked before (or lies in a loop of
       // folders); below the depth limit the tree is not followed further.
       if (!dot && inRange(f) && !bitmap.Test(f) && depth < kMaxTreeDepth && IsDirectoryCluster(f)) {
         if (!MarkDirectoryTree(first, last, bitmap, f, 0, progress, depth + 1)) return false;
       }
-    } else if (!(attr & 0x18)) {
+    } else if (IsFileAttr(attr)) {
       // An existing file marks its whole chain; a deleted one its first
       // cluster, whose table entry is free (or belongs to a newer file),
       // and the clusters after it when they still hold it whole.

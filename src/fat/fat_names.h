@@ -4,6 +4,7 @@
 // and DOS dates and times. Names come out as UTF-8.
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -12,6 +13,18 @@
 #include "volume/text.h"
 
 namespace relictor {
+
+// Kinds of 32-byte directory entries, by their attribute byte: a piece of
+// a long name, a folder (not the volume label), a file (neither).
+inline bool IsLongNameAttr(std::uint8_t attr) { return (attr & 0x3F) == 0x0F; }
+inline bool IsFolderAttr(std::uint8_t attr) { return (attr & 0x10) && !(attr & 0x08); }
+inline bool IsFileAttr(std::uint8_t attr) { return !(attr & 0x18); }
+
+// "." and ".." as they stand on disk, space-padded to 11 bytes.
+inline bool IsDotEntry(ByteSpan entry) {
+  return entry.size() >= 11 && (std::memcmp(entry.data(), ".          ", 11) == 0 ||
+                                std::memcmp(entry.data(), "..         ", 11) == 0);
+}
 
 // The raw bytes of an 8.3 name: the 8 name bytes without their spaces,
 // then "." and the extension bytes without their spaces when the extension

@@ -17,23 +17,10 @@
 #include "model/entry.h"
 #include "scan/cluster_stream.h"
 #include "scan/signatures.h"
+#include "volume/text.h"
 
 namespace relictor {
 namespace {
-
-bool IsLongNameAttr(std::uint8_t attr) { return (attr & 0x3F) == 0x0F; }
-bool IsFolderAttr(std::uint8_t attr) { return (attr & 0x10) && !(attr & 0x08); }
-bool IsFileAttr(std::uint8_t attr) { return !(attr & 0x18); }
-bool IsDotEntry(const FatRawEntry& e) {
-  return std::memcmp(e.data(), ".          ", 11) == 0 || std::memcmp(e.data(), "..         ", 11) == 0;
-}
-
-std::string Upper(std::string s) {
-  for (char& c : s) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return s;
-}
 
 // The detector's name for the files an extension names, where the two
 // differ.
@@ -153,9 +140,9 @@ std::uint32_t CFATDriver::RateByContent(std::uint32_t first, const CFATFile& fil
     guess = ScanForLostFile(*this, first);
     memo.RememberGuess(first, RememberedGuess{guess.found, guess.typeName, guess.length});
   }
-  const std::string named = CanonicalType(Upper(file.typeText));
+  const std::string named = CanonicalType(AsciiUpper(file.typeText));
   if (guess.found) {
-    const std::string detected = CanonicalType(Upper(guess.typeName));
+    const std::string detected = CanonicalType(AsciiUpper(guess.typeName));
     if (detected == named) return guess.length == file.size ? kStatusExcellent : kStatusGood;
     // Another kind of file starts there: the cluster was written again.
     return TypeFamily(detected) == TypeFamily(named) ? kStatusGood : kStatusPoor;

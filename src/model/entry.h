@@ -135,6 +135,19 @@ class CFSFile : public CDirEntry {
   virtual bool SaveData(OutputFile& out, ProgressSink* progress) = 0;
 };
 
+// Whether `match` holds for `folder` or a folder above it. A reader asks
+// this of a folder entry's first cluster before it lists the entry: one
+// that names the folder itself or an ancestor would make the tree endless.
+// The walk up is bounded, whatever the parent links hold.
+template <typename Match>
+bool IsSelfOrAncestor(const CDirEntry* folder, Match match) {
+  int depth = 0;
+  for (const CDirEntry* f = folder; f != nullptr && depth < 4096; f = f->parent, ++depth) {
+    if (match(*f)) return true;
+  }
+  return false;
+}
+
 // The folder type name that GetTypeText gives for folders; a front end
 // with a file list sets it (the shell's name of a folder).
 void SetFolderTypeName(std::string name);

@@ -4,10 +4,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
 namespace relictor {
+
+class ProgressSink;
 
 class OutputFile {
  public:
@@ -57,5 +60,26 @@ class MemoryOutputFile final : public OutputFile {
   std::size_t limit_;
   std::vector<std::uint8_t> bytes_;
 };
+
+// Why a reader delivered less of a file's data than the file's length.
+enum class DataStop { None, ReadFailed, ChainEnded, PastVolumeEnd, NoStartCluster };
+
+// Fills up to `capacity` bytes of `buffer` with the file's next bytes and
+// sets `delivered`; false when nothing more can come.
+using ReadFilePiece = std::function<bool(std::uint8_t* buffer, std::uint32_t capacity, std::uint32_t& delivered)>;
+
+// The copying part of a reader's SaveData: pieces of up to `bufferSize`
+// bytes go to `out` as `read` gives them, until `total` bytes or the end of
+// what the reader can give, with the file bar of `progress` following.
+// False when the output could not be written (noted on it) or the user
+// stopped; `written` is what reached the output.
+bool CopyFileData(OutputFile& out, ProgressSink* progress, std::uint64_t total, std::uint32_t bufferSize,
+                  const ReadFilePiece& read, std::uint64_t& written);
+
+// Notes on `out` why a file came out short: `written` of `total` bytes,
+// ended for `stop` (at `failedSector` when a read failed; `firstCluster`
+// is the file's, named when it is no data cluster).
+void NoteShortData(OutputFile& out, std::uint64_t written, std::uint64_t total, DataStop stop,
+                   std::uint64_t failedSector, std::uint64_t firstCluster);
 
 }  // namespace relictor

@@ -120,4 +120,20 @@ bool ExpandLostFiles(CVolumeDriver& volume) {
   return true;
 }
 
+bool StartPopulate(CDirectory& folder, bool force) {
+  if (folder.volume && folder.volume->GetLostFiles() == &folder) {
+    // The deep scan fills the lost-files folder; the search and the saving
+    // only ask for what is there.
+    if (force) {
+      folder.populated = true;
+    } else {
+      ExpandLostFiles(*folder.volume);
+    }
+    return false;
+  }
+  if (folder.populated) return false;
+  folder.populated = true;
+  return true;
+}
+
 }  // namespace relictor

@@ -9,6 +9,7 @@
 
 namespace relictor {
 
+class CDirectory;
 class CVolumeDriver;
 class ProgressSink;
 
@@ -22,6 +23,12 @@ bool DeepScan(CVolumeDriver& volume, ProgressSink* progress, std::uint32_t* foun
 // the host's job runner. The folder counts as populated only when the scan
 // ran to its end. Returns false when the user cancelled the range.
 bool ExpandLostFiles(CVolumeDriver& volume);
+
+// The start of a reader's Populate: the volume's "LostFiles" folder is
+// expanded as above (or, when `force`, taken as it stands), and any other
+// folder is read once. True when the caller is to read the folder's
+// entries now; the folder then counts as populated.
+bool StartPopulate(CDirectory& folder, bool force);
 
 // The range the range chooser offers for a volume.
 std::uint64_t ScanRangeMinimum(const CVolumeDriver& volume);

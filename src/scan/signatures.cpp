@@ -7,19 +7,9 @@
 #include "scan/length_rules.h"
 #include "scan/walk_trail.h"
 #include "volume/driver.h"
+#include "volume/text.h"
 
 namespace relictor {
-namespace {
-
-std::string Upper(std::string text) {
-  for (char& c : text) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return text;
-}
-
-}  // namespace
-
 LostFileGuess DetectLostFile(CDriver& volume, std::uint64_t cluster) {
   LostFileGuess guess;
   if (ClusterStream::ClusterSize(volume) == 0) return guess;
@@ -45,7 +35,7 @@ LostFileGuess ScanForLostFile(CDriver& volume, std::uint64_t cluster) {
 
 std::uint32_t RateDeletedFile(CDriver& volume, std::uint64_t firstCluster, CDirEntry* file) {
   if (file == nullptr) return kStatusGood;
-  const std::string type = Upper(file->GetTypeText());
+  const std::string type = AsciiUpper(file->GetTypeText());
   // Many deleted entries may name the same first cluster (a damaged folder
   // easily does); the detector's answer for a cluster is remembered so
   // that each is measured once.
@@ -60,7 +50,7 @@ std::uint32_t RateDeletedFile(CDriver& volume, std::uint64_t firstCluster, CDirE
     memo.RememberGuess(firstCluster, RememberedGuess{guess.found, guess.typeName, guess.length});
   }
   if (guess.found) {
-    return Upper(guess.typeName) == type && guess.length == file->GetSize() ? kStatusExcellent : kStatusGood;
+    return AsciiUpper(guess.typeName) == type && guess.length == file->GetSize() ? kStatusExcellent : kStatusGood;
   }
   for (const char* name : kTypeNames) {
     if (type == name) return kStatusPoor;

@@ -52,4 +52,11 @@ std::string Utf16LeToUtf8(ByteSpan bytes, bool stopAtZero) {
                 stopAtZero);
 }
 
+std::string AsciiUpper(std::string text) {
+  for (char& c : text) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return text;
+}
+
 }  // namespace relictor

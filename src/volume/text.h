@@ -20,4 +20,8 @@ std::string Utf16ToUtf8(std::u16string_view units, bool stopAtZero = true);
 // is ignored).
 std::string Utf16LeToUtf8(ByteSpan bytes, bool stopAtZero);
 
+// `text` with a to z made upper case and every other byte kept, as file
+// type names are compared.
+std::string AsciiUpper(std::string text);
+
 }  // namespace relictor

@@ -13,12 +13,9 @@
 namespace relictor::test {
 namespace {
 
-void Set32(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-void Set64(std::vector<std::uint8_t>& b, std::size_t at, std::uint64_t v) {
-  Set32(b, at, static_cast<std::uint32_t>(v));
-  Set32(b, at + 4, static_cast<std::uint32_t>(v >> 32));
+// Writes the `width` low bytes of `v` at `at`, little-endian.
+void SetLe(std::vector<std::uint8_t>& b, std::size_t at, int width, std::uint64_t v) {
+  for (int i = 0; i < width; ++i) b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
 }
 
 // A 4 MiB volume with 4 KiB clusters holding one folder and two files, made
@@ -43,17 +40,24 @@ class ExFatCrafted : public ::testing::Test {
   std::uint64_t ClusterOffset(std::uint32_t c) const {
     return static_cast<std::uint64_t>(le32(Boot(), 88)) * 512 + static_cast<std::uint64_t>(c - 2) * 4096;
   }
-  // The offset of the File entry of the set named `name` (ASCII) in the root.
-  std::size_t RootSet(const std::string& name) const {
+  // The offset of the first entry of the root's cluster that `match` takes.
+  template <typename Match>
+  std::size_t RootEntry(Match match) const {
     const std::size_t root = static_cast<std::size_t>(ClusterOffset(le32(Boot(), 96)));
     for (std::size_t at = root; at < root + 4096; at += 32) {
-      if ((img_[at] & 0x7F) != 0x05) continue;
+      if (match(at)) return at;
+    }
+    ADD_FAILURE() << "no such entry in the root";
+    return 0;
+  }
+  // The offset of the File entry of the set named `name` (ASCII) in the root.
+  std::size_t RootSet(const std::string& name) const {
+    return RootEntry([&](std::size_t at) {
+      if ((img_[at] & 0x7F) != 0x05) return false;
       std::string n;
       for (std::size_t k = 0; k < img_[at + 32 + 3] && k < 15; ++k) n += static_cast<char>(img_[at + 66 + 2 * k]);
-      if (n == name) return at;
-    }
-    ADD_FAILURE() << "no set " << name;
-    return 0;
+      return n == name;
+    });
   }
   void Reseal(std::size_t set) {
     const std::size_t bytes = (1 + static_cast<std::size_t>(img_[set + 1])) * 32;
@@ -98,9 +102,7 @@ TEST_F(ExFatCrafted, BootSectorsWithGeometryTheFormatDoesNotAllowAreRefused) {
   for (const Edit& e : edits) {
     SCOPED_TRACE(e.what);
     std::vector<std::uint8_t> b(base_.begin(), base_.begin() + 512);
-    if (e.width == 1) b[e.at] = static_cast<std::uint8_t>(e.value);
-    if (e.width == 4) Set32(b, e.at, static_cast<std::uint32_t>(e.value));
-    if (e.width == 8) Set64(b, e.at, e.value);
+    SetLe(b, e.at, e.width, e.value);
     ExFatGeometry g;
     std::string reason;
     EXPECT_FALSE(ParseExFatBootSector(ByteSpan(b), g, reason));
@@ -124,7 +126,7 @@ TEST_F(ExFatCrafted, BootRegionChecksumFallsBackOnTheBackup) {
   ASSERT_NE(backup, nullptr);
   EXPECT_FALSE(backup->BootChecksumMatches());
   EXPECT_TRUE(backup->UsedBackupBootRegion());
-  EXPECT_EQ(ExSave(ExChild(backup->GetRoot(), "file.bin")), data_);
+  EXPECT_EQ(ExSave(Child(backup->GetRoot(), "file.bin")), data_);
 
   img_[12 * 512 + 600] ^= 0xFF;  // and in the backup's
   auto neither = Open();
@@ -132,7 +134,7 @@ TEST_F(ExFatCrafted, BootRegionChecksumFallsBackOnTheBackup) {
   EXPECT_FALSE(neither->UsedBackupBootRegion());
   ASSERT_FALSE(neither->Problems().empty());
   EXPECT_NE(neither->Problems().front().find("checksum does not match"), std::string::npos);
-  EXPECT_EQ(ExSave(ExChild(neither->GetRoot(), "file.bin")), data_);
+  EXPECT_EQ(ExSave(Child(neither->GetRoot(), "file.bin")), data_);
 
   std::memset(img_.data(), 0, 512);  // main boot sector gone: the backup serves
   auto fromBackup = Open();
@@ -144,27 +146,32 @@ TEST_F(ExFatCrafted, BootRegionChecksumFallsBackOnTheBackup) {
 }
 
 TEST_F(ExFatCrafted, DamagedSetsAreSkippedOrReadWithCare) {
+  // A byte of the set set to `value` (or flipped by it), the checksum
+  // made to match again or not.
   struct Damage {
     const char* what;
-    void (*edit)(ExFatCrafted&, std::size_t set);
-    bool listed;
+    std::size_t at;
+    std::uint8_t value;
+    bool flip, reseal, listed;
   };
   const Damage damages[] = {
-      {"secondary count 255", [](ExFatCrafted& t, std::size_t s) { t.img_[s + 1] = 255, t.Reseal(s); }, false},
-      {"name longer than the set", [](ExFatCrafted& t, std::size_t s) { t.img_[s + 32 + 3] = 200, t.Reseal(s); }, false},
-      {"stream missing", [](ExFatCrafted& t, std::size_t s) { t.img_[s + 32] = 0xC1, t.Reseal(s); }, false},
-      {"checksum wrong, name hash right", [](ExFatCrafted& t, std::size_t s) { t.img_[s + 8] ^= 1; }, true},
-      {"checksum and name hash wrong", [](ExFatCrafted& t, std::size_t s) { t.img_[s + 66] = 'F'; }, false},
+      {"secondary count 255", 1, 255, false, true, false},
+      {"name longer than the set", 32 + 3, 200, false, true, false},
+      {"stream missing", 32, 0xC1, false, true, false},
+      {"checksum wrong, name hash right", 8, 1, true, false, true},
+      {"checksum and name hash wrong", 66, 'F', false, false, false},
   };
   for (const Damage& d : damages) {
     SCOPED_TRACE(d.what);
     img_ = base_;
-    d.edit(*this, RootSet("file.bin"));
+    const std::size_t set = RootSet("file.bin");
+    img_[set + d.at] = d.flip ? static_cast<std::uint8_t>(img_[set + d.at] ^ d.value) : d.value;
+    if (d.reseal) Reseal(set);
     auto v = Open();
     ASSERT_NE(v, nullptr);
-    EXPECT_EQ(ExChild(v->GetRoot(), "file.bin") != nullptr, d.listed);
+    EXPECT_EQ(Child(v->GetRoot(), "file.bin") != nullptr, d.listed);
     // The sets behind the damaged one are still read.
-    EXPECT_NE(ExChild(v->GetRoot(), "Sub"), nullptr);
+    EXPECT_NE(Child(v->GetRoot(), "Sub"), nullptr);
   }
 }
 
@@ -175,12 +182,12 @@ TEST_F(ExFatCrafted, HostileLengthsAndChainsEndInBoundedWork) {
 
   // A data length of 2^64-1 with the valid length left alone: the saved
   // output stops at what the volume could hold.
-  Set64(img_, set + 32 + 24, ~std::uint64_t{0});
+  SetLe(img_, set + 32 + 24, 8, ~std::uint64_t{0});
   Reseal(set);
   auto huge = Open();
   ASSERT_NE(huge, nullptr);
   std::vector<std::string> problems;
-  const std::vector<std::uint8_t> saved = ExSave(ExChild(huge->GetRoot(), "file.bin"), &problems);
+  const std::vector<std::uint8_t> saved = ExSave(Child(huge->GetRoot(), "file.bin"), &problems);
   EXPECT_LE(saved.size(), huge->ClusterCount() * huge->BytesPerCluster());
   EXPECT_TRUE(std::equal(data_.begin(), data_.end(), saved.begin()));
   EXPECT_FALSE(problems.empty());
@@ -188,28 +195,35 @@ TEST_F(ExFatCrafted, HostileLengthsAndChainsEndInBoundedWork) {
   // A chain that comes back to its first cluster, under a length that would
   // need far more clusters than it has.
   img_ = base_;
-  Set64(img_, set + 32 + 8, 1u << 20);
-  Set64(img_, set + 32 + 24, 1u << 20);
+  SetLe(img_, set + 32 + 8, 8, 1u << 20);
+  SetLe(img_, set + 32 + 24, 8, 1u << 20);
   Reseal(set);
-  Set32(img_, fat + 4ull * (first + 2), first);
+  SetLe(img_, static_cast<std::size_t>(fat + 4ull * (first + 2)), 4, first);
   auto loop = Open();
   ASSERT_NE(loop, nullptr);
-  const std::vector<std::uint8_t> looped = ExSave(ExChild(loop->GetRoot(), "file.bin"), &problems);
+  const std::vector<std::uint8_t> looped = ExSave(Child(loop->GetRoot(), "file.bin"), &problems);
   EXPECT_LE(looped.size(), 64u * 4096);
   ASSERT_EQ(problems.size(), 1u);
   EXPECT_NE(problems.front().find("chain"), std::string::npos) << problems.front();
 }
 
 TEST_F(ExFatCrafted, BitmapThatDoesNotFitIsNotTrusted) {
-  const std::size_t root = static_cast<std::size_t>(ClusterOffset(le32(Boot(), 96)));
-  std::size_t entry = 0;
-  for (std::size_t at = root; at < root + 4096 && entry == 0; at += 32) {
-    if (img_[at] == 0x81) entry = at;
-  }
+  const std::size_t entry = RootEntry([&](std::size_t at) { return img_[at] == 0x81; });
   ASSERT_NE(entry, 0u);
-  for (std::uint64_t length : {std::uint64_t{1}, ~std::uint64_t{0}}) {
+  const struct {
+    const char* what;
+    std::size_t at;
+    int width;
+    std::uint64_t value;
+  } edits[] = {
+      {"one byte long", 24, 8, 1},
+      {"2^64-1 bytes long", 24, 8, ~std::uint64_t{0}},
+      {"first cluster past the last", 20, 4, 0xFFFFFFF0u},
+  };
+  for (const auto& e : edits) {
+    SCOPED_TRACE(e.what);
     img_ = base_;
-    Set64(img_, entry + 24, length);
+    SetLe(img_, entry + e.at, e.width, e.value);
     auto v = Open();
     ASSERT_NE(v, nullptr);
     EXPECT_FALSE(v->Bitmap().Loaded());
@@ -217,18 +231,13 @@ TEST_F(ExFatCrafted, BitmapThatDoesNotFitIsNotTrusted) {
     // Without a bitmap nothing counts as free, and the scan still ends.
     EXPECT_TRUE(DeepScan(*v, nullptr));
   }
-  img_ = base_;
-  Set32(img_, entry + 20, 0xFFFFFFF0u);  // past the last cluster
-  auto far = Open();
-  ASSERT_NE(far, nullptr);
-  EXPECT_FALSE(far->Bitmap().Loaded());
 }
 
 TEST_F(ExFatCrafted, TruncatedImageOpensAndReadsWhatIsThere) {
   img_.resize(img_.size() * 3 / 4);
   auto v = Open();
   ASSERT_NE(v, nullptr);
-  EXPECT_NE(ExChild(v->GetRoot(), "file.bin"), nullptr);
+  EXPECT_NE(Child(v->GetRoot(), "file.bin"), nullptr);
   EXPECT_TRUE(DeepScan(*v, nullptr));
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 // Helpers of the exFAT tests: volumes made with mkfs.exfat and filled with
-// the fixture tool, opened with the exFAT reader, and walked by name.
+// the fixture tool, opened with the exFAT reader and saved.
 
 #include <gtest/gtest.h>
 
@@ -10,6 +10,7 @@
 
 #include "exfat/exfat_driver.h"
 #include "model/output_file.h"
+#include "support/entry_tree.h"
 #include "support/memory_volume.h"
 #include "support/test_support.h"
 #include "volume/sector_source.h"
@@ -43,19 +44,6 @@ inline std::unique_ptr<CExFATDriver> OpenExFatFile(const std::string& path) {
 
 inline std::unique_ptr<CExFATDriver> OpenExFatBytes(std::vector<std::uint8_t> bytes) {
   return OpenExFat(std::make_shared<MemorySource>(std::move(bytes)));
-}
-
-inline CDirEntry* ExChild(CDirectory* d, const std::string& name) {
-  if (!d) return nullptr;
-  if (!d->populated) d->Populate(true, true, true);
-  for (auto& c : d->children) {
-    if (c->name == name) return c.get();
-  }
-  return nullptr;
-}
-
-inline CDirectory* ExFolder(CDirectory* d, const std::string& name) {
-  return dynamic_cast<CDirectory*>(ExChild(d, name));
 }
 
 inline std::vector<std::uint8_t> ExSave(CDirEntry* e, std::vector<std::string>* problems = nullptr) {

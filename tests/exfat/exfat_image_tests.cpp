@@ -107,7 +107,7 @@ class ExFatImageTest : public ::testing::TestWithParam<Kind> {
     for (;;) {
       const std::size_t slash = path.find('/', from);
       const std::string part = path.substr(from, slash == std::string::npos ? std::string::npos : slash - from);
-      CDirEntry* e = ExChild(d, part);
+      CDirEntry* e = Child(d, part);
       if (slash == std::string::npos || !e) return e;
       d = dynamic_cast<CDirectory*>(e);
       from = slash + 1;
@@ -171,7 +171,7 @@ TEST_P(ExFatImageTest, DeletedFileWhoseClustersWereTakenIsPoor) {
   WriteExFat(image, "put\t/old.jpg\t" + (dir / "jpg") + "\nrm\t/old.jpg\nput\t/new.jpg\t" + (dir / "jpg") + "\n");
   auto volume = OpenExFatFile(image);
   ASSERT_NE(volume, nullptr);
-  CDirEntry* old = ExChild(volume->GetRoot(), "old.jpg");
+  CDirEntry* old = Child(volume->GetRoot(), "old.jpg");
   ASSERT_NE(old, nullptr);
   EXPECT_EQ(old->status, kStatusPoor);
 }
@@ -224,14 +224,14 @@ TEST(ExFatQuickFormatTest, DeepScanRebuildsTheLostFolderAndFindsTheLostFile) {
   CDirectory* folder = nullptr;
   CDirEntry* foundJpeg = nullptr;
   for (auto& c : lost->children) {
-    if (auto* d = dynamic_cast<CDirectory*>(c.get()); d && ExChild(d, "beach.jpg")) folder = d;
+    if (auto* d = dynamic_cast<CDirectory*>(c.get()); d && Child(d, "beach.jpg")) folder = d;
     if (c->typeText == "JPG") foundJpeg = c.get();
   }
   ASSERT_NE(folder, nullptr);
   EXPECT_EQ(folder->name.rfind("Cluster_", 0), 0u);
-  EXPECT_EQ(ExSave(ExChild(folder, "beach.jpg")), jpeg);
-  EXPECT_EQ(ExSave(ExChild(folder, "notes.bin")), data);
-  EXPECT_EQ(ExSave(ExChild(folder, "gone.bin")), gone);
+  EXPECT_EQ(ExSave(Child(folder, "beach.jpg")), jpeg);
+  EXPECT_EQ(ExSave(Child(folder, "notes.bin")), data);
+  EXPECT_EQ(ExSave(Child(folder, "gone.bin")), gone);
   // The photo at the top was in the root folder, which the format wrote
   // over: only its contents find it.
   ASSERT_NE(foundJpeg, nullptr);

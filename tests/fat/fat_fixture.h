@@ -12,6 +12,7 @@
 
 #include "fat/fat_driver.h"
 #include "model/output_file.h"
+#include "support/entry_tree.h"
 #include "support/test_support.h"
 #include "volume/sector_source.h"
 
@@ -56,29 +57,6 @@ inline std::unique_ptr<CFATDriver> OpenFatFile(const std::string& path, Host* ho
 
 inline std::unique_ptr<CFATDriver> OpenFatBytes(std::vector<std::uint8_t> bytes, Host* host = nullptr) {
   return OpenFat(std::make_shared<MemorySource>(std::move(bytes)), host);
-}
-
-inline CDirectory* Populated(CDirectory* d) {
-  if (d && !d->populated) d->Populate(true, true, true);
-  return d;
-}
-
-inline std::vector<std::string> ChildNames(CDirectory* d) {
-  std::vector<std::string> names;
-  for (auto& c : Populated(d)->children) names.push_back(c->name);
-  return names;
-}
-
-inline CDirEntry* Child(CDirectory* d, const std::string& name) {
-  if (!d) return nullptr;
-  for (auto& c : Populated(d)->children) {
-    if (c->name == name) return c.get();
-  }
-  return nullptr;
-}
-
-inline CDirectory* SubFolder(CDirectory* d, const std::string& name) {
-  return dynamic_cast<CDirectory*>(Child(d, name));
 }
 
 inline CFATFile* FileIn(CDirectory* d, const std::string& name) { return dynamic_cast<CFATFile*>(Child(d, name)); }

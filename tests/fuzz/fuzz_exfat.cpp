@@ -13,23 +13,18 @@
 using namespace relictor;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  if (size < 512 || size > fuzz::kMaxImage) return 0;
-  auto source = fuzz::PaddedSource(data, size, fuzz::ClaimedVolumeBytes(data, size));
-  CExFATDriver volume;
-  volume.SetDevice(source);
-  if (!volume.Open('C', kDriveFixed, "C:\\", false)) return 0;
-  (void)volume.VolumeLabel();
+  auto volume = fuzz::OpenVolume<CExFATDriver>(data, size);
+  if (!volume) return 0;
+  (void)volume->VolumeLabel();
   fuzz::Walk walk;
-  fuzz::ReadTree(*volume.GetRoot(), walk, 0);
-  fuzz::SearchAndCount(volume);
+  fuzz::ReadTree(*volume->GetRoot(), walk, 0);
+  fuzz::SearchAndCount(*volume);
 
-  const std::uint64_t first = volume.FirstCluster();
-  const std::uint64_t last = std::min(volume.LastCluster(), first + 2047);
-  if (first <= last) {
-    volume.SetScanRange(first, last);
-    DeepScan(volume, nullptr);
+  std::uint64_t first = 0, last = 0;
+  if (fuzz::ScanFirstClusters(*volume, first, last)) {
+    DeepScan(*volume, nullptr);
     // Lost folders the scan rebuilt are read like any other.
-    fuzz::ReadTree(*volume.GetLostFiles(), walk, 0);
+    fuzz::ReadTree(*volume->GetLostFiles(), walk, 0);
   }
   return 0;
 }

@@ -12,23 +12,17 @@
 using namespace relictor;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  if (size < 512 || size > fuzz::kMaxImage) return 0;
-  auto source = fuzz::PaddedSource(data, size, fuzz::ClaimedVolumeBytes(data, size));
-  CFATDriver volume;
-  volume.SetDevice(source);
-  if (!volume.Open('C', kDriveFixed, "C:\\", false)) return 0;
+  std::shared_ptr<MemorySource> source;
+  auto volume = fuzz::OpenVolume<CFATDriver>(data, size, &source);
+  if (!volume) return 0;
   fuzz::Walk walk;
-  fuzz::ReadTree(*volume.GetRoot(), walk, 0);
-  fuzz::SearchAndCount(volume);
+  fuzz::ReadTree(*volume->GetRoot(), walk, 0);
+  fuzz::SearchAndCount(*volume);
 
-  // A deep scan of up to 2048 clusters: enough for a rule that walked the
-  // rest of the range from every header to show.
-  const std::uint64_t first = volume.FirstCluster();
-  const std::uint64_t last = std::min(volume.LastCluster(), first + 2047);
-  if (first <= last) {
-    volume.SetScanRange(first, last);
+  std::uint64_t first = 0, last = 0;
+  if (fuzz::ScanFirstClusters(*volume, first, last)) {
     const std::uint64_t before = source->ReadCalls();
-    DeepScan(volume, nullptr);
+    DeepScan(*volume, nullptr);
     const std::uint64_t clusters = last - first + 1;
     fuzz::CheckWork(source->ReadCalls() - before <= 24 * clusters + 2048, "deep scan");
   }

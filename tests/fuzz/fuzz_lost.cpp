@@ -11,7 +11,7 @@
 using namespace relictor;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  if (size < 512 || size > fuzz::kMaxImage) return 0;
+  if (!fuzz::SizeTaken(size)) return 0;
   auto source = fuzz::PaddedSource(data, size, 1u << 20);
   CPhysicalDriver disk(1, "fuzz.img");
   disk.SetDevice(source);
@@ -21,11 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::vector<LostVolume> found;
   (void)FindLostDrivers(disk, &volumes, MakeReaderFactory(), nullptr, &found);
   for (const LostVolume& v : found) {
-    if (!v.opened || !v.reader) continue;
-    fuzz::Walk walk;
-    walk.maxDepth = 2;
-    walk.maxFiles = 16;
-    fuzz::ReadTree(*v.reader->GetRoot(), walk, 0);
+    if (v.opened && v.reader) fuzz::ReadRootFolder(*v.reader);
   }
   return 0;
 }

@@ -12,18 +12,14 @@
 using namespace relictor;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  if (size < 512 || size > fuzz::kMaxImage) return 0;
-  auto source = fuzz::PaddedSource(data, size, fuzz::ClaimedVolumeBytes(data, size));
-  CNTFSDriver volume;
-  volume.SetDevice(source);
-  if (!volume.Open('C', kDriveFixed, "C:\\", false)) return 0;
-  if (!volume.LoadMft()) return 0;
-  (void)volume.VolumeLabel();
+  auto volume = fuzz::OpenVolume<CNTFSDriver>(data, size);
+  if (!volume || !volume->LoadMft()) return 0;
+  (void)volume->VolumeLabel();
   std::uint64_t clusters = 0;
-  (void)volume.StreamClusterBitmap([&](std::uint64_t, ByteSpan, std::uint64_t n) { return (clusters += n) > 0; });
+  (void)volume->StreamClusterBitmap([&](std::uint64_t, ByteSpan, std::uint64_t n) { return (clusters += n) > 0; });
   fuzz::Walk walk;
-  fuzz::ReadTree(*volume.GetRoot(), walk, 0);
-  if (CDirectory* deleted = volume.GetDeletedFiles()) fuzz::ReadTree(*deleted, walk, 0);
-  fuzz::SearchAndCount(volume);
+  fuzz::ReadTree(*volume->GetRoot(), walk, 0);
+  if (CDirectory* deleted = volume->GetDeletedFiles()) fuzz::ReadTree(*deleted, walk, 0);
+  fuzz::SearchAndCount(*volume);
   return 0;
 }

@@ -12,7 +12,7 @@
 using namespace relictor;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  if (size < 512 || size > fuzz::kMaxImage) return 0;
+  if (!fuzz::SizeTaken(size)) return 0;
   // A disk of at least 1 MiB, so that partitions a few sectors in lie on
   // it; the input is its first sectors.
   auto source = fuzz::PaddedSource(data, size, fuzz::kMaxPadded);
@@ -22,10 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (auto& drive : list.Drives()) {
     if (!drive.reader) continue;
     (void)drive.reader->VolumeLabel();
-    fuzz::Walk walk;
-    walk.maxDepth = 2;
-    walk.maxFiles = 16;
-    fuzz::ReadTree(*drive.reader->GetRoot(), walk, 0);
+    fuzz::ReadRootFolder(*drive.reader);
   }
   return 0;
 }

@@ -30,6 +30,10 @@ inline constexpr std::uint64_t kMaxImage = 4u << 20;
 // work that grows faster than the volume.
 inline constexpr std::uint64_t kMaxPadded = 1u << 20;
 
+// Whether an input is of a size the disk and volume targets take: at least
+// a sector, at most kMaxImage.
+inline bool SizeTaken(std::size_t size) { return size >= 512 && size <= kMaxImage; }
+
 inline std::shared_ptr<MemorySource> PaddedSource(const std::uint8_t* data, std::size_t size,
                                                   std::uint64_t claimedBytes) {
   std::vector<std::uint8_t> bytes(data, data + size);
@@ -59,6 +63,33 @@ inline std::uint64_t ClaimedVolumeBytes(const std::uint8_t* data, std::size_t si
   }
   if (sectors > kMaxImage) return kMaxImage;
   return sectors * bps;
+}
+
+// The volume a reader's target works on: the input, padded to the size its
+// boot sector claims, opened by a new `Reader`. Null when the input's size
+// is not taken or the reader refuses the volume. `source`, when given,
+// receives the device, for counting its reads.
+template <typename Reader>
+std::unique_ptr<Reader> OpenVolume(const std::uint8_t* data, std::size_t size,
+                                   std::shared_ptr<MemorySource>* source = nullptr) {
+  if (!SizeTaken(size)) return nullptr;
+  auto padded = PaddedSource(data, size, ClaimedVolumeBytes(data, size));
+  if (source) *source = padded;
+  auto volume = std::make_unique<Reader>();
+  volume->SetDevice(padded);
+  if (!volume->Open('C', kDriveFixed, "C:\\", false)) return nullptr;
+  return volume;
+}
+
+// Sets the scan range to the volume's first clusters, up to 2048: enough
+// for a rule that walked the rest of the range from every header to show.
+// False when the volume has no cluster to scan.
+inline bool ScanFirstClusters(CVolumeDriver& volume, std::uint64_t& first, std::uint64_t& last) {
+  first = volume.FirstCluster();
+  last = std::min(volume.LastCluster(), first + 2047);
+  if (first > last) return false;
+  volume.SetScanRange(first, last);
+  return true;
 }
 
 // Aborts (so the fuzzer keeps the input) when work went past its bound.
@@ -102,6 +133,15 @@ inline void ReadTree(CDirectory& folder, Walk& walk, int depth) {
       (void)file->SaveData(out, nullptr);
     }
   }
+}
+
+// A look at a volume's root folder, as the drive list gives it: two
+// levels and a few files.
+inline void ReadRootFolder(CVolumeDriver& volume) {
+  Walk walk;
+  walk.maxDepth = 2;
+  walk.maxFiles = 16;
+  ReadTree(*volume.GetRoot(), walk, 0);
 }
 
 struct CountingSink final : SearchResultSink {

@@ -15,6 +15,7 @@
 
 #include "model/output_file.h"
 #include "ntfs/ntfs_driver.h"
+#include "support/entry_tree.h"
 #include "support/test_support.h"
 #include "volume/sector_source.h"
 
@@ -67,6 +68,81 @@ inline std::map<std::string, std::string> FixtureInfo(const std::string& image, 
   return out;
 }
 
+// A name from beyond the basic plane, on the volume below.
+inline constexpr const char* kScenarioUnicodeName = "Grüße 日本語 😀.txt";
+
+// The volume the image tests share, made as `image` by mkntfs and the
+// fixture tool: resident, empty, sparse, fragmented and compressed files, a
+// named stream, a short name, edited times, a deep path, hard links, data
+// and names moved to extension records, deleted files and folders, and a
+// folder whose record a file took. The photo and the text put on it stay
+// in `dir` as photo.jpg and text.txt. `more` adds commands before the
+// deletions.
+inline void MakeScenarioVolume(const TempDir& dir, const std::string& image, const std::string& size, int cluster,
+                               int sector, const std::string& label, const std::string& more = {}) {
+  const std::string jpeg = dir / "photo.jpg", text = dir / "text.txt";
+  MustRun("/usr/bin/convert -seed 3 -size 320x240 plasma:red-blue -quality 95 " + Quote(jpeg));
+  std::string t;
+  for (int i = 0; t.size() < 150000; ++i) t += "line " + std::to_string(i) + " of a text that compresses well\n";
+  WriteFile(text, t);
+  MakeNtfs(image, size, cluster, sector, label);
+  RunFixture(image,
+             "mkdir /docs\n"
+             "text /docs/resident.txt \"small and resident\"\n"
+             "fill /docs/big.bin 300000 1\n"
+             "fill /docs/empty.bin 0 0\n"
+             "fill /docs/tiny.bin 20 2\n"
+             "nonresident /docs/tiny.bin\n"
+             "sparse /docs/sparse.bin 2M 0:5000:3 1M:100:4 0x1FF000:4096:5\n"
+             "fragment /docs/frag.bin 400000 6 12\n"
+             "text \"/docs/" + std::string(kScenarioUnicodeName) + "\" unicode\n"
+             "text /docs/LongFileName.txt \"has a short name\"\n"
+             "dosname /docs/LongFileName.txt LONGFI~1.TXT\n"
+             "stream /docs/big.bin ads 3000 7\n"
+             "touch /docs/resident.txt 1000000000\n"
+             // Edited as Windows leaves a file: only $STANDARD_INFORMATION
+             // changes, every $FILE_NAME keeps the creation's time and flags.
+             "sitimes /docs/LongFileName.txt 1500000000 1600000000 1650000000 0x23\n"
+             "putcompressed /docs/packed.txt " + text + "\n"
+             "mkdirs /deep/a/b/c/d/e/f/g/h/i/j/k/l\n"
+             "text /deep/a/b/c/d/e/f/g/h/i/j/k/l/leaf.txt leaf\n"
+             "mkdir /links\n"
+             "fill /links/file 5000 8\n"
+             "manylinks /links/file 9\n"
+             "mkdir /attr\n"
+             "fill /attr/moved.bin 20000 9\n"
+             "attrlist /attr/moved.bin data\n"
+             "text /attr/named.txt named\n"
+             "attrlist /attr/named.txt filename\n"
+             "sitimes /attr/named.txt 1300000000 1300000001 1300000002\n"
+             "mkdir /attr/listed\n"
+             "mkfiles /attr/listed 20 f 100\n"
+             "attrlist /attr/listed\n"
+             "fragment /many.bin 1200000 10 250\n"
+             "mkdir /pics\n"
+             "put /pics/photo.jpg " + jpeg + "\n"
+             "put /pics/deleted.jpg " + jpeg + "\n"
+             "mkdir /trash\n"
+             "fill /trash/gone.bin 12000 11\n"
+             "text /trash/gone.txt bye\n"
+             "sitimes /trash/gone.txt 1400000000 1400000600 1400001200 0x21\n"
+             "mkdir /trash/sub\n"
+             "text /trash/sub/inner.txt inner\n"
+             "mkdir /reused\n"
+             "fill /reused/orphan.bin 9000 12\n"
+             "text /reused/orphan.txt orphan\n" +
+                 more +
+                 // Deletions last, so that no later file takes their records
+                 // or clusters (but the one that is to).
+                 "delete /pics/deleted.jpg\n"
+                 "deltree /trash\n"
+                 "delete /reused/orphan.bin\n"
+                 "delete /reused/orphan.txt\n"
+                 "reuse /reused\n"
+                 "delete /reused\n"
+                 "text /newcomer.txt \"took the folder's record\"\n");
+}
+
 inline std::unique_ptr<CNTFSDriver> OpenNtfs(SectorSourcePtr source, Host* host = nullptr) {
   auto d = std::make_unique<CNTFSDriver>();
   d->SetHost(host);
@@ -85,27 +161,6 @@ inline std::unique_ptr<CNTFSDriver> OpenNtfsFile(const std::string& path, Host* 
 
 inline std::unique_ptr<CNTFSDriver> OpenNtfsBytes(Bytes bytes, Host* host = nullptr) {
   return OpenNtfs(std::make_shared<MemorySource>(std::move(bytes)), host);
-}
-
-// Populates as the search does, so that "LostFiles" never starts a scan.
-inline CDirectory* Populated(CDirectory* d) {
-  if (d && !d->populated) d->Populate(true, true, true);
-  return d;
-}
-
-inline std::vector<std::string> ChildNames(CDirectory* d) {
-  std::vector<std::string> names;
-  if (!Populated(d)) return names;
-  for (auto& c : d->children) names.push_back(c->name);
-  return names;
-}
-
-inline CDirEntry* Child(CDirectory* d, const std::string& name) {
-  if (!Populated(d)) return nullptr;
-  for (auto& c : d->children) {
-    if (c->name == name) return c.get();
-  }
-  return nullptr;
 }
 
 // The entry at a "/"-separated path below the root, or null.

@@ -45,64 +45,6 @@ std::map<std::string, Scenario>& Scenarios() {
   return s;
 }
 
-const char* const kUnicodeName = "Grüße 日本語 😀.txt";
-
-std::string ScenarioScript(const std::string& jpeg, const std::string& text) {
-  return "mkdir /docs\n"
-         "text /docs/resident.txt \"small and resident\"\n"
-         "fill /docs/big.bin 300000 1\n"
-         "fill /docs/empty.bin 0 0\n"
-         "fill /docs/tiny.bin 20 2\n"
-         "nonresident /docs/tiny.bin\n"
-         "sparse /docs/sparse.bin 2M 0:5000:3 1M:100:4 0x1FF000:4096:5\n"
-         "fragment /docs/frag.bin 400000 6 12\n"
-         "text \"/docs/" + std::string(kUnicodeName) + "\" unicode\n"
-         "text /docs/LongFileName.txt \"has a short name\"\n"
-         "dosname /docs/LongFileName.txt LONGFI~1.TXT\n"
-         "stream /docs/big.bin ads 3000 7\n"
-         "touch /docs/resident.txt 1000000000\n"
-         // Edited as Windows leaves a file: only $STANDARD_INFORMATION
-         // changes, every $FILE_NAME keeps the creation's time and flags.
-         "sitimes /docs/LongFileName.txt 1500000000 1600000000 1650000000 0x23\n"
-         "putcompressed /docs/packed.txt " + text + "\n"
-         "mkdirs /deep/a/b/c/d/e/f/g/h/i/j/k/l\n"
-         "text /deep/a/b/c/d/e/f/g/h/i/j/k/l/leaf.txt leaf\n"
-         "mkdir /links\n"
-         "fill /links/file 5000 8\n"
-         "manylinks /links/file 9\n"
-         "mkdir /attr\n"
-         "fill /attr/moved.bin 20000 9\n"
-         "attrlist /attr/moved.bin data\n"
-         "text /attr/named.txt named\n"
-         "attrlist /attr/named.txt filename\n"
-         "sitimes /attr/named.txt 1300000000 1300000001 1300000002\n"
-         "mkdir /attr/listed\n"
-         "mkfiles /attr/listed 20 f 100\n"
-         "attrlist /attr/listed\n"
-         "fragment /many.bin 1200000 10 250\n"
-         "mkdir /pics\n"
-         "put /pics/photo.jpg " + jpeg + "\n"
-         "put /pics/deleted.jpg " + jpeg + "\n"
-         "mkdir /trash\n"
-         "fill /trash/gone.bin 12000 11\n"
-         "text /trash/gone.txt bye\n"
-         "sitimes /trash/gone.txt 1400000000 1400000600 1400001200 0x21\n"
-         "mkdir /trash/sub\n"
-         "text /trash/sub/inner.txt inner\n"
-         "mkdir /reused\n"
-         "fill /reused/orphan.bin 9000 12\n"
-         "text /reused/orphan.txt orphan\n"
-         // Deletions last, so that no later file takes their records or
-         // clusters (but the one that is to).
-         "delete /pics/deleted.jpg\n"
-         "deltree /trash\n"
-         "delete /reused/orphan.bin\n"
-         "delete /reused/orphan.txt\n"
-         "reuse /reused\n"
-         "delete /reused\n"
-         "text /newcomer.txt \"took the folder's record\"\n";
-}
-
 class NtfsImage : public ::testing::TestWithParam<Kind> {
  protected:
   // The images are made by the first test that runs, so that a failure to
@@ -112,15 +54,9 @@ class NtfsImage : public ::testing::TestWithParam<Kind> {
       Scenario s;
       s.dir = std::make_unique<TempDir>();
       s.image = *s.dir / "vol.img";
-      const std::string jpeg = *s.dir / "photo.jpg", text = *s.dir / "text.txt";
-      MustRun("/usr/bin/convert -seed 3 -size 320x240 plasma:red-blue -quality 95 " + Quote(jpeg));
-      std::string t;
-      for (int i = 0; t.size() < 150000; ++i) t += "line " + std::to_string(i) + " of a text that compresses well\n";
-      WriteFile(text, t);
-      s.jpeg = ReadFile(jpeg);
-      s.text = Bytes(t.begin(), t.end());
-      MakeNtfs(s.image, "24M", k.cluster, k.sector);
-      RunFixture(s.image, ScenarioScript(jpeg, text));
+      MakeScenarioVolume(*s.dir, s.image, "24M", k.cluster, k.sector, "TESTVOL");
+      s.jpeg = ReadFile(*s.dir / "photo.jpg");
+      s.text = ReadFile(*s.dir / "text.txt");
       s.reusedRecord = std::stoull(FixtureInfo(s.image, "/newcomer.txt")["record"]);
       s.many = FixtureInfo(s.image, "/many.bin");
       s.packed = FixtureInfo(s.image, "/docs/packed.txt");
@@ -190,7 +126,7 @@ TEST_P(NtfsImage, FilesComeBackWithTheirBytesSizesAndTimes) {
   put(0x1FF000, Gen(4096, 5));
   EXPECT_TRUE(Saved("/docs/sparse.bin") == sparse);
   EXPECT_EQ(Saved("/docs/frag.bin"), Gen(400000, 6));
-  EXPECT_EQ(Saved(std::string("/docs/") + kUnicodeName), (Bytes{'u', 'n', 'i', 'c', 'o', 'd', 'e'}));
+  EXPECT_EQ(Saved(std::string("/docs/") + kScenarioUnicodeName), (Bytes{'u', 'n', 'i', 'c', 'o', 'd', 'e'}));
   EXPECT_EQ(Saved("/docs/LongFileName.txt").size(), 16u);
   EXPECT_EQ(Saved("/deep/a/b/c/d/e/f/g/h/i/j/k/l/leaf.txt"), (Bytes{'l', 'e', 'a', 'f'}));
   EXPECT_EQ(Saved("/many.bin"), Gen(1200000, 10));
@@ -253,7 +189,7 @@ TEST_P(NtfsImage, NamesInEveryNameSpaceAndPlace) {
   auto docs = ChildNames(FindDir(*d_, "/docs"));
   EXPECT_NE(std::find(docs.begin(), docs.end(), "LongFileName.txt"), docs.end());
   EXPECT_EQ(std::find(docs.begin(), docs.end(), "LONGFI~1.TXT"), docs.end());
-  EXPECT_NE(std::find(docs.begin(), docs.end(), kUnicodeName), docs.end());
+  EXPECT_NE(std::find(docs.begin(), docs.end(), kScenarioUnicodeName), docs.end());
   // Ten names in all, an attribute list among them: one entry, under the
   // file's first name.
   EXPECT_EQ(ChildNames(FindDir(*d_, "/links")), (std::vector<std::string>{"file"}));

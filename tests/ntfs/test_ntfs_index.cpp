@@ -23,60 +23,6 @@
 namespace relictor::test {
 namespace {
 
-std::string Script(const std::string& jpeg, const std::string& text) {
-  return "mkdir /docs\n"
-         "text /docs/resident.txt \"small and resident\"\n"
-         "fill /docs/big.bin 300000 1\n"
-         "fill /docs/empty.bin 0 0\n"
-         "fill /docs/tiny.bin 20 2\n"
-         "nonresident /docs/tiny.bin\n"
-         "sparse /docs/sparse.bin 2M 0:5000:3 1M:100:4 0x1FF000:4096:5\n"
-         "fragment /docs/frag.bin 400000 6 12\n"
-         "text \"/docs/Grüße 日本語 😀.txt\" unicode\n"
-         "text /docs/LongFileName.txt \"has a short name\"\n"
-         "dosname /docs/LongFileName.txt LONGFI~1.TXT\n"
-         "stream /docs/big.bin ads 3000 7\n"
-         "touch /docs/resident.txt 1000000000\n"
-         "sitimes /docs/LongFileName.txt 1500000000 1600000000 1650000000 0x23\n"
-         "putcompressed /docs/packed.txt " + text + "\n"
-         "mkdirs /deep/a/b/c/d/e/f/g/h/i/j/k/l\n"
-         "text /deep/a/b/c/d/e/f/g/h/i/j/k/l/leaf.txt leaf\n"
-         "mkdir /links\n"
-         "fill /links/file 5000 8\n"
-         "manylinks /links/file 9\n"
-         "mkdir /attr\n"
-         "fill /attr/moved.bin 20000 9\n"
-         "attrlist /attr/moved.bin data\n"
-         "text /attr/named.txt named\n"
-         "attrlist /attr/named.txt filename\n"
-         "sitimes /attr/named.txt 1300000000 1300000001 1300000002\n"
-         "mkdir /attr/listed\n"
-         "mkfiles /attr/listed 20 f 100\n"
-         "attrlist /attr/listed\n"
-         "fragment /many.bin 1200000 10 250\n"
-         "mkdir /pics\n"
-         "put /pics/photo.jpg " + jpeg + "\n"
-         "put /pics/deleted.jpg " + jpeg + "\n"
-         "mkdir /trash\n"
-         "fill /trash/gone.bin 12000 11\n"
-         "text /trash/gone.txt bye\n"
-         "sitimes /trash/gone.txt 1400000000 1400000600 1400001200 0x21\n"
-         "mkdir /trash/sub\n"
-         "text /trash/sub/inner.txt inner\n"
-         "mkdir /reused\n"
-         "fill /reused/orphan.bin 9000 12\n"
-         "text /reused/orphan.txt orphan\n"
-         "mkdir /bulk\n"
-         "mkfiles /bulk 300 g 10\n"
-         "delete /pics/deleted.jpg\n"
-         "deltree /trash\n"
-         "delete /reused/orphan.bin\n"
-         "delete /reused/orphan.txt\n"
-         "reuse /reused\n"
-         "delete /reused\n"
-         "text /newcomer.txt \"took the folder's record\"\n";
-}
-
 class NtfsIndex : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -89,13 +35,7 @@ class NtfsIndex : public ::testing::Test {
   static void Make() {
     dir_ = new TempDir;
     image_ = new std::string(*dir_ / "vol.img");
-    const std::string jpeg = *dir_ / "photo.jpg", text = *dir_ / "text.txt";
-    MustRun("/usr/bin/convert -seed 3 -size 320x240 plasma:red-blue -quality 95 " + Quote(jpeg));
-    std::string t;
-    for (int i = 0; t.size() < 150000; ++i) t += "line " + std::to_string(i) + " of a text that compresses well\n";
-    WriteFile(text, t);
-    MakeNtfs(*image_, "40M", 512, 512, "GOLD");
-    RunFixture(*image_, Script(jpeg, text));
+    MakeScenarioVolume(*dir_, *image_, "40M", 512, 512, "GOLD", "mkdir /bulk\nmkfiles /bulk 300 g 10\n");
     made_ = true;
   }
   static void TearDownTestSuite() {

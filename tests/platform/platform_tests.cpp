@@ -137,6 +137,23 @@ class OnTheBus : public ::testing::Test {
     EXPECT_NE(client, nullptr) << error;
     return client;
   }
+  // The devices the service lists; a failure fails the test.
+  static std::vector<BlockDevice> Devices(UDisksClient& client) {
+    std::vector<BlockDevice> devices;
+    std::string error;
+    EXPECT_TRUE(client.List(devices, error)) << error;
+    return devices;
+  }
+  // The card opened through the service, read-only; null on failure.
+  static std::shared_ptr<FileSource> OpenCard(UDisksClient& client, const std::string& device) {
+    int fd = -1;
+    std::string error;
+    EXPECT_EQ(client.OpenReadOnly(device, false, fd, error), UDisksClient::OpenResult::kOpened) << error;
+    if (fd < 0) return nullptr;
+    auto source = FileSource::FromDescriptor(fd, device, error);
+    EXPECT_NE(source, nullptr) << error;
+    return source;
+  }
 
   test::TempDir dir_;
   std::string image_;
@@ -147,9 +164,7 @@ TEST_F(OnTheBus, ListsTheCardWithItsDriveAndOpensItReadOnly) {
   FakeService service(Parameters("\"label\": \"HOLIDAY\", \"model\": \"SD Reader\", \"size\": 65536"));
   ASSERT_TRUE(service.Up());
   auto client = Client();
-  std::vector<BlockDevice> devices;
-  std::string error;
-  ASSERT_TRUE(client->List(devices, error)) << error;
+  const auto devices = Devices(*client);
   ASSERT_EQ(devices.size(), 1u);
   const BlockDevice& card = devices[0];
   EXPECT_EQ(card.device, "/dev/relictor-card");
@@ -160,35 +175,37 @@ TEST_F(OnTheBus, ListsTheCardWithItsDriveAndOpensItReadOnly) {
   EXPECT_TRUE(card.removable);
   EXPECT_EQ(card.size, 65536u);
 
-  int fd = -1;
-  ASSERT_EQ(client->OpenReadOnly(card.device, false, fd, error), UDisksClient::OpenResult::kOpened) << error;
-  auto source = FileSource::FromDescriptor(fd, card.device, error);
-  ASSERT_NE(source, nullptr) << error;
+  auto source = OpenCard(*client, card.device);
+  ASSERT_NE(source, nullptr);
   std::vector<std::uint8_t> back(bytes_.size());
   ASSERT_TRUE(source->ReadAt(0, back.data(), back.size()));
   EXPECT_EQ(back, bytes_);
 
+  int fd = -1;
+  std::string error;
   EXPECT_EQ(client->OpenReadOnly("/dev/relictor-none", false, fd, error),
             UDisksClient::OpenResult::kUnknownDevice);
 }
 
 TEST_F(OnTheBus, RefusalsAndWriteAccessAreNeverTaken) {
-  {
-    FakeService service(Parameters("\"refuse\": true"));
+  const struct {
+    const char* service;
+    bool interactive;
+    UDisksClient::OpenResult result;
+    const char* error;
+  } cases[] = {
+      {"\"refuse\": true", true, UDisksClient::OpenResult::kRefused,
+       "not allowed to read /dev/relictor-card (the system's policy refused it)"},
+      {"\"writable\": true", false, UDisksClient::OpenResult::kFailed, "write access"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.service);
+    FakeService service(Parameters(c.service));
     ASSERT_TRUE(service.Up());
     int fd = -1;
     std::string error;
-    EXPECT_EQ(Client()->OpenReadOnly("/dev/relictor-card", true, fd, error), UDisksClient::OpenResult::kRefused);
-    EXPECT_EQ(error, "not allowed to read /dev/relictor-card (the system's policy refused it)");
-    EXPECT_EQ(fd, -1);
-  }
-  {
-    FakeService service(Parameters("\"writable\": true"));
-    ASSERT_TRUE(service.Up());
-    int fd = -1;
-    std::string error;
-    EXPECT_EQ(Client()->OpenReadOnly("/dev/relictor-card", false, fd, error), UDisksClient::OpenResult::kFailed);
-    EXPECT_NE(error.find("write access"), std::string::npos) << error;
+    EXPECT_EQ(Client()->OpenReadOnly("/dev/relictor-card", c.interactive, fd, error), c.result);
+    EXPECT_NE(error.find(c.error), std::string::npos) << error;
     EXPECT_EQ(fd, -1);
   }
 }
@@ -198,16 +215,12 @@ TEST_F(OnTheBus, HostileValuesAreShownSafelyAndNeverReadBy) {
                                  "\"model\": \"" + std::string(5000, 'M') + "\""));
   ASSERT_TRUE(service.Up());
   auto client = Client();
-  std::vector<BlockDevice> devices;
-  std::string error;
-  ASSERT_TRUE(client->List(devices, error)) << error;
+  const auto devices = Devices(*client);
   ASSERT_EQ(devices.size(), 1u);
   EXPECT_EQ(devices[0].idLabel, "EVIL\xEF\xBF\xBD\xEF\xBF\xBD]0;owned\xEF\xBF\xBD");
   EXPECT_LE(devices[0].model.size(), 200u);
   EXPECT_EQ(devices[0].size, ~std::uint64_t{0});
-  int fd = -1;
-  ASSERT_EQ(client->OpenReadOnly("/dev/relictor-card", false, fd, error), UDisksClient::OpenResult::kOpened);
-  auto source = FileSource::FromDescriptor(fd, "/dev/relictor-card", error);
+  auto source = OpenCard(*client, "/dev/relictor-card");
   ASSERT_NE(source, nullptr);
   EXPECT_EQ(source->Size(), bytes_.size());
   std::uint8_t byte = 0;

@@ -98,18 +98,6 @@ std::string Sha256(const std::string& path) {
   return out.substr(0, 64);
 }
 
-std::vector<std::uint8_t> RandomBytes(std::size_t size, std::uint64_t seed) {
-  std::vector<std::uint8_t> bytes(size);
-  std::uint64_t x = seed ? seed : 0x9E3779B97F4A7C15ull;
-  for (std::size_t i = 0; i < size; ++i) {
-    x ^= x >> 12;
-    x ^= x << 25;
-    x ^= x >> 27;
-    bytes[i] = static_cast<std::uint8_t>((x * 0x2545F4914F6CDD1Dull) >> 56);
-  }
-  return bytes;
-}
-
 void MakeSparseFile(const std::string& path, std::uint64_t bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.close();

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "support/random_bytes.h"
+
 namespace relictor::test {
 
 // A folder under the system's temporary folder, removed with everything in
@@ -51,9 +53,6 @@ std::vector<std::uint8_t> ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::vector<std::uint8_t>& bytes);
 void WriteFile(const std::string& path, const std::string& text);
 std::string Sha256(const std::string& path);
-
-// Deterministic pseudo-random bytes (xorshift64*), for file contents.
-std::vector<std::uint8_t> RandomBytes(std::size_t size, std::uint64_t seed);
 
 // Makes an empty image file of `bytes` bytes (sparse).
 void MakeSparseFile(const std::string& path, std::uint64_t bytes);

@@ -56,6 +56,14 @@ ReaderFactory Factory() {
   return [](FsKind k) -> std::unique_ptr<CVolumeDriver> { return std::make_unique<BootSectorOnly>(k); };
 }
 
+// A 4 MiB FAT12 image in `dir`, mkfs.fat given `options` too.
+std::string MakeSmallFat(const TempDir& dir, const std::string& name, const std::string& options = "") {
+  std::string path = dir / name;
+  test::MakeSparseFile(path, 4 << 20);
+  MustRun("mkfs.fat -F 12 " + options + " " + Quote(path));
+  return path;
+}
+
 // A 96 MiB disk: FAT32, NTFS, ext4 and exFAT partitions, then a FAT16 in a
 // logical partition.
 std::string MakeMixedDisk(const TempDir& dir) {
@@ -110,10 +118,7 @@ TEST(DriveList, KeepsFatExFatAndNtfsVolumesOfADiskInDiskOrder) {
 
 TEST(DriveList, ASecondBuildChangesNothing) {
   TempDir dir;
-  std::string path = dir / "fat12.img";
-  test::MakeSparseFile(path, 4 << 20);
-  MustRun("mkfs.fat -F 12 -n FLOPPY " + Quote(path));
-  auto report = ExamineSource(path);
+  auto report = ExamineSource(MakeSmallFat(dir, "fat12.img", "-n FLOPPY"));
   DriveList list;
   BootSectorOnly::opens = 0;
   list.Build({report}, Factory());
@@ -130,12 +135,7 @@ TEST(DriveList, ASecondBuildChangesNothing) {
 TEST(DriveList, LettersRunOnAcrossSources) {
   TempDir dir;
   std::vector<SourceReport> reports;
-  for (int i = 0; i < 3; ++i) {
-    std::string path = dir / ("v" + std::to_string(i) + ".img");
-    test::MakeSparseFile(path, 4 << 20);
-    MustRun("mkfs.fat -F 12 " + Quote(path));
-    reports.push_back(ExamineSource(path));
-  }
+  for (int i = 0; i < 3; ++i) reports.push_back(ExamineSource(MakeSmallFat(dir, "v" + std::to_string(i) + ".img")));
   DriveList list;
   list.Build(reports, Factory());
   ASSERT_EQ(list.Drives().size(), 3u);
@@ -143,15 +143,10 @@ TEST(DriveList, LettersRunOnAcrossSources) {
   EXPECT_EQ(list.Drives()[2].reader->GetDisplayName(), "E:\\");
 }
 
-TEST(DriveList, AddingASourceCarriesTheLettersOn) {
+TEST(DriveList, AddingASourceCarriesTheLettersOnToZ) {
   TempDir dir;
   std::vector<SourceReport> reports;
-  for (int i = 0; i < 2; ++i) {
-    std::string path = dir / ("v" + std::to_string(i) + ".img");
-    test::MakeSparseFile(path, 4 << 20);
-    MustRun("mkfs.fat -F 12 " + Quote(path));
-    reports.push_back(ExamineSource(path));
-  }
+  for (int i = 0; i < 2; ++i) reports.push_back(ExamineSource(MakeSmallFat(dir, "v" + std::to_string(i) + ".img")));
   DriveList list;
   list.Build({reports[0]}, Factory());
   // A reader made elsewhere takes no letter but counts for the names of
@@ -180,19 +175,13 @@ TEST(DriveList, AddingASourceCarriesTheLettersOn) {
   ASSERT_EQ(list.Problems().size(), 1u);
   ASSERT_EQ(list.Failures().size(), 1u);
   EXPECT_EQ(list.Add(reports[0], Factory()).at(0)->Letter(), 'E');
-}
 
-TEST(DriveList, LettersEndAtZAndLaterVolumesGoByName) {
-  TempDir dir;
-  std::string path = dir / "v.img";
-  test::MakeSparseFile(path, 4 << 20);
-  MustRun("mkfs.fat -F 12 " + Quote(path));
-  auto report = ExamineSource(path);
-  DriveList list;
-  for (char want = 'C'; want <= 'Z'; ++want) ASSERT_EQ(list.Add(report, Factory()).at(0)->Letter(), want);
-  CVolumeDriver* past = list.Add(report, Factory()).at(0);
+  // Letters end at Z; later volumes go by their number among all, the
+  // adopted reader counted.
+  for (char want = 'F'; want <= 'Z'; ++want) ASSERT_EQ(list.Add(reports[0], Factory()).at(0)->Letter(), want);
+  CVolumeDriver* past = list.Add(reports[0], Factory()).at(0);
   EXPECT_EQ(past->Letter(), kNoLetter);
-  EXPECT_EQ(past->GetDisplayName(), "Volume25\\");
+  EXPECT_EQ(past->GetDisplayName(), "Volume26\\");
 }
 
 TEST(DriveList, BadSourcesGiveOneClearProblemEach) {
@@ -235,11 +224,8 @@ TEST(DriveList, BadSourcesGiveOneClearProblemEach) {
 
 TEST(DriveList, AFailedOpenIsReportedAndTheVolumeLeftOut) {
   TempDir dir;
-  std::string path = dir / "fat.img";
-  test::MakeSparseFile(path, 4 << 20);
-  MustRun("mkfs.fat -F 12 " + Quote(path));
   DriveList list;
-  list.Build({ExamineSource(path)}, [](FsKind) { return std::unique_ptr<CVolumeDriver>(); });
+  list.Build({ExamineSource(MakeSmallFat(dir, "fat.img"))}, [](FsKind) { return std::unique_ptr<CVolumeDriver>(); });
   EXPECT_TRUE(list.Drives().empty());
   ASSERT_EQ(list.Failures().size(), 1u);
   EXPECT_EQ(list.Failures()[0].indexInSource, 1);
