@@ -149,9 +149,6 @@ CSearchDlg::~CSearchDlg() {
   // The worker refers to this pane: it ends (and its thread is joined)
   // before the pane goes.
   StopSearch();
-  if (CRelictorApp* app = CRelictorApp::Instance()) {
-    if (auto* nav = app->navigationPane) nav->SetLookInBox(nullptr);
-  }
 }
 
 void CSearchDlg::LayoutControls() {
@@ -300,7 +297,7 @@ void CSearchDlg::StartSearch() {
   CDirectory* folder = FolderOf(lookIn_, lookIn_->currentIndex());
   if (folder == nullptr) return;  // no volume: nothing happens, no count
   if (results_) results_->Clear();
-  if (showResults) showResults();
+  emit ResultsWanted();
   // One worker at a time: whatever runs stops first.
   StopWorker(&QtJobRunner::PumpEvents);
   // Fields that lists show are read lazily; those of every folder read so
@@ -322,7 +319,7 @@ void CSearchDlg::SearchDone(int generation, bool completed, std::uint32_t hits) 
   if (generation != generation_) return;  // cancelled, or an earlier search
   searching_ = false;
   button_->setText("Search");
-  if (completed && setStatusText) setStatusText(QString("Finded %1 Object(s)").arg(hits));
+  if (completed) emit StatusTextChanged(QString("Finded %1 Object(s)").arg(hits));
 }
 
 // ---------------------------------------------------------------- results
@@ -333,18 +330,9 @@ CSearchResultDlg::CSearchResultDlg(QWidget* parent) : QWidget(parent), list_(new
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->addWidget(list_);
-  // The list's context menu makes it the list the commands act on.
-  connect(list_, &CEntryListCtrl::ContextMenuRequested, this, [] {
-    if (CRelictorApp* app = CRelictorApp::Instance()) app->searchResultsActive = true;
-  });
 }
 
-CSearchResultDlg::~CSearchResultDlg() {
-  if (CRelictorApp* app = CRelictorApp::Instance(); app && app->searchResultList == list_) {
-    app->searchResultList = nullptr;
-    app->searchResultsActive = false;
-  }
-}
+CSearchResultDlg::~CSearchResultDlg() = default;
 
 void CSearchResultDlg::AddRow(std::uint32_t index, CDirEntry* entry) {
   if (entry == nullptr) return;

@@ -17,13 +17,11 @@ using relictor::CPhysicalDriver;
 using relictor::CVolumeDriver;
 
 CVeskDoc::CVeskDoc(QStringList sources) : sources_(std::move(sources)) {
-  if (auto* app = CRelictorApp::Instance()) app->document = this;
   // Devices this user may not open are asked of the desktop's disk service.
   relictor::platform::InstallDeviceOpener();
 }
 
 CVeskDoc::~CVeskDoc() {
-  if (auto* app = CRelictorApp::Instance(); app && app->document == this) app->document = nullptr;
   // Volume readers may read through a disk's source; they go first.
   drives_.Drives().clear();
   physicalDrives_.clear();

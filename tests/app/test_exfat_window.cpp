@@ -82,7 +82,7 @@ class ExFatWindowTest : public QObject {
       QTest::keyClicks(combo->lineEdit(), QString::fromStdString(out));
       QTest::mouseClick(save, Qt::LeftButton);
     });
-    auto* button = qobject_cast<QToolButton*>(frame->ToolBar()->widgetForAction(frame->Action(CMainFrame::kRecover)));
+    auto* button = qobject_cast<QToolButton*>(frame->ToolBar()->widgetForAction(frame->Action(CMainFrame::Command::kRecover)));
     QVERIFY(button);
     // The saving ends with its summary.
     auto summed = apptest::WhenDialogShows(QStringLiteral("SavingSummary"), [](QDialog* d) { d->accept(); });

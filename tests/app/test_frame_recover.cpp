@@ -41,7 +41,7 @@ class FrameRecoverTest : public QObject {
     list->CurrentView()->setFocus();
     QTest::keyClick(list->CurrentView(), Qt::Key_A, Qt::ControlModifier);
     QCOMPARE(list->SelectedCount(), list->Count());
-    QVERIFY(frame->Action(CMainFrame::kRecover)->isEnabled());
+    QVERIFY(frame->Action(CMainFrame::Command::kRecover)->isEnabled());
 
     auto asked = apptest::WhenDialogShows(QStringLiteral("CRecoveryDlg"), [out](QDialog* d) {
       auto* combo = d->findChild<QComboBox*>(QStringLiteral("outputFolder"));
@@ -54,7 +54,7 @@ class FrameRecoverTest : public QObject {
       QTest::keyClicks(combo->lineEdit(), QString::fromStdString(out));
       QTest::mouseClick(save, Qt::LeftButton);
     });
-    auto* button = qobject_cast<QToolButton*>(frame->ToolBar()->widgetForAction(frame->Action(CMainFrame::kRecover)));
+    auto* button = qobject_cast<QToolButton*>(frame->ToolBar()->widgetForAction(frame->Action(CMainFrame::Command::kRecover)));
     QVERIFY(button);
     // The saving ends with its summary.
     QString summary;
