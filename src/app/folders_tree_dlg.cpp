@@ -108,7 +108,7 @@ CDirEntry* CFoldersTreeDlg::EntryOf(const QTreeWidgetItem* node) {
 
 void CFoldersTreeDlg::BuildTree() {
   tree_->clear();
-  rootItem_ = new QTreeWidgetItem(QStringList(QStringLiteral("My Computer")));
+  rootItem_ = new QTreeWidgetItem(QStringList(tr("My Computer")));
   rootItem_->setIcon(0, tree_->ImageIcon(CFolderTreeCtrl::kMyComputer, false));
   tree_->addTopLevelItem(rootItem_);
   for (CVolumeDriver* reader : document_.GetDrives()) AddReader(reader);
@@ -149,7 +149,7 @@ void CFoldersTreeDlg::OnDeviceChange(const relictor::platform::DeviceWatcher::Ch
       if (relictor::search_gate::IsSearching(reader)) relictor::StopWorker(&relictor::QtJobRunner::PumpEvents);
       QTreeWidgetItem* node = FindChildNode(rootItem_, reader->GetRoot());
       if (node == nullptr) continue;
-      QString gone = QStringLiteral("%1 was taken out. Put it in again to read it.")
+      QString gone = tr("%1 was taken out. Put it in again to read it.")
                          .arg(DisplayText(reader->GetDisplayName()));
       // The list must not go on showing entries that can no longer be read.
       bool shown = false;
@@ -158,7 +158,7 @@ void CFoldersTreeDlg::OnDeviceChange(const relictor::platform::DeviceWatcher::Ch
         SelectNode(rootItem_);
         emit StatusTextChanged(gone);
       }
-      node->setText(0, node->text(0) + QStringLiteral(" - removed"));
+      node->setText(0, node->text(0) + tr(" - removed"));
       node->setToolTip(0, gone);
       node->setDisabled(true);
       node->setExpanded(false);
@@ -291,7 +291,7 @@ void CFoldersTreeDlg::OnSelectionChanged(QTreeWidgetItem* current) {
     current->setChildIndicatorPolicy(QTreeWidgetItem::DontShowIndicatorWhenChildless);
   }
   view_.SetEntries(folder);
-  emit StatusTextChanged(QStringLiteral("%1 Object(s)").arg(folder->children.size()));
+  emit StatusTextChanged(tr("%1 Object(s)").arg(folder->children.size()));
   UpdateLookIn(current);
 }
 

@@ -40,7 +40,7 @@ CVeskView::~CVeskView() = default;
 void CVeskView::LoadStartPage() {
   QString page = FindDataFile(QStringLiteral("Media/index.htm"));
   if (page.isEmpty()) {
-    startPage_->setHtml(QStringLiteral(
+    startPage_->setHtml(tr(
         "<h2>Kalvor Relictor</h2><p>Choose a drive in the navigation pane to see its folders and deleted "
         "files, or open a disk image with File &gt; Open Image...</p>"));
     return;
