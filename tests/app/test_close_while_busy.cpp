@@ -58,7 +58,7 @@ class CloseWhileBusyTest : public QObject {
     // A large, nearly empty FAT32 volume: its deep scan runs long enough
     // to be closed over.
     const std::string img = apptest::Scratch() / "big.img";
-    QVERIFY(apptest::Shell("rm -f " + Quote(img) + " && truncate -s 2G " + Quote(img) + " && mkfs.fat -F 32 -n BIG " +
+    QVERIFY(apptest::Shell("rm -f " + Quote(img) + " && truncate -s 1G " + Quote(img) + " && mkfs.fat -F 32 -n BIG " +
                            Quote(img) + " >/dev/null && echo hello > " + Quote(img + ".txt") + " && mcopy -i " +
                            Quote(img) + " " + Quote(img + ".txt") + " ::/hello.txt"));
     window_ = std::make_unique<apptest::Window>(QStringList{QString::fromStdString(img)});
