@@ -41,12 +41,12 @@ CClusterRangeDlg::CClusterRangeDlg(std::uint64_t minimum, std::uint64_t maximum,
                                    QWidget* parent, bool offerAllClusters)
     : QDialog(parent), minimum_(minimum), maximum_(std::max(minimum, maximum)), bytesPerCluster_(bytesPerCluster) {
   setObjectName(QStringLiteral("CClusterRangeDlg"));
-  setWindowTitle(QStringLiteral("Select cluster range"));
+  setWindowTitle(tr("Select cluster range"));
   // Sliders count in int; a longer range moves in steps of a power of two.
   while (((maximum_ - minimum_) >> shift_) > static_cast<std::uint64_t>(INT_MAX)) ++shift_;
 
   auto* layout = new QVBoxLayout(this);
-  auto* group = new QGroupBox(QStringLiteral("Select Scan Cluster Range"), this);
+  auto* group = new QGroupBox(tr("Select Scan Cluster Range"), this);
   auto* grid = new QGridLayout(group);
   start_ = ClusterEdit("startEdit", minimum_, maximum_, group);
   end_ = ClusterEdit("endEdit", minimum_, maximum_, group);
@@ -58,19 +58,19 @@ CClusterRangeDlg::CClusterRangeDlg(std::uint64_t minimum, std::uint64_t maximum,
     s->setRange(0, SliderPos(maximum_));
     s->setMinimumWidth(220);
   }
-  grid->addWidget(new QLabel(QStringLiteral("Start Cluster:"), group), 0, 0);
+  grid->addWidget(new QLabel(tr("Start Cluster:"), group), 0, 0);
   grid->addWidget(start_, 0, 1);
   grid->addWidget(startSlider_, 0, 2);
-  grid->addWidget(new QLabel(QStringLiteral(" End Cluster:"), group), 1, 0);
+  grid->addWidget(new QLabel(tr(" End Cluster:"), group), 1, 0);
   grid->addWidget(end_, 1, 1);
   grid->addWidget(endSlider_, 1, 2);
-  grid->addWidget(new QLabel(QStringLiteral("Cluster to scan:"), group), 2, 0);
+  grid->addWidget(new QLabel(tr("Cluster to scan:"), group), 2, 0);
   summary_ = new QLabel(group);
   summary_->setObjectName(QStringLiteral("summary"));
   grid->addWidget(summary_, 2, 1, 1, 2);
   layout->addWidget(group);
   if (offerAllClusters) {
-    allClusters_ = new QCheckBox(QStringLiteral("Also scan clusters used by existing files"), this);
+    allClusters_ = new QCheckBox(tr("Also scan clusters used by existing files"), this);
     allClusters_->setObjectName(QStringLiteral("allClusters"));
     layout->addWidget(allClusters_);
   }

@@ -1,5 +1,7 @@
 #include "app/command_line.h"
 
+#include <QCoreApplication>
+
 WindowCommandLine ParseWindowCommandLine(const QStringList& arguments) {
   WindowCommandLine result;
   QString unknown;
@@ -25,14 +27,14 @@ WindowCommandLine ParseWindowCommandLine(const QStringList& arguments) {
   }
   if (!unknown.isEmpty()) {
     result.action = WindowCommandLine::Action::Error;
-    result.error = QStringLiteral("unknown option %1 (see relictor --help)").arg(unknown);
+    result.error = QCoreApplication::translate("WindowCommandLine", "unknown option %1 (see relictor --help)").arg(unknown);
     result.sources.clear();
   }
   return result;
 }
 
 QString WindowUsage() {
-  return QStringLiteral(
+  return QCoreApplication::translate("WindowCommandLine",
       "usage: relictor [OPTION] [--] [SOURCE...]\n\n"
       "Finds and recovers deleted files on FAT12, FAT16, FAT32 and NTFS volumes in a window.\n"
       "A SOURCE is a disk image, volume image or block device; it is only ever read.\n"

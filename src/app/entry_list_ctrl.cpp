@@ -155,13 +155,13 @@ CEntryListCtrl::CEntryListCtrl(bool withPath, QWidget* parent)
 
   menu_ = new QMenu(this);
   menu_->setObjectName(QStringLiteral("entryListMenu"));
-  recover_ = menu_->addAction(QStringLiteral("Recover..."));
-  viewHex_ = menu_->addAction(QStringLiteral("View With Hex..."));
+  recover_ = menu_->addAction(tr("Recover..."));
+  viewHex_ = menu_->addAction(tr("View With Hex..."));
   menu_->addSeparator();
-  selectAll_ = menu_->addAction(QStringLiteral("Select &All"));
-  invert_ = menu_->addAction(QStringLiteral("In&vert Selection"));
+  selectAll_ = menu_->addAction(tr("Select &All"));
+  invert_ = menu_->addAction(tr("In&vert Selection"));
   menu_->addSeparator();
-  properties_ = menu_->addAction(QStringLiteral("Properties..."));
+  properties_ = menu_->addAction(tr("Properties..."));
   connect(recover_, &QAction::triggered, this, &CEntryListCtrl::RecoverRequested);
   connect(viewHex_, &QAction::triggered, this, &CEntryListCtrl::ViewHexRequested);
   connect(properties_, &QAction::triggered, this, &CEntryListCtrl::PropertiesRequested);
@@ -379,14 +379,14 @@ int CEntryListCtrl::SelectedCount() const {
 }
 
 QString CEntryListCtrl::SelectionCountText() const {
-  return QStringLiteral("%1 Files Selected").arg(SelectedCount());
+  return tr("%1 Files Selected").arg(SelectedCount());
 }
 
-QString CEntryListCtrl::ObjectCountText() const { return QStringLiteral("%1 Object(s)").arg(Count()); }
+QString CEntryListCtrl::ObjectCountText() const { return tr("%1 Object(s)").arg(Count()); }
 
 void CEntryListCtrl::OnSelectionChanged() {
   const int count = SelectedCount();
-  emit SelectionCountChanged(count, QStringLiteral("%1 Files Selected").arg(count));
+  emit SelectionCountChanged(count, tr("%1 Files Selected").arg(count));
 }
 
 void CEntryListCtrl::OnActivated(const QModelIndex& index) {

@@ -18,12 +18,12 @@ struct ColumnInfo {
   Qt::Alignment alignment;
 };
 constexpr ColumnInfo kColumns[] = {
-    {"FileName", 140, Qt::AlignLeft | Qt::AlignVCenter},
-    {"Path", 140, Qt::AlignLeft | Qt::AlignVCenter},
-    {"Size", 80, Qt::AlignRight | Qt::AlignVCenter},
-    {"Type", 110, Qt::AlignLeft | Qt::AlignVCenter},
-    {"Modified Date", 130, Qt::AlignLeft | Qt::AlignVCenter},
-    {"Status", 70, Qt::AlignLeft | Qt::AlignVCenter},
+    {QT_TRANSLATE_NOOP("EntryListModel", "FileName"), 140, Qt::AlignLeft | Qt::AlignVCenter},
+    {QT_TRANSLATE_NOOP("EntryListModel", "Path"), 140, Qt::AlignLeft | Qt::AlignVCenter},
+    {QT_TRANSLATE_NOOP("EntryListModel", "Size"), 80, Qt::AlignRight | Qt::AlignVCenter},
+    {QT_TRANSLATE_NOOP("EntryListModel", "Type"), 110, Qt::AlignLeft | Qt::AlignVCenter},
+    {QT_TRANSLATE_NOOP("EntryListModel", "Modified Date"), 130, Qt::AlignLeft | Qt::AlignVCenter},
+    {QT_TRANSLATE_NOOP("EntryListModel", "Status"), 70, Qt::AlignLeft | Qt::AlignVCenter},
 };
 
 const QString kFolderKey = QStringLiteral("inode/directory");
@@ -79,7 +79,7 @@ QString DisplayText(const std::string& bytes) {
 
 EntryIconProvider::EntryIconProvider() {
   folderTypeName_ = mimes_.mimeTypeForName(kFolderKey).comment();
-  if (folderTypeName_.isEmpty()) folderTypeName_ = QStringLiteral("Folder");
+  if (folderTypeName_.isEmpty()) folderTypeName_ = QCoreApplication::translate("EntryListModel", "Folder");
 }
 
 QString EntryIconProvider::TypeKey(const CDirEntry& entry) const {
@@ -296,7 +296,7 @@ QVariant EntryListModel::headerData(int section, Qt::Orientation orientation, in
   const ColumnInfo& c = kColumns[KeyOfColumn(section)];
   switch (role) {
     case Qt::DisplayRole:
-      return QString::fromLatin1(c.header);
+      return QCoreApplication::translate("EntryListModel", c.header);
     case Qt::TextAlignmentRole:
       return QVariant::fromValue(c.alignment);
     default:

@@ -10,8 +10,6 @@
 #include "app/app_icons.h"
 #include "app/entry_list_ctrl.h"
 #include "app/entry_list_model.h"
-#include "app/main_frame.h"
-#include "app/relictor_app.h"
 #include "app/search_gate.h"
 #include "app/vesk_doc.h"
 #include "app/vesk_view.h"
@@ -90,13 +88,13 @@ QIcon CFolderTreeCtrl::ImageIcon(int image, bool deleted) const {
   return deleted ? WithDeletedOverlay(icon) : icon;
 }
 
-CFoldersTreeDlg::CFoldersTreeDlg(QWidget* parent) : QWidget(parent), tree_(new CFolderTreeCtrl(this)) {
+CFoldersTreeDlg::CFoldersTreeDlg(CVeskDoc& document, CVeskView& view, QWidget* parent)
+    : QWidget(parent), document_(document), view_(view), tree_(new CFolderTreeCtrl(this)) {
   setObjectName(QStringLiteral("Drivers"));
   tree_->setObjectName(QStringLiteral("FolderTree"));
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->addWidget(tree_);
-  if (auto* app = CRelictorApp::Instance()) app->navigationPane = this;
   connect(tree_, &QTreeWidget::itemExpanded, this, &CFoldersTreeDlg::OnItemExpanded);
   connect(tree_, &QTreeWidget::currentItemChanged, this,
           [this](QTreeWidgetItem* current, QTreeWidgetItem*) { OnSelectionChanged(current); });
@@ -104,7 +102,6 @@ CFoldersTreeDlg::CFoldersTreeDlg(QWidget* parent) : QWidget(parent), tree_(new C
 
 CFoldersTreeDlg::~CFoldersTreeDlg() {
   watcher_.Stop();
-  if (auto* app = CRelictorApp::Instance(); app && app->navigationPane == this) app->navigationPane = nullptr;
 }
 
 CDirEntry* CFoldersTreeDlg::EntryOf(const QTreeWidgetItem* node) {
@@ -114,13 +111,11 @@ CDirEntry* CFoldersTreeDlg::EntryOf(const QTreeWidgetItem* node) {
 
 void CFoldersTreeDlg::BuildTree() {
   tree_->clear();
-  rootItem_ = new QTreeWidgetItem(QStringList(QStringLiteral("My Computer")));
+  rootItem_ = new QTreeWidgetItem(QStringList(tr("My Computer")));
   rootItem_->setIcon(0, tree_->ImageIcon(CFolderTreeCtrl::kMyComputer, false));
   tree_->addTopLevelItem(rootItem_);
-  if (auto* app = CRelictorApp::Instance(); app && app->document) {
-    for (CVolumeDriver* reader : app->document->GetDrives()) AddReader(reader);
-    if (app->document->ShowsSystemVolumes()) WatchDevices();
-  }
+  for (CVolumeDriver* reader : document_.GetDrives()) AddReader(reader);
+  if (document_.ShowsSystemVolumes()) WatchDevices();
   rootItem_->setExpanded(true);
   SelectNode(rootItem_);
 }
@@ -129,8 +124,8 @@ QTreeWidgetItem* CFoldersTreeDlg::AddReader(CVolumeDriver* reader) {
   if (reader == nullptr || rootItem_ == nullptr) return nullptr;
   reader->AddToFolderTree(*this, rootItem_);
   QTreeWidgetItem* node = FindChildNode(rootItem_, reader->GetRoot());
-  if (auto* app = CRelictorApp::Instance(); node && app && app->document) {
-    QString details = app->document->DetailsOf(reader);
+  if (node != nullptr) {
+    QString details = document_.DetailsOf(reader);
     if (!details.isEmpty()) node->setToolTip(0, node->text(0) + QStringLiteral("\n") + details);
   }
   return node;
@@ -148,11 +143,9 @@ void CFoldersTreeDlg::WatchDevices() {
 }
 
 void CFoldersTreeDlg::OnDeviceChange(const relictor::platform::DeviceWatcher::Change& change) {
-  CRelictorApp* app = CRelictorApp::Instance();
-  if (app == nullptr || app->document == nullptr || rootItem_ == nullptr) return;
-  CVeskDoc* doc = app->document;
+  if (rootItem_ == nullptr) return;
+  CVeskDoc* doc = &document_;
   QString device = QString::fromStdString(change.device.device);
-  auto* frame = qobject_cast<CMainFrame*>(window());
   if (!change.added) {
     opening_.remove(device);
     for (CVolumeDriver* reader : doc->MarkGone(device)) {
@@ -160,16 +153,16 @@ void CFoldersTreeDlg::OnDeviceChange(const relictor::platform::DeviceWatcher::Ch
       if (relictor::search_gate::IsSearching(reader)) relictor::StopWorker(&relictor::QtJobRunner::PumpEvents);
       QTreeWidgetItem* node = FindChildNode(rootItem_, reader->GetRoot());
       if (node == nullptr) continue;
-      QString gone = QStringLiteral("%1 was taken out. Put it in again to read it.")
+      QString gone = tr("%1 was taken out. Put it in again to read it.")
                          .arg(DisplayText(reader->GetDisplayName()));
       // The list must not go on showing entries that can no longer be read.
       bool shown = false;
       for (QTreeWidgetItem* at = tree_->currentItem(); at != nullptr; at = at->parent()) shown = shown || at == node;
       if (shown) {
         SelectNode(rootItem_);
-        if (frame) frame->SetStatusText(gone);
+        emit StatusTextChanged(gone);
       }
-      node->setText(0, node->text(0) + QStringLiteral(" - removed"));
+      node->setText(0, node->text(0) + tr(" - removed"));
       node->setToolTip(0, gone);
       node->setDisabled(true);
       node->setExpanded(false);
@@ -195,12 +188,10 @@ void CFoldersTreeDlg::OpenNewDevice(const QString& device) {
   connect(thread, &QThread::finished, this, [this, device, report] {
     // Not there any more when the card was pulled out while it was opened.
     if (!opening_.remove(device)) return;
-    CRelictorApp* app = CRelictorApp::Instance();
-    if (app == nullptr || app->document == nullptr || rootItem_ == nullptr) return;
-    if (app->document->HasLiveDriveOn(device)) return;
-    for (CVolumeDriver* reader : app->document->AddExamined(std::move(*report))) AddReader(reader);
+    if (rootItem_ == nullptr || document_.HasLiveDriveOn(device)) return;
+    for (CVolumeDriver* reader : document_.AddExamined(std::move(*report))) AddReader(reader);
     // A card the system would not let this user read is said so once.
-    if (auto* frame = qobject_cast<CMainFrame*>(window())) frame->ReportOpenProblems();
+    emit OpenProblemsMet();
   });
   thread->start();
 }
@@ -247,16 +238,13 @@ bool CFoldersTreeDlg::ReadFolder(CDirectory* folder) {
   // lost files), and reading it frees them (the lost files are scanned
   // anew) while the event loop runs: the list and the search results let
   // go of them first, so that no row points at a freed entry.
-  CRelictorApp* app = CRelictorApp::Instance();
-  if (app && app->view) {
-    for (const CDirectory* shown = app->view->ShownFolder(); shown != nullptr; shown = shown->parent) {
-      if (shown == folder) {
-        app->view->SetEntries(nullptr);
-        break;
-      }
+  for (const CDirectory* shown = view_.ShownFolder(); shown != nullptr; shown = shown->parent) {
+    if (shown == folder) {
+      view_.SetEntries(nullptr);
+      break;
     }
   }
-  if (app && app->searchResultList) app->searchResultList->Model()->RemoveEntriesUnder(folder);
+  emit FolderAboutToBeRead(folder);
   ++reading_;
   folder->Populate(true, true, false);
   --reading_;
@@ -302,13 +290,11 @@ void CFoldersTreeDlg::SelectNode(QTreeWidgetItem* node) {
 
 void CFoldersTreeDlg::OnSelectionChanged(QTreeWidgetItem* current) {
   if (current == nullptr || reading_ > 0) return;
-  CRelictorApp* app = CRelictorApp::Instance();
-  CVeskView* view = app ? app->view : nullptr;
-  if (view) view->ShowList(current != rootItem_);
+  view_.ShowList(current != rootItem_);
   if (current == rootItem_) {
-    if (view) view->SetEntries(nullptr);
+    view_.SetEntries(nullptr);
     UpdateLookIn(current);
-    if (app && app->mainFrame) app->mainFrame->SetStatusText(QString());
+    emit StatusTextChanged(QString());
     return;
   }
   auto* folder = dynamic_cast<CDirectory*>(EntryOf(current));
@@ -327,17 +313,14 @@ void CFoldersTreeDlg::OnSelectionChanged(QTreeWidgetItem* current) {
       !folder->HasSubfolders(true)) {
     current->setChildIndicatorPolicy(QTreeWidgetItem::DontShowIndicatorWhenChildless);
   }
-  if (view) view->SetEntries(folder);
-  if (app && app->mainFrame) {
-    app->mainFrame->SetStatusText(QStringLiteral("%1 Object(s)").arg(folder->children.size()));
-  }
+  view_.SetEntries(folder);
+  emit StatusTextChanged(tr("%1 Object(s)").arg(folder->children.size()));
   UpdateLookIn(current);
 }
 
 void CFoldersTreeDlg::UpdateLookIn(QTreeWidgetItem* item) {
-  CRelictorApp* app = CRelictorApp::Instance();
-  if (lookIn_ == nullptr || app == nullptr || app->document == nullptr) return;
-  int drives = static_cast<int>(app->document->GetDrives().size());
+  if (lookIn_ == nullptr) return;
+  int drives = static_cast<int>(document_.GetDrives().size());
   if (lookIn_->Count() > drives) lookIn_->RemoveLast();
   if (item == rootItem_) {
     lookIn_->Select(0);
@@ -352,7 +335,7 @@ void CFoldersTreeDlg::UpdateLookIn(QTreeWidgetItem* item) {
   // A drive's line lies at its reader's position among the drives; a
   // drive added after the box was filled has none, and its root shows as
   // an extra line like a folder.
-  int index = app->document->IndexOf(folder->volume);
+  int index = document_.IndexOf(folder->volume);
   if (index >= 0 && index < lookIn_->Count()) {
     lookIn_->Select(index);
   } else {
@@ -410,12 +393,11 @@ void CFoldersTreeDlg::GoToParent() {
   QTreeWidgetItem* node = tree_->currentItem();
   if (node == nullptr || node->parent() == nullptr) return;
   QTreeWidgetItem* parentNode = node->parent();
-  CRelictorApp* app = CRelictorApp::Instance();
   if (parentNode == rootItem_) {
-    if (app && app->view) app->view->ShowList(false);
+    view_.ShowList(false);
     SelectNode(rootItem_);
     return;
   }
-  if (app && app->view) app->view->ShowList(true);
+  view_.ShowList(true);
   if (dynamic_cast<CDirectory*>(EntryOf(parentNode)) != nullptr) SelectNode(parentNode);
 }

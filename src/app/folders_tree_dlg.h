@@ -2,7 +2,8 @@
 // The navigation pane: "My Computer", one node per volume, and below each
 // the volume's folders (deleted folders included), read the first time a
 // node is expanded or selected. Selecting a node shows its folder in the
-// main file list.
+// main file list. The frame gives the pane the document and the view when
+// it makes it; the pane tells it the rest through its signals.
 
 #include <QSet>
 #include <QTreeWidget>
@@ -16,6 +17,9 @@ class CDirEntry;
 class CDirectory;
 class CVolumeDriver;
 }  // namespace relictor
+
+class CVeskDoc;
+class CVeskView;
 
 // The "Look in" box of the search pane as the navigation pane keeps it in
 // step with the selection: one line per drive of the document (in the
@@ -43,7 +47,9 @@ class CFolderTreeCtrl : public QTreeWidget {
 class CFoldersTreeDlg : public QWidget, public relictor::FolderTreeSink {
   Q_OBJECT
  public:
-  explicit CFoldersTreeDlg(QWidget* parent = nullptr);
+  // `document` holds the drives the tree shows; `view` shows the folder
+  // of the selected node. Both outlive the pane.
+  CFoldersTreeDlg(CVeskDoc& document, CVeskView& view, QWidget* parent = nullptr);
   ~CFoldersTreeDlg() override;
 
   // Fills the tree from the document's drives and selects "My Computer".
@@ -79,6 +85,15 @@ class CFoldersTreeDlg : public QWidget, public relictor::FolderTreeSink {
   Item InsertFolder(Item parent, relictor::CDirectory* folder, const std::string& text, int image, int selectedImage,
                     bool hasChildren) override;
 
+ signals:
+  // The status-bar text for the selected node.
+  void StatusTextChanged(const QString& text);
+  // `folder` is read anew, which frees the entries below it: every list
+  // that shows some lets go of them now.
+  void FolderAboutToBeRead(relictor::CDirectory* folder);
+  // A device that came in could not be opened (see CVeskDoc's problems).
+  void OpenProblemsMet();
+
  private:
   // Cards and disks that come and go while the window shows the system's
   // devices: a new one is added to the tree, one pulled out is marked gone.
@@ -97,6 +112,8 @@ class CFoldersTreeDlg : public QWidget, public relictor::FolderTreeSink {
   bool ReadFolder(relictor::CDirectory* folder);
   void UpdateLookIn(QTreeWidgetItem* item);
 
+  CVeskDoc& document_;
+  CVeskView& view_;
   CFolderTreeCtrl* tree_;
   QTreeWidgetItem* rootItem_ = nullptr;
   LookInBox* lookIn_ = nullptr;

@@ -325,7 +325,7 @@ void MFCDumpCtrl::paintEvent(QPaintEvent*) {
     for (int ci = 0; ci < kDumpColumnCount; ++ci) {
       auto c = static_cast<DumpColumn>(ci);
       if (!ShowsInfo(options_, c)) continue;
-      info += std::string(ColumnName(c)) + ":";
+      info += QCoreApplication::translate("HexDump", ColumnName(c)).toStdString() + ":";
       if (c == DumpColumn::Addr) {
         std::string a = AddressText(base_ + caret_, layout_.addressDigits);
         info += a.substr(1, a.size() - 2);

@@ -1,5 +1,7 @@
 #include "app/hex_dump_layout.h"
 
+#include <QCoreApplication>
+
 #include <algorithm>
 
 namespace relictor {
@@ -21,12 +23,12 @@ std::string InRadix(std::uint64_t value, unsigned radix, int minDigits) {
 
 const char* ColumnName(DumpColumn c) {
   switch (c) {
-    case DumpColumn::Addr: return "Addr";
-    case DumpColumn::Hex: return "Hex";
-    case DumpColumn::Dec: return "Dec";
-    case DumpColumn::Bin: return "Bin";
-    case DumpColumn::Oct: return "Oct";
-    case DumpColumn::Ascii: return "Ascii";
+    case DumpColumn::Addr: return QT_TRANSLATE_NOOP("HexDump", "Addr");
+    case DumpColumn::Hex: return QT_TRANSLATE_NOOP("HexDump", "Hex");
+    case DumpColumn::Dec: return QT_TRANSLATE_NOOP("HexDump", "Dec");
+    case DumpColumn::Bin: return QT_TRANSLATE_NOOP("HexDump", "Bin");
+    case DumpColumn::Oct: return QT_TRANSLATE_NOOP("HexDump", "Oct");
+    case DumpColumn::Ascii: return QT_TRANSLATE_NOOP("HexDump", "Ascii");
   }
   return "";
 }

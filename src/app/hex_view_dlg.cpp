@@ -34,7 +34,6 @@ class HexReadTask final : public WorkerTask {
   bool ok_ = false;
 };
 
-std::string Mib(std::uint64_t bytes) { return std::to_string(bytes >> 20) + " MiB"; }
 
 }  // namespace
 
@@ -68,19 +67,26 @@ bool BoundedMemoryOutput::SetLength(std::uint64_t length) {
 
 std::string HexViewData::Note() const {
   if (failed) {
-    std::string text = "The data of this file could not be read";
-    if (!problems.empty()) text += ": " + problems.front();
-    return text + ".";
+    if (problems.empty()) return QCoreApplication::translate("HexView", "The data of this file could not be read.").toStdString();
+    return QCoreApplication::translate("HexView", "The data of this file could not be read: %1.")
+        .arg(QString::fromStdString(problems.front()))
+        .toStdString();
   }
   std::string note;
   if (truncated) {
-    note = "This file is " + std::to_string(fileSize) + " bytes long; the viewer shows its first " +
-           Mib(bytes.size()) + " (" + std::to_string(bytes.size()) + " bytes).";
+    note = QCoreApplication::translate("HexView", "This file is %1 bytes long; the viewer shows its first %2 MiB (%3 bytes).")
+               .arg(fileSize)
+               .arg(static_cast<qulonglong>(bytes.size() >> 20))
+               .arg(static_cast<qulonglong>(bytes.size()))
+               .toStdString();
   }
   if (!problems.empty()) {
     if (!note.empty()) note += " ";
-    note += "Only " + std::to_string(bytes.size()) + " of its " + std::to_string(fileSize) +
-            " bytes could be read (" + problems.front() + ").";
+    note += QCoreApplication::translate("HexView", "Only %1 of its %2 bytes could be read (%3).")
+                .arg(static_cast<qulonglong>(bytes.size()))
+                .arg(fileSize)
+                .arg(QString::fromStdString(problems.front()))
+                .toStdString();
   }
   return note;
 }
@@ -124,7 +130,7 @@ HexViewData ReadForHexView(CFSFile& file, std::uint64_t limit, JobRunner* runner
 CHexViewDlg::CHexViewDlg(std::uint8_t* bytes, std::uint64_t length, const QString& note, QWidget* parent)
     : QDialog(parent) {
   setObjectName("ViewWithHex");
-  setWindowTitle("View With Hex");
+  setWindowTitle(tr("View With Hex"));
   auto* layout = new QVBoxLayout(this);
   note_ = new QLabel(note, this);
   note_->setObjectName("hexNote");
@@ -142,14 +148,14 @@ CHexViewDlg::CHexViewDlg(std::uint8_t* bytes, std::uint64_t length, const QStrin
 
   auto* buttons = new QHBoxLayout;
   buttons->addStretch(1);
-  close_ = new QPushButton("Close", this);
+  close_ = new QPushButton(tr("Close"), this);
   close_->setObjectName("close");
   close_->setAutoDefault(false);
   connect(close_, &QPushButton::clicked, this, &QDialog::accept);
   buttons->addWidget(close_);
   // The template's Cancel button exists but is never shown; Escape still
   // closes the viewer.
-  auto* cancel = new QPushButton("Cancel", this);
+  auto* cancel = new QPushButton(tr("Cancel"), this);
   cancel->setObjectName("cancel");
   cancel->hide();
   connect(cancel, &QPushButton::clicked, this, &QDialog::reject);

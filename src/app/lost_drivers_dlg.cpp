@@ -1,5 +1,7 @@
 #include "app/lost_drivers_dlg.h"
 
+#include <QCoreApplication>
+
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QGroupBox>
@@ -43,10 +45,10 @@ class LostWalkTask final : public WorkerTask {
 CFindLostDriversDlg::CFindLostDriversDlg(const std::vector<CPhysicalDriver*>& disks, QWidget* parent)
     : QDialog(parent) {
   setObjectName("FindLostDrivers");
-  setWindowTitle("Find Lost Drivers");
+  setWindowTitle(tr("Find Lost Drivers"));
   auto* layout = new QVBoxLayout(this);
-  layout->addWidget(new QLabel("Select physical drivers to find:", this));
-  auto* group = new QGroupBox("Drivers", this);
+  layout->addWidget(new QLabel(tr("Select physical drivers to find:"), this));
+  auto* group = new QGroupBox(tr("Drivers"), this);
   auto* inner = new QVBoxLayout(group);
   disks_ = new QComboBox(group);
   disks_->setObjectName("disks");
@@ -70,7 +72,7 @@ CFindLostDriversDlg::CFindLostDriversDlg(const std::vector<CPhysicalDriver*>& di
 void CFindLostDriversDlg::AddDrive(const std::string& text, CDriver* driver, CDirectory*) {
   // A disk without a name still gets a line the user can tell apart.
   QString shown = QString::fromStdString(text);
-  if (shown.isEmpty()) shown = QString("PhysicalDriver%1").arg(disks_->count(), 2, 10, QLatin1Char('0'));
+  if (shown.isEmpty()) shown = QStringLiteral("PhysicalDriver%1").arg(disks_->count(), 2, 10, QLatin1Char('0'));
   disks_->addItem(OwnIcon("drive-fixed"), shown, QVariant::fromValue(reinterpret_cast<quintptr>(driver)));
 }
 
@@ -140,8 +142,8 @@ int RunFindLostDrivers(QWidget* parent, CVeskDoc& document, CFoldersTreeDlg* tre
       if (QTreeWidgetItem* node = tree->FindDriveNode(firstHeld)) tree->SelectNode(node);
     }
     QMessageBox box(QMessageBox::Information, QString::fromLatin1(msgbox::kCaption),
-                    held.size() == 1 ? QString("The volume found is already open: %1.").arg(held.front())
-                                     : QString("%1 of the volumes found are already open: %2.")
+                    held.size() == 1 ? QCoreApplication::translate("CLostDriversDlg", "The volume found is already open: %1.").arg(held.front())
+                                     : QCoreApplication::translate("CLostDriversDlg", "%1 of the volumes found are already open: %2.")
                                            .arg(held.size())
                                            .arg(held.join(", ")),
                     QMessageBox::Ok, parent);

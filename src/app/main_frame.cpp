@@ -6,6 +6,7 @@
 #include <QDockWidget>
 #include <QFile>
 #include <QFileDialog>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -18,11 +19,13 @@
 #include <QToolButton>
 
 #include "app/app_icons.h"
+#include "app/close_relay.h"
 #include "app/cluster_range_dlg.h"
 #include "app/recovery_dlg.h"
 #include "ui/job_runner.h"
 #include "app/folders_tree_dlg.h"
 #include "app/entry_list_ctrl.h"
+#include "app/entry_list_model.h"
 #include "app/preview_pane.h"
 #include "app/relictor_app.h"
 #include "app/vesk_doc.h"
@@ -41,14 +44,14 @@ FrameHooks& DefaultFrameHooks() {
 
 CMainFrame::CMainFrame(const QStringList& sources, QWidget* parent) : QMainWindow(parent), hooks_(DefaultFrameHooks()) {
   setObjectName(QStringLiteral("MainFrame"));
-  if (auto* app = CRelictorApp::Instance()) app->mainFrame = this;
-  setWindowTitle(QStringLiteral("Kalvor Relictor"));
+  setWindowTitle(tr("Kalvor Relictor"));
   setWindowIcon(OwnIcon("relictor"));
   jobs_ = std::make_unique<relictor::QtJobRunner>(this);
   ranges_ = std::make_unique<relictor::QtClusterRangeChooser>(this);
   if (auto* app = CRelictorApp::Instance()) {
-    app->GetHost().jobs = jobs_.get();
-    app->GetHost().rangeChooser = ranges_.get();
+    host_ = &app->GetHost();
+    host_->jobs = jobs_.get();
+    host_->rangeChooser = ranges_.get();
   }
   document_ = new CVeskDoc(sources);
   CreateActions();
@@ -57,6 +60,7 @@ CMainFrame::CMainFrame(const QStringList& sources, QWidget* parent) : QMainWindo
   CreateStatusBar();
   view_ = new CVeskView(this);
   setCentralWidget(view_);
+  connect(view_, &CVeskView::StatusTextChanged, this, &CMainFrame::SetStatusText);
   ConnectListCommands(view_->List());
   // Backspace in the file list goes up a folder, as Alt+Up does.
   auto* up = new QShortcut(QKeySequence(Qt::Key_Backspace), view_->List(), this, [this] {
@@ -66,25 +70,30 @@ CMainFrame::CMainFrame(const QStringList& sources, QWidget* parent) : QMainWindo
   CreateDocks();
   navigation_->BuildTree();
   navigation_->Tree()->setFocus();
-  // The enable rules follow the tree's and the list's selection at once.
+  // The enable rules and check marks follow what changes them: the folder
+  // selected, the lists' selections and rows, the page the view shows,
+  // the docks and the tool bar shown or hidden.
   connect(navigation_->Tree(), &QTreeWidget::currentItemChanged, this, &CMainFrame::UpdateCommandUI);
-  connect(view_->List(), &CEntryListCtrl::SelectionCountChanged, this, &CMainFrame::UpdateCommandUI);
+  WatchList(view_->List());
+  connect(view_, &QStackedWidget::currentChanged, this, &CMainFrame::UpdateCommandUI);
+  connect(leftTabs_, &QTabWidget::currentChanged, this, &CMainFrame::UpdateCommandUI);
+  for (QDockWidget* dock : {leftBar_, bottomBar_, previewBar_})
+    connect(dock, &QDockWidget::visibilityChanged, this, &CMainFrame::UpdateCommandUI);
+  connect(toolBar_, &QToolBar::visibilityChanged, this, &CMainFrame::UpdateCommandUI);
+  // The lock keys' lights change with those keys, or elsewhere while the
+  // window is not active.
+  qApp->installEventFilter(this);
   resize(960, 640);
-
-  // A light timer catches what no signal tells (a dock closed with its
-  // own button, a lock key).
-  auto* timer = new QTimer(this);
-  connect(timer, &QTimer::timeout, this, [this] {
-    UpdateCommandUI();
-    UpdateLockIndicators();
-  });
-  timer->start(250);
+  closeRelay_ = std::make_unique<CloseRelay>(this);
   UpdateCommandUI();
   UpdateLockIndicators();
   created_ = true;
 }
 
 CMainFrame::~CMainFrame() {
+  // Docks that go emit their signals; the rules no longer run.
+  destroying_ = true;
+  qApp->removeEventFilter(this);
   // The widgets that point into the entry tree go before the document
   // that owns it.
   delete leftBar_;
@@ -92,180 +101,174 @@ CMainFrame::~CMainFrame() {
   delete previewBar_;
   delete takeCentralWidget();
   delete document_;
-  if (auto* app = CRelictorApp::Instance()) {
-    if (app->GetHost().jobs == jobs_.get()) app->GetHost().jobs = nullptr;
-    if (app->GetHost().rangeChooser == ranges_.get()) app->GetHost().rangeChooser = nullptr;
-    if (app->mainFrame == this) app->mainFrame = nullptr;
+  if (host_) {
+    if (host_->jobs == jobs_.get()) host_->jobs = nullptr;
+    if (host_->rangeChooser == ranges_.get()) host_->rangeChooser = nullptr;
   }
 }
 
-QAction* CMainFrame::MakeAction(int id, const QString& text, const QString& tip, void (CMainFrame::*handler)()) {
+QAction* CMainFrame::MakeAction(Command id, const QString& text, const QString& tip, void (CMainFrame::*handler)()) {
   auto* action = new QAction(text, this);
-  action->setObjectName(QStringLiteral("command%1").arg(id));
-  action->setData(id);
+  action->setObjectName(QStringLiteral("command%1").arg(static_cast<int>(id)));
+  action->setData(static_cast<int>(id));
   action->setStatusTip(tip);
   if (handler) connect(action, &QAction::triggered, this, handler);
-  actions_[id] = action;
+  actions_[static_cast<std::size_t>(id)] = action;
   return action;
 }
 
-QAction* CMainFrame::Action(int id) const {
-  auto it = actions_.find(id);
-  return it == actions_.end() ? nullptr : it->second;
-}
-
 void CMainFrame::CreateActions() {
-  MakeAction(kOpenImage, QStringLiteral("&Open Image..."),
-             QStringLiteral("Opens a disk or volume image, or a device, and shows its volumes."),
+  MakeAction(Command::kOpenImage, tr("&Open Image..."),
+             tr("Opens a disk or volume image, or a device, and shows its volumes."),
              &CMainFrame::OnOpenImage)
       ->setShortcut(QKeySequence::Open);
-  MakeAction(kRecover, QStringLiteral("Recover..."), QStringLiteral("Recover the selected files and folders."),
+  MakeAction(Command::kRecover, tr("Recover..."), tr("Recover the selected files and folders."),
              &CMainFrame::OnRecover);
-  MakeAction(kFindLostFiles, QStringLiteral("Find Lost Files..."),
-             QStringLiteral("Search the free clusters of the drive for lost files."), &CMainFrame::OnFindLostFiles);
-  MakeAction(kFindLostDrivers, QStringLiteral("Find Lost Drivers..."),
-             QStringLiteral("Search a whole disk for lost drives."), &CMainFrame::OnFindLostDrivers);
-  MakeAction(kViewHex, QStringLiteral("View With Hex..."), QStringLiteral("View the data of the selected file."),
+  MakeAction(Command::kFindLostFiles, tr("Find Lost Files..."),
+             tr("Search the free clusters of the drive for lost files."), &CMainFrame::OnFindLostFiles);
+  MakeAction(Command::kFindLostDrivers, tr("Find Lost Drivers..."),
+             tr("Search a whole disk for lost drives."), &CMainFrame::OnFindLostDrivers);
+  MakeAction(Command::kViewHex, tr("View With Hex..."), tr("View the data of the selected file."),
              &CMainFrame::OnViewHex);
-  MakeAction(kProperties, QStringLiteral("P&roperties..."), QStringLiteral("Show the properties of the selected item."),
+  MakeAction(Command::kProperties, tr("P&roperties..."), tr("Show the properties of the selected item."),
              &CMainFrame::OnProperties);
-  MakeAction(kExit, QStringLiteral("E&xit"), QStringLiteral("Quit the application."), &CMainFrame::OnExit);
-  MakeAction(kSelectAll, QStringLiteral("Select &All"), QStringLiteral("Select all items."), &CMainFrame::OnSelectAll)
+  MakeAction(Command::kExit, tr("E&xit"), tr("Quit the application."), &CMainFrame::OnExit);
+  MakeAction(Command::kSelectAll, tr("Select &All"), tr("Select all items."), &CMainFrame::OnSelectAll)
       ->setShortcut(QKeySequence::SelectAll);
-  MakeAction(kInvertSelection, QStringLiteral("In&vert Selection"),
-             QStringLiteral("Reverse which items are selected and which are not."), &CMainFrame::OnInvertSelection);
-  MakeAction(kSearch, QStringLiteral("Searc&h"), QStringLiteral("Search for files and folders."), &CMainFrame::OnSearch)
+  MakeAction(Command::kInvertSelection, tr("In&vert Selection"),
+             tr("Reverse which items are selected and which are not."), &CMainFrame::OnInvertSelection);
+  MakeAction(Command::kSearch, tr("Searc&h"), tr("Search for files and folders."), &CMainFrame::OnSearch)
       ->setCheckable(true);
-  MakeAction(kToolbar, QStringLiteral("&Toolbar"), QStringLiteral("Show or hide the toolbar."), &CMainFrame::OnToolbar)
+  MakeAction(Command::kToolbar, tr("&Toolbar"), tr("Show or hide the toolbar."), &CMainFrame::OnToolbar)
       ->setCheckable(true);
-  MakeAction(kStatusBar, QStringLiteral("&Status Bar"), QStringLiteral("Show or hide the status bar."),
+  MakeAction(Command::kStatusBar, tr("&Status Bar"), tr("Show or hide the status bar."),
              &CMainFrame::OnStatusBar)
       ->setCheckable(true);
-  MakeAction(kNavigation, QStringLiteral("Navigation"), QStringLiteral("Show or hide the Navigation"),
+  MakeAction(Command::kNavigation, tr("Navigation"), tr("Show or hide the Navigation"),
              &CMainFrame::OnNavigation)
       ->setCheckable(true);
-  MakeAction(kSearchResult, QStringLiteral("Search Result"), QStringLiteral("Show or hide the Search Result"),
+  MakeAction(Command::kSearchResult, tr("Search Result"), tr("Show or hide the Search Result"),
              &CMainFrame::OnSearchResult)
       ->setCheckable(true);
-  MakeAction(kPreview, QStringLiteral("&Preview"), QStringLiteral("Show or hide the preview of the selected file"),
+  MakeAction(Command::kPreview, tr("&Preview"), tr("Show or hide the preview of the selected file"),
              &CMainFrame::OnPreview)
       ->setCheckable(true);
-  MakeAction(kLargeIcons, QStringLiteral("Lar&ge Icons"), QStringLiteral("Displays items by using large icons."),
+  MakeAction(Command::kLargeIcons, tr("Lar&ge Icons"), tr("Displays items by using large icons."),
              &CMainFrame::OnLargeIcons)
       ->setCheckable(true);
-  MakeAction(kSmallIcons, QStringLiteral("S&mall Icons"), QStringLiteral("Displays items by using small icons."),
+  MakeAction(Command::kSmallIcons, tr("S&mall Icons"), tr("Displays items by using small icons."),
              &CMainFrame::OnSmallIcons)
       ->setCheckable(true);
-  MakeAction(kList, QStringLiteral("&List"), QStringLiteral("Displays items in a list."), &CMainFrame::OnListMode)
+  MakeAction(Command::kList, tr("&List"), tr("Displays items in a list."), &CMainFrame::OnListMode)
       ->setCheckable(true);
-  MakeAction(kDetails, QStringLiteral("&Details"), QStringLiteral("Displays items by using details."),
+  MakeAction(Command::kDetails, tr("&Details"), tr("Displays items by using details."),
              &CMainFrame::OnDetails)
       ->setCheckable(true);
-  MakeAction(kViewType, QStringLiteral("View"), QStringLiteral("Change the way the items are displayed."),
+  MakeAction(Command::kViewType, tr("View"), tr("Change the way the items are displayed."),
              &CMainFrame::OnViewType);
-  MakeAction(kGoToParent, QStringLiteral("Go To Parent"), QStringLiteral("Go to the parent folder."),
+  MakeAction(Command::kGoToParent, tr("Go To Parent"), tr("Go to the parent folder."),
              &CMainFrame::OnGoToParent)
       ->setShortcut(QKeySequence(Qt::ALT | Qt::Key_Up));
-  MakeAction(kOptions, QStringLiteral("&Options..."), QStringLiteral("Change the settings of the program."),
+  MakeAction(Command::kOptions, tr("&Options..."), tr("Change the settings of the program."),
              &CMainFrame::OnOptions);
-  MakeAction(kCheckForUpdates, QStringLiteral("Check for Updates"),
-             QStringLiteral("Look for a newer release of the program."), &CMainFrame::OnCheckForUpdates);
-  MakeAction(kHelpTopics, QStringLiteral("&Help Topics"), QStringLiteral("List Help topics."),
+  MakeAction(Command::kCheckForUpdates, tr("Check for Updates"),
+             tr("Look for a newer release of the program."), &CMainFrame::OnCheckForUpdates);
+  MakeAction(Command::kHelpTopics, tr("&Help Topics"), tr("List Help topics."),
              &CMainFrame::OnHelpTopics)
       ->setShortcut(QKeySequence::HelpContents);
-  MakeAction(kAbout, QStringLiteral("&About Kalvor Relictor"),
-             QStringLiteral("Display program information, version number and copyright."), &CMainFrame::OnAbout);
+  MakeAction(Command::kAbout, tr("&About Kalvor Relictor"),
+             tr("Display program information, version number and copyright."), &CMainFrame::OnAbout);
 
-  Action(kRecover)->setIcon(AppIcon("document-save", "recover"));
-  Action(kProperties)->setIcon(AppIcon("document-properties", "properties"));
-  Action(kViewHex)->setIcon(OwnIcon("view-hex"));
-  Action(kFindLostFiles)->setIcon(OwnIcon("find-lost-files"));
-  Action(kFindLostDrivers)->setIcon(OwnIcon("find-lost-drivers"));
-  Action(kSearch)->setIcon(AppIcon("edit-find", "search"));
-  Action(kNavigation)->setIcon(OwnIcon("navigation"));
-  Action(kViewType)->setIcon(OwnIcon("view-type"));
-  Action(kOptions)->setIcon(AppIcon("preferences-system", "options"));
-  Action(kHelpTopics)->setIcon(AppIcon("help-contents", "help"));
-  Action(kGoToParent)->setIcon(AppIcon("go-up", "go-up"));
+  Action(Command::kRecover)->setIcon(AppIcon("document-save", "recover"));
+  Action(Command::kProperties)->setIcon(AppIcon("document-properties", "properties"));
+  Action(Command::kViewHex)->setIcon(OwnIcon("view-hex"));
+  Action(Command::kFindLostFiles)->setIcon(OwnIcon("find-lost-files"));
+  Action(Command::kFindLostDrivers)->setIcon(OwnIcon("find-lost-drivers"));
+  Action(Command::kSearch)->setIcon(AppIcon("edit-find", "search"));
+  Action(Command::kNavigation)->setIcon(OwnIcon("navigation"));
+  Action(Command::kViewType)->setIcon(OwnIcon("view-type"));
+  Action(Command::kOptions)->setIcon(AppIcon("preferences-system", "options"));
+  Action(Command::kHelpTopics)->setIcon(AppIcon("help-contents", "help"));
+  Action(Command::kGoToParent)->setIcon(AppIcon("go-up", "go-up"));
 }
 
 void CMainFrame::CreateMenus() {
   auto updateOnShow = [this](QMenu* menu) { connect(menu, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandUI); };
-  QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
+  QMenu* file = menuBar()->addMenu(tr("&File"));
   file->setObjectName(QStringLiteral("menuFile"));
-  file->addAction(Action(kOpenImage));
+  file->addAction(Action(Command::kOpenImage));
   file->addSeparator();
-  file->addAction(Action(kRecover));
-  file->addAction(Action(kFindLostFiles));
-  file->addAction(Action(kFindLostDrivers));
+  file->addAction(Action(Command::kRecover));
+  file->addAction(Action(Command::kFindLostFiles));
+  file->addAction(Action(Command::kFindLostDrivers));
   file->addSeparator();
-  file->addAction(Action(kViewHex));
-  file->addAction(Action(kProperties));
+  file->addAction(Action(Command::kViewHex));
+  file->addAction(Action(Command::kProperties));
   file->addSeparator();
-  file->addAction(Action(kExit));
+  file->addAction(Action(Command::kExit));
   updateOnShow(file);
 
-  QMenu* edit = menuBar()->addMenu(QStringLiteral("&Edit"));
+  QMenu* edit = menuBar()->addMenu(tr("&Edit"));
   edit->setObjectName(QStringLiteral("menuEdit"));
-  edit->addAction(Action(kSelectAll));
-  edit->addAction(Action(kInvertSelection));
+  edit->addAction(Action(Command::kSelectAll));
+  edit->addAction(Action(Command::kInvertSelection));
   edit->addSeparator();
-  edit->addAction(Action(kSearch));
+  edit->addAction(Action(Command::kSearch));
   updateOnShow(edit);
 
-  QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));
+  QMenu* view = menuBar()->addMenu(tr("&View"));
   view->setObjectName(QStringLiteral("menuView"));
-  for (int id : {kToolbar, kStatusBar, kNavigation, kSearchResult, kPreview}) view->addAction(Action(id));
+  for (Command id : {Command::kToolbar, Command::kStatusBar, Command::kNavigation, Command::kSearchResult, Command::kPreview}) view->addAction(Action(id));
   view->addSeparator();
-  for (int id : {kLargeIcons, kSmallIcons, kList, kDetails}) view->addAction(Action(id));
+  for (Command id : {Command::kLargeIcons, Command::kSmallIcons, Command::kList, Command::kDetails}) view->addAction(Action(id));
   view->addSeparator();
-  view->addAction(Action(kGoToParent));
+  view->addAction(Action(Command::kGoToParent));
   updateOnShow(view);
 
-  QMenu* tools = menuBar()->addMenu(QStringLiteral("&Tools"));
+  QMenu* tools = menuBar()->addMenu(tr("&Tools"));
   tools->setObjectName(QStringLiteral("menuTools"));
-  tools->addAction(Action(kOptions));
+  tools->addAction(Action(Command::kOptions));
   updateOnShow(tools);
 
-  QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
+  QMenu* help = menuBar()->addMenu(tr("&Help"));
   help->setObjectName(QStringLiteral("menuHelp"));
-  help->addAction(Action(kCheckForUpdates));
+  help->addAction(Action(Command::kCheckForUpdates));
   help->addSeparator();
-  help->addAction(Action(kHelpTopics));
-  help->addAction(Action(kAbout));
+  help->addAction(Action(Command::kHelpTopics));
+  help->addAction(Action(Command::kAbout));
   updateOnShow(help);
 
   // The drop-down of the ViewType button.
   viewTypeMenu_ = new QMenu(this);
   viewTypeMenu_->setObjectName(QStringLiteral("menuViewType"));
-  for (int id : {kLargeIcons, kSmallIcons, kList, kDetails}) viewTypeMenu_->addAction(Action(id));
+  for (Command id : {Command::kLargeIcons, Command::kSmallIcons, Command::kList, Command::kDetails}) viewTypeMenu_->addAction(Action(id));
   updateOnShow(viewTypeMenu_);
 }
 
 void CMainFrame::CreateToolBar() {
-  toolBar_ = addToolBar(QStringLiteral("Toolbar"));
+  toolBar_ = addToolBar(tr("Toolbar"));
   toolBar_->setObjectName(QStringLiteral("ToolBar"));
   toolBar_->setIconSize(QSize(16, 16));
   toolBar_->setAllowedAreas(Qt::AllToolBarAreas);
-  toolBar_->addAction(Action(kGoToParent));
+  toolBar_->addAction(Action(Command::kGoToParent));
   toolBar_->addSeparator();
-  toolBar_->addAction(Action(kRecover));
-  toolBar_->addAction(Action(kProperties));
-  toolBar_->addAction(Action(kViewHex));
+  toolBar_->addAction(Action(Command::kRecover));
+  toolBar_->addAction(Action(Command::kProperties));
+  toolBar_->addAction(Action(Command::kViewHex));
   toolBar_->addSeparator();
-  toolBar_->addAction(Action(kFindLostFiles));
-  toolBar_->addAction(Action(kFindLostDrivers));
+  toolBar_->addAction(Action(Command::kFindLostFiles));
+  toolBar_->addAction(Action(Command::kFindLostDrivers));
   toolBar_->addSeparator();
-  toolBar_->addAction(Action(kSearch));
-  toolBar_->addAction(Action(kNavigation));
-  toolBar_->addAction(Action(kViewType));
+  toolBar_->addAction(Action(Command::kSearch));
+  toolBar_->addAction(Action(Command::kNavigation));
+  toolBar_->addAction(Action(Command::kViewType));
   toolBar_->addSeparator();
-  toolBar_->addAction(Action(kOptions));
+  toolBar_->addAction(Action(Command::kOptions));
   toolBar_->addSeparator();
-  toolBar_->addAction(Action(kHelpTopics));
+  toolBar_->addAction(Action(Command::kHelpTopics));
   // The ViewType button steps to the next view mode; its arrow opens the
   // view modes, one pixel below the button.
-  viewTypeButton_ = qobject_cast<QToolButton*>(toolBar_->widgetForAction(Action(kViewType)));
+  viewTypeButton_ = qobject_cast<QToolButton*>(toolBar_->widgetForAction(Action(Command::kViewType)));
   if (viewTypeButton_) {
     viewTypeButton_->setPopupMode(QToolButton::MenuButtonPopup);
     viewTypeButton_->setMenu(viewTypeMenu_);
@@ -297,25 +300,34 @@ void CMainFrame::CreateStatusBar() {
 }
 
 void CMainFrame::CreateDocks() {
-  navigation_ = new CFoldersTreeDlg(this);
+  navigation_ = new CFoldersTreeDlg(*document_, *view_, this);
+  connect(navigation_, &CFoldersTreeDlg::StatusTextChanged, this, &CMainFrame::SetStatusText);
+  connect(navigation_, &CFoldersTreeDlg::OpenProblemsMet, this, &CMainFrame::ReportOpenProblems);
+  // Rows of the search results below a folder read anew would point at
+  // freed entries.
+  connect(navigation_, &CFoldersTreeDlg::FolderAboutToBeRead, this, [this](relictor::CDirectory* folder) {
+    if (searchResultList_) searchResultList_->Model()->RemoveEntriesUnder(folder);
+  });
+  connect(view_, &CVeskView::FolderOpened, navigation_, [this](relictor::CDirectory* folder) {
+    if (QTreeWidgetItem* node = navigation_->FindChildOfSelection(folder)) navigation_->SelectNode(node);
+  });
   leftTabs_ = new QTabWidget(this);
   leftTabs_->setObjectName(QStringLiteral("LeftTabs"));
   leftTabs_->setTabPosition(QTabWidget::South);
   leftTabs_->addTab(navigation_, CFolderTreeCtrl().ImageIcon(CFolderTreeCtrl::kProgram, false),
-                    QStringLiteral("Drivers"));
-  if (hooks_.searchPage) searchPage_ = hooks_.searchPage(leftTabs_);
+                    tr("Drivers"));
+  if (hooks_.searchPage) searchPage_ = hooks_.searchPage(*this, leftTabs_);
   if (searchPage_ == nullptr) {
-    auto* placeholder = new QLabel(QStringLiteral("The search pane is not part of this build."), leftTabs_);
+    auto* placeholder = new QLabel(tr("The search pane is not part of this build."), leftTabs_);
     placeholder->setAlignment(Qt::AlignCenter);
     placeholder->setWordWrap(true);
     searchPage_ = placeholder;
   }
-  if (auto* app = CRelictorApp::Instance()) app->searchPane = searchPage_;
   leftTabs_->addTab(searchPage_, OwnIcon("search"), QStringLiteral("Search"));
 
   const auto features =
       QDockWidget::DockWidgetMovable | QDockWidget::DockWidgetFloatable | QDockWidget::DockWidgetClosable;
-  leftBar_ = new QDockWidget(QStringLiteral("Navigation"), this);
+  leftBar_ = new QDockWidget(tr("Navigation"), this);
   leftBar_->setObjectName(QStringLiteral("LeftBar"));
   leftBar_->setFeatures(features);
   leftBar_->setAllowedAreas(Qt::AllDockWidgetAreas);
@@ -323,24 +335,24 @@ void CMainFrame::CreateDocks() {
   addDockWidget(Qt::LeftDockWidgetArea, leftBar_);
   resizeDocks({leftBar_}, {240}, Qt::Horizontal);
 
-  bottomBar_ = new QDockWidget(QStringLiteral("Search Result"), this);
+  bottomBar_ = new QDockWidget(tr("Search Result"), this);
   bottomBar_->setObjectName(QStringLiteral("BottomBar"));
   bottomBar_->setFeatures(features);
   bottomBar_->setAllowedAreas(Qt::AllDockWidgetAreas);
-  QWidget* results = hooks_.searchResultPage ? hooks_.searchResultPage(bottomBar_) : nullptr;
+  QWidget* results = hooks_.searchResultPage ? hooks_.searchResultPage(*this, bottomBar_) : nullptr;
   if (results == nullptr) {
-    auto* placeholder = new QLabel(QStringLiteral("No search results."), bottomBar_);
+    auto* placeholder = new QLabel(tr("No search results."), bottomBar_);
     placeholder->setAlignment(Qt::AlignCenter);
     results = placeholder;
   }
-  if (auto* app = CRelictorApp::Instance()) app->searchResultPane = results;
+  searchResults_ = results;
   bottomBar_->setWidget(results);
   addDockWidget(Qt::BottomDockWidgetArea, bottomBar_);
   resizeDocks({bottomBar_}, {200}, Qt::Vertical);
   bottomBar_->hide();
   leftTabs_->setCurrentWidget(navigation_);
 
-  previewBar_ = new QDockWidget(QStringLiteral("Preview"), this);
+  previewBar_ = new QDockWidget(tr("Preview"), this);
   previewBar_->setObjectName(QStringLiteral("PreviewBar"));
   previewBar_->setFeatures(features);
   previewBar_->setAllowedAreas(Qt::AllDockWidgetAreas);
@@ -351,8 +363,8 @@ void CMainFrame::CreateDocks() {
   previewBar_->hide();
   connect(previewBar_, &QDockWidget::visibilityChanged, this, &CMainFrame::UpdatePreview);
   connect(view_->List(), &CEntryListCtrl::SelectionCountChanged, this, &CMainFrame::UpdatePreview);
-  if (auto* app = CRelictorApp::Instance(); app && app->searchResultList)
-    connect(app->searchResultList, &CEntryListCtrl::SelectionCountChanged, this, &CMainFrame::UpdatePreview);
+  if (searchResultList_)
+    connect(searchResultList_, &CEntryListCtrl::SelectionCountChanged, this, &CMainFrame::UpdatePreview);
 }
 
 void CMainFrame::SetStatusText(const QString& text) {
@@ -362,37 +374,85 @@ void CMainFrame::SetStatusText(const QString& text) {
 QString CMainFrame::StatusText() const { return messagePane_ ? messagePane_->text() : QString(); }
 
 CEntryListCtrl* CMainFrame::ActiveList() const {
-  CRelictorApp* app = CRelictorApp::Instance();
-  if (app && app->searchResultsActive && app->searchResultList) return app->searchResultList;
+  if (activeList_) return activeList_;
   return view_ ? view_->List() : nullptr;
 }
 
+void CMainFrame::SetActiveList(CEntryListCtrl* list) {
+  activeList_ = list;
+  UpdateCommandUI();
+}
+
+void CMainFrame::SetSearchResultList(CEntryListCtrl* list) {
+  searchResultList_ = list;
+  if (list == nullptr) return;
+  ConnectListCommands(list);
+  WatchList(list);
+}
+
+void CMainFrame::WatchList(CEntryListCtrl* list) {
+  connect(list, &CEntryListCtrl::SelectionCountChanged, this, &CMainFrame::UpdateCommandUI);
+  // Rows come one by one while a search runs: one update for a burst.
+  QAbstractItemModel* model = list->Model();
+  connect(model, &QAbstractItemModel::rowsInserted, this, &CMainFrame::ScheduleCommandUI);
+  connect(model, &QAbstractItemModel::rowsRemoved, this, &CMainFrame::ScheduleCommandUI);
+  connect(model, &QAbstractItemModel::modelReset, this, &CMainFrame::ScheduleCommandUI);
+  // A list that goes (the search result pane's) is no longer the active one.
+  connect(list, &QObject::destroyed, this, &CMainFrame::ScheduleCommandUI);
+}
+
+void CMainFrame::ScheduleCommandUI() {
+  if (commandUIScheduled_) return;
+  commandUIScheduled_ = true;
+  QTimer::singleShot(0, this, [this] {
+    commandUIScheduled_ = false;
+    UpdateCommandUI();
+  });
+}
+
+bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
+  switch (event->type()) {
+    case QEvent::KeyRelease: {
+      int key = static_cast<QKeyEvent*>(event)->key();
+      if (key == Qt::Key_CapsLock || key == Qt::Key_NumLock || key == Qt::Key_ScrollLock) UpdateLockIndicators();
+      break;
+    }
+    case QEvent::ApplicationActivate:
+      UpdateLockIndicators();
+      break;
+    default:
+      break;
+  }
+  return QMainWindow::eventFilter(watched, event);
+}
+
 void CMainFrame::UpdateCommandUI() {
+  if (destroying_) return;
   CEntryListCtrl* list = ActiveList();
   bool listShown = list != nullptr && (list != view_->List() || view_->IsListShown());
   int selected = listShown ? list->SelectedCount() : 0;
   int rows = listShown ? list->Count() : 0;
-  Action(kRecover)->setEnabled(selected > 0);
-  Action(kProperties)->setEnabled(selected > 0);
-  Action(kSelectAll)->setEnabled(rows > 0);
-  Action(kInvertSelection)->setEnabled(rows > 0);
-  Action(kViewHex)->setEnabled(selected > 0 && list->CanViewHex());
+  Action(Command::kRecover)->setEnabled(selected > 0);
+  Action(Command::kProperties)->setEnabled(selected > 0);
+  Action(Command::kSelectAll)->setEnabled(rows > 0);
+  Action(Command::kInvertSelection)->setEnabled(rows > 0);
+  Action(Command::kViewHex)->setEnabled(selected > 0 && list->CanViewHex());
   QTreeWidgetItem* node = navigation_ ? navigation_->SelectedNode() : nullptr;
-  Action(kFindLostFiles)->setEnabled(node != nullptr && node != navigation_->RootItem());
-  Action(kGoToParent)->setEnabled(navigation_ && navigation_->CanGoToParent());
+  Action(Command::kFindLostFiles)->setEnabled(node != nullptr && node != navigation_->RootItem());
+  Action(Command::kGoToParent)->setEnabled(navigation_ && navigation_->CanGoToParent());
 
   bool leftVisible = leftBar_ && leftBar_->isVisible();
-  Action(kSearch)->setChecked(leftVisible && leftTabs_->currentWidget() == searchPage_);
-  Action(kNavigation)->setChecked(leftVisible);
-  Action(kSearchResult)->setChecked(bottomBar_ && bottomBar_->isVisible());
-  Action(kPreview)->setChecked(previewBar_ && previewBar_->isVisible());
-  Action(kToolbar)->setChecked(toolBar_->isVisible());
-  Action(kStatusBar)->setChecked(statusBar()->isVisible());
+  Action(Command::kSearch)->setChecked(leftVisible && leftTabs_->currentWidget() == searchPage_);
+  Action(Command::kNavigation)->setChecked(leftVisible);
+  Action(Command::kSearchResult)->setChecked(bottomBar_ && bottomBar_->isVisible());
+  Action(Command::kPreview)->setChecked(previewBar_ && previewBar_->isVisible());
+  Action(Command::kToolbar)->setChecked(toolBar_->isVisible());
+  Action(Command::kStatusBar)->setChecked(statusBar()->isVisible());
   auto mode = view_->List()->GetViewMode();
-  Action(kLargeIcons)->setChecked(mode == CEntryListCtrl::kLargeIcons);
-  Action(kSmallIcons)->setChecked(mode == CEntryListCtrl::kSmallIcons);
-  Action(kList)->setChecked(mode == CEntryListCtrl::kList);
-  Action(kDetails)->setChecked(mode == CEntryListCtrl::kDetails);
+  Action(Command::kLargeIcons)->setChecked(mode == CEntryListCtrl::kLargeIcons);
+  Action(Command::kSmallIcons)->setChecked(mode == CEntryListCtrl::kSmallIcons);
+  Action(Command::kList)->setChecked(mode == CEntryListCtrl::kList);
+  Action(Command::kDetails)->setChecked(mode == CEntryListCtrl::kDetails);
 }
 
 void CMainFrame::UpdateLockIndicators() {
@@ -416,21 +476,18 @@ void CMainFrame::ConnectListCommands(CEntryListCtrl* list) {
   // The list the user clicked, focused or opened the menu of last is the
   // one every list command acts on, from the tool bar, the menus, the
   // keyboard or the context menu alike.
-  connect(list, &CEntryListCtrl::Engaged, this, [this, list] {
-    if (auto* app = CRelictorApp::Instance()) app->searchResultsActive = list != view_->List();
-    UpdateCommandUI();
-  });
-  connect(list, &CEntryListCtrl::RecoverRequested, Action(kRecover), &QAction::trigger);
-  connect(list, &CEntryListCtrl::ViewHexRequested, Action(kViewHex), &QAction::trigger);
-  connect(list, &CEntryListCtrl::PropertiesRequested, Action(kProperties), &QAction::trigger);
+  connect(list, &CEntryListCtrl::Engaged, this, [this, list] { SetActiveList(list); });
+  connect(list, &CEntryListCtrl::RecoverRequested, Action(Command::kRecover), &QAction::trigger);
+  connect(list, &CEntryListCtrl::ViewHexRequested, Action(Command::kViewHex), &QAction::trigger);
+  connect(list, &CEntryListCtrl::PropertiesRequested, Action(Command::kProperties), &QAction::trigger);
 }
 
 void CMainFrame::ReportOpenProblems() {
   QStringList problems = document_->TakeProblems();
   if (problems.isEmpty()) return;
   problems.removeDuplicates();
-  QMessageBox box(QMessageBox::Warning, QStringLiteral("Kalvor Relictor"),
-                  problems.size() == 1 ? problems.front() : QStringLiteral("Some sources could not be opened."),
+  QMessageBox box(QMessageBox::Warning, tr("Kalvor Relictor"),
+                  problems.size() == 1 ? problems.front() : tr("Some sources could not be opened."),
                   QMessageBox::Ok, this);
   box.setObjectName(QStringLiteral("OpenProblems"));
   if (problems.size() > 1) box.setDetailedText(problems.join(QLatin1Char('\n')));
@@ -450,14 +507,36 @@ void CMainFrame::OpenImage(const QString& path) {
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {
-  // A running search ends before the tree it reads goes away.
-  relictor::StopWorker(&relictor::QtJobRunner::PumpEvents);
+  // Closing while long work shows its progress asks first; the answer Yes
+  // stops the work as its Cancel button does.
+  relictor::JobKind kind{};
+  if (jobs_->Busy(&kind)) {
+    QMessageBox box(QMessageBox::Question, tr("Kalvor Relictor"),
+                    kind == relictor::JobKind::Saving ? tr("Stop saving the files and close Relictor?")
+                                                      : tr("Stop the scan and close Relictor?"),
+                    QMessageBox::Yes | QMessageBox::No, this);
+    box.setObjectName(QStringLiteral("StopAndClose"));
+    box.setDefaultButton(QMessageBox::No);
+    if (box.exec() != QMessageBox::Yes) {
+      event->ignore();
+      return;
+    }
+    jobs_->Cancel();
+  }
+  // Whatever runs on the worker (the job, a search) ends before the tree
+  // it reads goes away. The window stays live meanwhile; a worker that does
+  // not wind down in time keeps the window open rather than lose its tree.
+  if (!relictor::QtJobRunner::WaitForWorkerEnd(kStopTimeoutMs)) {
+    SetStatusText(tr("The work in progress is still stopping; close the window again in a moment."));
+    event->ignore();
+    return;
+  }
   QMainWindow::closeEvent(event);
 }
 
 void CMainFrame::OnOpenImage() {
-  QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Open Image"), QString(),
-                                              QStringLiteral("Disk and volume images (*.img *.dd *.bin *.raw *.iso *.ima *.vhd);;All files (*)"));
+  QString path = QFileDialog::getOpenFileName(this, tr("Open Image"), QString(),
+                                              tr("Disk and volume images (*.img *.dd *.bin *.raw *.iso *.ima *.vhd);;All files (*)"));
   OpenImage(path);
 }
 
@@ -481,7 +560,7 @@ void CMainFrame::OnFindLostDrivers() {
   if (!hooks_.findLostDrivers) return;
   // The walk runs on the worker and adds volumes: whatever runs ends first.
   relictor::StopWorker(&relictor::QtJobRunner::PumpEvents);
-  hooks_.findLostDrivers(this);
+  hooks_.findLostDrivers(*this);
 }
 
 void CMainFrame::OnViewHex() {
@@ -602,11 +681,11 @@ void CMainFrame::OnHelpTopics() {
 void CMainFrame::OnAbout() {
   QMessageBox box(this);
   box.setObjectName(QStringLiteral("AboutBox"));
-  box.setWindowTitle(QStringLiteral("About Kalvor Relictor"));
+  box.setWindowTitle(tr("About Kalvor Relictor"));
   box.setIconPixmap(OwnIcon("relictor").pixmap(48, 48));
   box.setTextFormat(Qt::RichText);
   box.setTextInteractionFlags(Qt::TextBrowserInteraction);
-  box.setText(QStringLiteral("<b>Kalvor Relictor</b> %1<br>Finds and recovers deleted files on FAT and NTFS "
+  box.setText(tr("<b>Kalvor Relictor</b> %1<br>Finds and recovers deleted files on FAT and NTFS "
                              "volumes.<br><br><a href=\"%2\">%2</a>")
                   .arg(QStringLiteral(RELICTOR_PRODUCT_VERSION), QStringLiteral(RELICTOR_PROJECT_URL)));
   box.exec();

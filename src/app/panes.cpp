@@ -21,29 +21,20 @@ void AppOptionsSettings::SetLanguage(int index) { app_.language = static_cast<qu
 void AppOptionsSettings::SaveSettings() { app_.SaveSettings(); }
 
 void InstallPaneHooks(FrameHooks& hooks) {
-  hooks.searchPage = [](QWidget* parent) -> QWidget* {
+  hooks.searchPage = [](CMainFrame& frame, QWidget* parent) -> QWidget* {
     auto* pane = new relictor::CSearchDlg(parent);
-    CRelictorApp* app = CRelictorApp::Instance();
-    if (app == nullptr) return pane;
-    if (app->document) pane->FillVolumes(app->document->GetDrives());
-    if (app->navigationPane) app->navigationPane->SetLookInBox(pane);
-    pane->setStatusText = [](const QString& text) {
-      if (CRelictorApp* a = CRelictorApp::Instance(); a && a->mainFrame) a->mainFrame->SetStatusText(text);
-    };
-    pane->showResults = [] {
-      if (CRelictorApp* a = CRelictorApp::Instance(); a && a->mainFrame && a->mainFrame->BottomBar()) {
-        a->mainFrame->BottomBar()->show();
-      }
-    };
+    pane->FillVolumes(frame.Document()->GetDrives());
+    CFoldersTreeDlg* navigation = frame.NavigationPane();
+    navigation->SetLookInBox(pane);
+    QObject::connect(pane, &QObject::destroyed, navigation, [navigation] { navigation->SetLookInBox(nullptr); });
+    QObject::connect(pane, &relictor::CSearchDlg::StatusTextChanged, &frame, &CMainFrame::SetStatusText);
+    QObject::connect(pane, &relictor::CSearchDlg::ResultsWanted, &frame, [&frame] { frame.BottomBar()->show(); });
     return pane;
   };
-  hooks.searchResultPage = [](QWidget* parent) -> QWidget* {
+  hooks.searchResultPage = [](CMainFrame& frame, QWidget* parent) -> QWidget* {
     auto* results = new relictor::CSearchResultDlg(parent);
-    CRelictorApp* app = CRelictorApp::Instance();
-    if (app == nullptr) return results;
-    app->searchResultList = results->List();
-    if (auto* search = qobject_cast<relictor::CSearchDlg*>(app->searchPane)) search->SetResultPane(results);
-    if (app->mainFrame) app->mainFrame->ConnectListCommands(results->List());
+    if (auto* search = qobject_cast<relictor::CSearchDlg*>(frame.SearchPane())) search->SetResultPane(results);
+    frame.SetSearchResultList(results->List());
     return results;
   };
   hooks.properties = [](QWidget* parent, relictor::CDirEntry* entry) { relictor::ShowProperties(entry, parent); };
@@ -53,15 +44,13 @@ void InstallPaneHooks(FrameHooks& hooks) {
     AppOptionsSettings settings(*app);
     relictor::ShowOptions(settings, parent);
   };
-  hooks.findLostDrivers = [](QWidget* parent) {
-    CRelictorApp* app = CRelictorApp::Instance();
-    if (app == nullptr || app->document == nullptr) return;
-    relictor::RunFindLostDrivers(parent, *app->document, app->navigationPane,
-                                 qobject_cast<relictor::CSearchDlg*>(app->searchPane), app->GetHost());
+  hooks.findLostDrivers = [](CMainFrame& frame) {
+    if (frame.Host() == nullptr) return;
+    relictor::RunFindLostDrivers(&frame, *frame.Document(), frame.NavigationPane(),
+                                 qobject_cast<relictor::CSearchDlg*>(frame.SearchPane()), *frame.Host());
   };
   hooks.viewHex = [](QWidget* parent, relictor::CFSFile* file) {
-    CRelictorApp* app = CRelictorApp::Instance();
-    relictor::JobRunner* runner = app ? app->GetHost().jobs : nullptr;
-    relictor::ViewWithHex(file, parent, runner);
+    auto* frame = qobject_cast<CMainFrame*>(parent ? parent->window() : nullptr);
+    relictor::ViewWithHex(file, parent, frame ? frame->JobRunner() : nullptr);
   };
 }

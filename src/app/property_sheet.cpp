@@ -58,13 +58,13 @@ CFilePropertySheet::CFilePropertySheet(const QString& caption, bool showOkButton
   layout->addWidget(pages_, 1);
   auto* buttons = new QHBoxLayout;
   buttons->addStretch(1);
-  ok_ = new QPushButton("OK", this);
+  ok_ = new QPushButton(tr("OK"), this);
   ok_->setObjectName("ok");
-  cancel_ = new QPushButton("Cancel", this);
+  cancel_ = new QPushButton(tr("Cancel"), this);
   cancel_->setObjectName("cancel");
-  apply_ = new QPushButton("&Apply", this);
+  apply_ = new QPushButton(tr("&Apply"), this);
   apply_->setObjectName("apply");
-  help_ = new QPushButton("Help", this);
+  help_ = new QPushButton(tr("Help"), this);
   help_->setObjectName("help");
   for (QPushButton* b : {ok_, cancel_, apply_, help_}) {
     b->setAutoDefault(false);
@@ -129,20 +129,20 @@ CFilePropertyPage::CFilePropertyPage(CDirEntry* entry, QWidget* parent) : QWidge
   grid->addWidget(Separator(this), row++, 0, 1, 2);
 
   auto line = [&](const char* label, const QString& text, const char* field) {
-    grid->addWidget(new QLabel(QString::fromLatin1(label), this), row, 0);
+    grid->addWidget(new QLabel(tr(label), this), row, 0);
     grid->addWidget(ReadOnlyField(text, field, this), row++, 1);
   };
   const QString type = folder ? icons.FolderTypeName() : Text(entry->GetTypeText());
-  line("Type:", type, "type");
-  line("Status:", QString::fromStdString(status), "status");
+  line(QT_TR_NOOP("Type:"), type, "type");
+  line(QT_TR_NOOP("Status:"), QString::fromStdString(status), "status");
   grid->addWidget(Separator(this), row++, 0, 1, 2);
-  line("Location:", Text(location), "location");
-  line("Size:", QString::fromStdString(size), "size");
-  line("Size on disk:", QString::fromStdString(sizeOnDisk), "sizeOnDisk");
+  line(QT_TR_NOOP("Location:"), Text(location), "location");
+  line(QT_TR_NOOP("Size:"), QString::fromStdString(size), "size");
+  line(QT_TR_NOOP("Size on disk:"), QString::fromStdString(sizeOnDisk), "sizeOnDisk");
   grid->addWidget(Separator(this), row++, 0, 1, 2);
-  line("Created:", QString::fromStdString(entry->GetCreatedText()), "created");
-  line("Modified:", QString::fromStdString(entry->GetModifiedText()), "modified");
-  line("Accessed:", QString::fromStdString(entry->GetAccessedText()), "accessed");
+  line(QT_TR_NOOP("Created:"), QString::fromStdString(entry->GetCreatedText()), "created");
+  line(QT_TR_NOOP("Modified:"), QString::fromStdString(entry->GetModifiedText()), "modified");
+  line(QT_TR_NOOP("Accessed:"), QString::fromStdString(entry->GetAccessedText()), "accessed");
   grid->addWidget(Separator(this), row++, 0, 1, 2);
 
   // Readers with more to tell about an entry (exFAT keeps both lengths,
@@ -153,18 +153,18 @@ CFilePropertyPage::CFilePropertyPage(CDirEntry* entry, QWidget* parent) : QWidge
     grid->addWidget(ReadOnlyField(Text(details[i].second), ("detail" + std::to_string(i)).c_str(), this), row++, 1);
   }
   if (!details.empty()) grid->addWidget(Separator(this), row++, 0, 1, 2);
-  grid->addWidget(new QLabel("Attributes:", this), row, 0);
+  grid->addWidget(new QLabel(tr("Attributes:"), this), row, 0);
   auto* boxes = new QHBoxLayout;
   auto attribute = [&](const char* text, const char* field, std::uint32_t bit) {
-    auto* box = new QCheckBox(QString::fromLatin1(text), this);
+    auto* box = new QCheckBox(tr(text), this);
     box->setObjectName(QString::fromLatin1(field));
     box->setChecked((entry->attributes & bit) != 0);
     box->setEnabled(false);
     boxes->addWidget(box);
   };
-  attribute("Read only(&R)", "readOnly", 0x01);
-  attribute("Hidden(&H)", "hidden", 0x02);
-  attribute("Archive(&A)", "archive", 0x20);
+  attribute(QT_TR_NOOP("Read only(&R)"), "readOnly", 0x01);
+  attribute(QT_TR_NOOP("Hidden(&H)"), "hidden", 0x02);
+  attribute(QT_TR_NOOP("Archive(&A)"), "archive", 0x20);
   boxes->addStretch(1);
   grid->addLayout(boxes, row++, 1);
   grid->setRowStretch(row, 1);
@@ -195,12 +195,12 @@ COptionsGeneralPage::COptionsGeneralPage(OptionsSettings& settings, QWidget* par
     : QWidget(parent), settings_(settings) {
   setObjectName("General");
   auto* layout = new QVBoxLayout(this);
-  auto* group = new QGroupBox("Recover", this);
+  auto* group = new QGroupBox(tr("Recover"), this);
   auto* inner = new QGridLayout(group);
-  autoUpdate_ = new QCheckBox("Automatically check for updates", group);
+  autoUpdate_ = new QCheckBox(tr("Automatically check for updates"), group);
   autoUpdate_->setObjectName("autoUpdate");
   inner->addWidget(autoUpdate_, 0, 0, 1, 2);
-  inner->addWidget(new QLabel("Deleted character:", group), 1, 0);
+  inner->addWidget(new QLabel(tr("Deleted character:"), group), 1, 0);
   deletedChar_ = new QLineEdit(group);
   deletedChar_->setObjectName("deletedChar");
   deletedChar_->setMaxLength(1);
@@ -236,13 +236,13 @@ COptionsLangPage::COptionsLangPage(OptionsSettings& settings, QWidget* parent)
   setObjectName("Language");
   auto* layout = new QVBoxLayout(this);
   auto* row = new QHBoxLayout;
-  row->addWidget(new QLabel("Language:", this));
+  row->addWidget(new QLabel(tr("Language:"), this));
   languageBox_ = new QComboBox(this);
   languageBox_->setObjectName("language");
   languageBox_->addItems(relictor::l10n::ShippedLanguageNames());
   row->addWidget(languageBox_, 1);
   layout->addLayout(row);
-  auto* note = new QLabel("NOTE: After you have changed the interface language, the program must be restarted.", this);
+  auto* note = new QLabel(tr("NOTE: After you have changed the interface language, the program must be restarted."), this);
   note->setObjectName("note");
   note->setWordWrap(true);
   layout->addWidget(note);

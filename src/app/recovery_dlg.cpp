@@ -1,5 +1,6 @@
 #include "app/recovery_dlg.h"
 
+#include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDialogButtonBox>
 #include <QFileDialog>
@@ -51,30 +52,30 @@ bool HasControlCharacters(const QString& text) {
 
 CRecoveryDlg::CRecoveryDlg(QSettings& settings, QWidget* parent) : QDialog(parent), settings_(settings) {
   setObjectName(QStringLiteral("CRecoveryDlg"));
-  setWindowTitle(QStringLiteral("Files Recovery"));
+  setWindowTitle(tr("Files Recovery"));
   auto* grid = new QGridLayout(this);
   auto* icon = new QLabel(this);
   icon->setPixmap(style()->standardIcon(QStyle::SP_DriveHDIcon).pixmap(32, 32));
   grid->addWidget(icon, 0, 0, 2, 1, Qt::AlignTop);
-  grid->addWidget(new QLabel(QStringLiteral("Output folder:"), this), 0, 1, 1, 2);
+  grid->addWidget(new QLabel(tr("Output folder:"), this), 0, 1, 1, 2);
   combo_ = new CHistoryCombo(this);
   combo_->setObjectName(QStringLiteral("outputFolder"));
   combo_->setMinimumWidth(300);
   grid->addWidget(combo_, 1, 1);
-  auto* browse = new QPushButton(QStringLiteral("Browse..."), this);
+  auto* browse = new QPushButton(tr("Browse..."), this);
   browse->setObjectName(QStringLiteral("browse"));
   browse->setAutoDefault(false);
   grid->addWidget(browse, 1, 2);
-  auto* notice = new QLabel(QStringLiteral("Notice: It is recommended to save the lost/deleted data on another drive! "
+  auto* notice = new QLabel(tr("Notice: It is recommended to save the lost/deleted data on another drive! "
                                            "Otherwise other lost/deleted data could be overwritten."),
                             this);
   notice->setWordWrap(true);
   grid->addWidget(notice, 2, 1, 1, 2);
   auto* buttons = new QDialogButtonBox(this);
-  QPushButton* save = buttons->addButton(QStringLiteral("Save"), QDialogButtonBox::AcceptRole);
+  QPushButton* save = buttons->addButton(tr("Save"), QDialogButtonBox::AcceptRole);
   save->setObjectName(QStringLiteral("save"));
   save->setDefault(true);
-  QPushButton* cancel = buttons->addButton(QStringLiteral("Cancel"), QDialogButtonBox::RejectRole);
+  QPushButton* cancel = buttons->addButton(tr("Cancel"), QDialogButtonBox::RejectRole);
   cancel->setObjectName(QStringLiteral("cancel"));
   grid->addWidget(buttons, 3, 0, 1, 3);
   connect(browse, &QPushButton::clicked, this, &CRecoveryDlg::Browse);
@@ -86,7 +87,7 @@ CRecoveryDlg::CRecoveryDlg(QSettings& settings, QWidget* parent) : QDialog(paren
 void CRecoveryDlg::Browse() {
   // The desktop's own chooser cannot be driven by the tests and looks
   // different on every desktop; Qt's is the same everywhere.
-  QFileDialog chooser(this, QStringLiteral("Select folder"), combo_->currentText());
+  QFileDialog chooser(this, tr("Select folder"), combo_->currentText());
   chooser.setObjectName(QStringLiteral("selectFolder"));
   chooser.setFileMode(QFileDialog::Directory);
   chooser.setOption(QFileDialog::ShowDirsOnly, true);
@@ -102,14 +103,14 @@ void CRecoveryDlg::accept() {
   if (text.isEmpty()) {
     // An empty folder would put the files wherever the program happens to
     // run; the user chooses one instead.
-    XMessageBox(this, QStringLiteral("Please choose the folder to save the files in."),
+    XMessageBox(this, tr("Please choose the folder to save the files in."),
                 QString::fromLatin1(msgbox::kCaption), msgbox::kNotice);
     return;
   }
   if (HasControlCharacters(text)) {
     // Such a name is nearly always a paste gone wrong, and no file manager
     // would show the folder it made in a way the user could find again.
-    XMessageBox(this, QStringLiteral("The output folder name contains control characters. Please choose another folder."),
+    XMessageBox(this, tr("The output folder name contains control characters. Please choose another folder."),
                 QString::fromLatin1(msgbox::kCaption), msgbox::kNotice);
     return;
   }
@@ -138,11 +139,11 @@ bool MakeOutputFolder(const QString& folder, QString* problem) {
   if (ec) {
     why = QString::fromStdString(ec.message());
   } else if (!std::filesystem::is_directory(path, ec)) {
-    why = QStringLiteral("something that is not a folder is in the way");
+    why = QCoreApplication::translate("RecoverEntries", "something that is not a folder is in the way");
   } else {
     return true;
   }
-  if (problem) *problem = QStringLiteral("The output folder %1 cannot be created: %2.").arg(Shown(folder), why);
+  if (problem) *problem = QCoreApplication::translate("RecoverEntries", "The output folder %1 cannot be created: %2.").arg(Shown(folder), why);
   return false;
 }
 
@@ -154,36 +155,36 @@ QString SavingSummaryText(const SavingReport& report, const QString& folder, QSt
   switch (report.outcome) {
     case SavingOutcome::Finished:
       lines << (whole == 0 && shorts == 0 ? QStringLiteral("No file was saved to %1.").arg(where)
-                                          : QStringLiteral("%1 saved to %2.").arg(Files(whole), where));
+                                          : QCoreApplication::translate("RecoverEntries", "%1 saved to %2.").arg(Files(whole), where));
       break;
     case SavingOutcome::Stopped:
-      lines << QStringLiteral("Saving was cancelled. %1 had been saved to %2 before it.").arg(Files(whole), where);
+      lines << QCoreApplication::translate("RecoverEntries", "Saving was cancelled. %1 had been saved to %2 before it.").arg(Files(whole), where);
       break;
     case SavingOutcome::Failed:
-      lines << QStringLiteral("Saving stopped at an error: %1").arg(QString::fromStdString(report.failure))
-            << QStringLiteral("%1 had been saved to %2 before it.").arg(Files(whole), where);
+      lines << QCoreApplication::translate("RecoverEntries", "Saving stopped at an error: %1").arg(QString::fromStdString(report.failure))
+            << QCoreApplication::translate("RecoverEntries", "%1 had been saved to %2 before it.").arg(Files(whole), where);
       break;
   }
-  if (shorts > 0) lines << QStringLiteral("%1 saved short: parts of them could not be read.").arg(Files(shorts));
-  if (!report.skipped.empty()) lines << QStringLiteral("%1 skipped.").arg(report.skipped.size());
+  if (shorts > 0) lines << QCoreApplication::translate("RecoverEntries", "%1 saved short: parts of them could not be read.").arg(Files(shorts));
+  if (!report.skipped.empty()) lines << QCoreApplication::translate("RecoverEntries", "%1 skipped.").arg(report.skipped.size());
   if (!report.incomplete.empty()) {
-    lines << QStringLiteral("%1 left incomplete and removed.").arg(Files(report.incomplete.size()));
+    lines << QCoreApplication::translate("RecoverEntries", "%1 left incomplete and removed.").arg(Files(report.incomplete.size()));
   }
   if (report.outcome != SavingOutcome::Finished && report.NotStarted() > 0) {
-    lines << QStringLiteral("%1 not started.").arg(Files(report.NotStarted()));
+    lines << QCoreApplication::translate("RecoverEntries", "%1 not started.").arg(Files(report.NotStarted()));
   }
   if (details) {
     QStringList more;
     for (const SavedFile& f : report.saved) {
       for (const std::string& p : f.problems) {
-        more << QStringLiteral("Saved short: %1: %2").arg(QString::fromStdString(f.outputPath), QString::fromStdString(p));
+        more << QCoreApplication::translate("RecoverEntries", "Saved short: %1: %2").arg(QString::fromStdString(f.outputPath), QString::fromStdString(p));
       }
     }
     for (const SkippedEntry& e : report.skipped) {
-      more << QStringLiteral("Skipped: %1: %2").arg(QString::fromStdString(e.outputPath), QString::fromStdString(e.reason));
+      more << QCoreApplication::translate("RecoverEntries", "Skipped: %1: %2").arg(QString::fromStdString(e.outputPath), QString::fromStdString(e.reason));
     }
     for (const SkippedEntry& e : report.incomplete) {
-      more << QStringLiteral("Incomplete: %1: %2").arg(QString::fromStdString(e.outputPath), QString::fromStdString(e.reason));
+      more << QCoreApplication::translate("RecoverEntries", "Incomplete: %1: %2").arg(QString::fromStdString(e.outputPath), QString::fromStdString(e.reason));
     }
     *details = more.join(u'\n');
   }
@@ -198,7 +199,7 @@ void ShowSavingSummary(const SavingReport& report, const QString& folder, QWidge
                   QMessageBox::Ok, parent);
   box.setObjectName(QStringLiteral("SavingSummary"));
   if (!details.isEmpty()) box.setDetailedText(details);
-  QPushButton* open = box.addButton(QStringLiteral("Open Folder"), QMessageBox::ActionRole);
+  QPushButton* open = box.addButton(QCoreApplication::translate("RecoverEntries", "Open Folder"), QMessageBox::ActionRole);
   open->setObjectName(QStringLiteral("openFolder"));
   box.setDefaultButton(QMessageBox::Ok);
   box.exec();

@@ -121,9 +121,9 @@ bool CRelictorApp::ShowHelp(QWidget* parent, const QString& page) {
   const QString file = FindDataFile(HelpPath(page));
   QString problem;
   if (file.isEmpty()) {
-    problem = QStringLiteral("The help page %1 is not installed.").arg(HelpPath(page));
+    problem = tr("The help page %1 is not installed.").arg(HelpPath(page));
   } else if (!QDesktopServices::openUrl(QUrl::fromLocalFile(file))) {
-    problem = QStringLiteral("No web browser could be started to show the help. Open %1 in a browser to read it.")
+    problem = tr("No web browser could be started to show the help. Open %1 in a browser to read it.")
                   .arg(file);
   } else {
     return true;

@@ -1,7 +1,8 @@
 #pragma once
-// The application object of the window: the user's settings, non-owning
-// pointers to the long-lived windows so that any part can reach them, the
-// start of the update manager, and the help pages.
+// The application object of the window: the user's settings, the host the
+// readers are given, the start of the update manager, and the help pages.
+// The windows themselves belong to the main frame, which hands each part
+// what it needs when it makes it.
 
 #include <QObject>
 #include <QString>
@@ -10,17 +11,6 @@
 #include "volume/host.h"
 
 class QWidget;
-
-namespace relictor {
-class CEntryListCtrl;
-class CDirectory;
-class CVolumeDriver;
-}  // namespace relictor
-
-class CVeskDoc;
-class CVeskView;
-class CMainFrame;
-class CFoldersTreeDlg;
 
 class CRelictorApp : public QObject {
   Q_OBJECT
@@ -61,19 +51,6 @@ class CRelictorApp : public QObject {
   // The host that every reader of the document is given: the settings, the
   // window's job runner and its cluster range dialog.
   relictor::Host& GetHost() { return host_; }
-
-  // Back-pointers (not owned), set by the objects themselves.
-  CVeskDoc* document = nullptr;
-  CVeskView* view = nullptr;
-  CMainFrame* mainFrame = nullptr;
-  CFoldersTreeDlg* navigationPane = nullptr;
-  QWidget* searchPane = nullptr;
-  QWidget* searchResultPane = nullptr;
-  // The list of the search result pane, when there is one.
-  relictor::CEntryListCtrl* searchResultList = nullptr;
-  // Which list the list commands act on: the search result list when
-  // true, else the main file list.
-  bool searchResultsActive = false;
 
   char replaceChar = '_';
   int autoUpdate = 0;

@@ -78,27 +78,27 @@ class CSearchDlg::Job final : public WorkerTask, public SearchResultSink {
 
 CSearchDlg::CSearchDlg(QWidget* parent) : QWidget(parent) {
   setObjectName("Search");
-  lookInLabel_ = new QLabel("Look in:", this);
+  lookInLabel_ = new QLabel(tr("Look in:"), this);
   lookIn_ = new QComboBox(this);
   lookIn_->setObjectName("lookIn");
-  patternLabel_ = new QLabel("Search for:", this);
+  patternLabel_ = new QLabel(tr("Search for:"), this);
   pattern_ = new QLineEdit(this);
   pattern_->setObjectName("pattern");
-  button_ = new QPushButton("Search", this);
+  button_ = new QPushButton(tr("Search"), this);
   button_->setObjectName("search");
   button_->setDefault(true);
-  matchCase_ = new QCheckBox("Match case", this);
+  matchCase_ = new QCheckBox(tr("Match case"), this);
   matchCase_->setObjectName("matchCase");
-  recurse_ = new QCheckBox("Search recourse subdirectories", this);
+  recurse_ = new QCheckBox(tr("Search recourse subdirectories"), this);
   recurse_->setObjectName("recurse");
 
-  sizeFilter_ = new QCheckBox("Size between (in KB) ...", this);
+  sizeFilter_ = new QCheckBox(tr("Size between (in KB) ..."), this);
   sizeFilter_->setObjectName("sizeFilter");
   auto* digits = new QRegularExpressionValidator(QRegularExpression("[0-9]{0,10}"), this);
   sizeLow_ = new QLineEdit("0", this);
   sizeLow_->setObjectName("sizeLow");
   sizeLow_->setValidator(digits);
-  andLabel_ = new QLabel("and", this);
+  andLabel_ = new QLabel(tr("and"), this);
   sizeHigh_ = new QLineEdit("0", this);
   sizeHigh_->setObjectName("sizeHigh");
   sizeHigh_->setValidator(digits);
@@ -109,15 +109,16 @@ CSearchDlg::CSearchDlg(QWidget* parent) : QWidget(parent) {
     sizeHigh_->setEnabled(on);
   });
 
-  dateFilter_ = new QCheckBox("Specify Date", this);
+  dateFilter_ = new QCheckBox(tr("Specify Date"), this);
   dateFilter_->setObjectName("dateFilter");
   dateKind_ = new QComboBox(this);
   dateKind_->setObjectName("dateKind");
-  dateKind_->addItems({"Create Date", "Modify Date"});
+  dateKind_->addItem(tr("Create Date"), static_cast<int>(kDateCreated));
+  dateKind_->addItem(tr("Modify Date"), static_cast<int>(kDateModified));
   dateKind_->model()->sort(0);
   dateKind_->setCurrentIndex(0);
-  fromLabel_ = new QLabel("From", this);
-  toLabel_ = new QLabel("To", this);
+  fromLabel_ = new QLabel(tr("From"), this);
+  toLabel_ = new QLabel(tr("To"), this);
   // The pickers show the date alone; the search takes From from the start
   // of its day and To to the end of its day.
   const QDateTime now = QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch());
@@ -149,9 +150,6 @@ CSearchDlg::~CSearchDlg() {
   // The worker refers to this pane: it ends (and its thread is joined)
   // before the pane goes.
   StopSearch();
-  if (CRelictorApp* app = CRelictorApp::Instance()) {
-    if (auto* nav = app->navigationPane) nav->SetLookInBox(nullptr);
-  }
 }
 
 void CSearchDlg::LayoutControls() {
@@ -248,7 +246,7 @@ void CSearchDlg::StopSearch() {
   // A search stopped here ends as a cancelled one: no count is shown.
   ++generation_;
   searching_ = false;
-  button_->setText("Search");
+  button_->setText(tr("Search"));
   StopWorker(&QtJobRunner::PumpEvents);
 }
 
@@ -257,7 +255,7 @@ bool CSearchDlg::ReadBound(QLineEdit* edit, std::uint64_t& bound) {
   const qulonglong value = edit->text().toULongLong(&ok);
   if (!ok || value > 0xFFFFFFFFull) {
     // The previous value stays and the search goes on with it.
-    QMessageBox::warning(this, msgbox::kCaption, "Please enter an integer between 0 and 4294967295.");
+    QMessageBox::warning(this, msgbox::kCaption, tr("Please enter an integer between 0 and 4294967295."));
     edit->setText(QString::number(bound));
     return false;
   }
@@ -280,7 +278,7 @@ SearchCriteria CSearchDlg::Criteria() {
   c.sizeLow = lowBound_ * 1024;
   c.sizeHigh = highBound_ * 1024;
   c.dateFilter = dateFilter_->isChecked();
-  c.dateKind = dateKind_->currentText() == "Modify Date" ? kDateModified : kDateCreated;
+  c.dateKind = dateKind_->currentData().toInt() == static_cast<int>(kDateModified) ? kDateModified : kDateCreated;
   c.dateFrom = QDateTime(dateFrom_->date(), QTime(0, 0)).toSecsSinceEpoch();
   c.dateTo = QDateTime(dateTo_->date(), QTime(23, 59, 59)).toSecsSinceEpoch();
   return c;
@@ -300,7 +298,7 @@ void CSearchDlg::StartSearch() {
   CDirectory* folder = FolderOf(lookIn_, lookIn_->currentIndex());
   if (folder == nullptr) return;  // no volume: nothing happens, no count
   if (results_) results_->Clear();
-  if (showResults) showResults();
+  emit ResultsWanted();
   // One worker at a time: whatever runs stops first.
   StopWorker(&QtJobRunner::PumpEvents);
   // Fields that lists show are read lazily; those of every folder read so
@@ -315,14 +313,14 @@ void CSearchDlg::StartSearch() {
     return;
   }
   searching_ = true;
-  button_->setText("Cancel");
+  button_->setText(tr("Cancel"));
 }
 
 void CSearchDlg::SearchDone(int generation, bool completed, std::uint32_t hits) {
   if (generation != generation_) return;  // cancelled, or an earlier search
   searching_ = false;
-  button_->setText("Search");
-  if (completed && setStatusText) setStatusText(QString("Finded %1 Object(s)").arg(hits));
+  button_->setText(tr("Search"));
+  if (completed) emit StatusTextChanged(tr("Finded %1 Object(s)").arg(hits));
 }
 
 // ---------------------------------------------------------------- results
@@ -333,18 +331,9 @@ CSearchResultDlg::CSearchResultDlg(QWidget* parent) : QWidget(parent), list_(new
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->addWidget(list_);
-  // The list's context menu makes it the list the commands act on.
-  connect(list_, &CEntryListCtrl::ContextMenuRequested, this, [] {
-    if (CRelictorApp* app = CRelictorApp::Instance()) app->searchResultsActive = true;
-  });
 }
 
-CSearchResultDlg::~CSearchResultDlg() {
-  if (CRelictorApp* app = CRelictorApp::Instance(); app && app->searchResultList == list_) {
-    app->searchResultList = nullptr;
-    app->searchResultsActive = false;
-  }
-}
+CSearchResultDlg::~CSearchResultDlg() = default;
 
 void CSearchResultDlg::AddRow(std::uint32_t index, CDirEntry* entry) {
   if (entry == nullptr) return;

@@ -15,7 +15,6 @@
 #include <memory>
 
 #include "app/folders_tree_dlg.h"
-#include "app/relictor_app.h"
 #include "search/search.h"
 
 class QCheckBox;
@@ -45,10 +44,6 @@ class CSearchDlg final : public QWidget, public LookInBox {
   void InsertVolume(int position, CVolumeDriver* volume);
 
   void SetResultPane(CSearchResultDlg* results) { results_ = results; }
-  // Where the count goes (status-bar pane 0) and how the result pane is
-  // shown; the frame sets them.
-  std::function<void(const QString&)> setStatusText;
-  std::function<void()> showResults;
 
   bool Searching() const { return searching_; }
   // The criteria as the controls hold them now (bounds that do not parse
@@ -78,6 +73,12 @@ class CSearchDlg final : public QWidget, public LookInBox {
   QDateTimeEdit* DateFromEdit() const { return dateFrom_; }
   QDateTimeEdit* DateToEdit() const { return dateTo_; }
   QPushButton* SearchButton() const { return button_; }
+
+ signals:
+  // The count of finds, for the status bar.
+  void StatusTextChanged(const QString& text);
+  // A search starts: the result pane should show.
+  void ResultsWanted();
 
  protected:
   void resizeEvent(QResizeEvent* e) override;

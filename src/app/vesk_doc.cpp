@@ -1,5 +1,7 @@
 #include "app/vesk_doc.h"
 
+#include <QCoreApplication>
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -17,13 +19,11 @@ using relictor::CPhysicalDriver;
 using relictor::CVolumeDriver;
 
 CVeskDoc::CVeskDoc(QStringList sources) : sources_(std::move(sources)) {
-  if (auto* app = CRelictorApp::Instance()) app->document = this;
   // Devices this user may not open are asked of the desktop's disk service.
   relictor::platform::InstallDeviceOpener();
 }
 
 CVeskDoc::~CVeskDoc() {
-  if (auto* app = CRelictorApp::Instance(); app && app->document == this) app->document = nullptr;
   // Volume readers may read through a disk's source; they go first.
   drives_.Drives().clear();
   physicalDrives_.clear();
@@ -75,7 +75,8 @@ void CVeskDoc::Fill() {
     if (reports.empty()) {
       QStringList refused = RefusedBlockDevices();
       if (!refused.isEmpty()) {
-        problems_ << QStringLiteral(
+        problems_ << QCoreApplication::translate(
+                         "CVeskDoc",
                          "You may not read this computer's disks (%1). Start Kalvor Relictor with the rights to read "
                          "them (for example with sudo), or make an image of a disk (dd if=/dev/sdX of=disk.img) and "
                          "open the image with File > Open Image...")
@@ -256,7 +257,8 @@ QStringList RefusedBlockDevices(const QString& sysBlock, const QString& devRoot)
 QString ExplainOpenProblem(const QString& problem) {
   if (problem.contains(QStringLiteral("permission denied"))) {
     QString path = problem.section(QStringLiteral(": "), 0, 0);
-    return QStringLiteral(
+    return QCoreApplication::translate(
+               "CVeskDoc",
                "You may not read %1. Start Kalvor Relictor with the rights to read it (for example with sudo), "
                "or make an image of it (dd if=%1 of=disk.img) and open the image with File > Open Image...")
         .arg(path);

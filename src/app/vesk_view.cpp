@@ -6,10 +6,7 @@
 #include <QUrl>
 
 #include "app/app_paths.h"
-#include "app/folders_tree_dlg.h"
 #include "app/entry_list_ctrl.h"
-#include "app/main_frame.h"
-#include "app/relictor_app.h"
 #include "model/entry.h"
 
 using relictor::CDirectory;
@@ -21,7 +18,6 @@ CVeskView::CVeskView(QWidget* parent)
   setObjectName(QStringLiteral("MainView"));
   startPage_->setObjectName(QStringLiteral("StartPage"));
   list_->setObjectName(QStringLiteral("FileList"));
-  if (auto* app = CRelictorApp::Instance()) app->view = this;
   addWidget(startPage_);
   addWidget(list_);
   // Every link of the start page opens in the desktop's browser; the
@@ -30,27 +26,21 @@ CVeskView::CVeskView(QWidget* parent)
   connect(startPage_, &QTextBrowser::anchorClicked, this, [this](const QUrl& url) {
     QDesktopServices::openUrl(url.isRelative() ? startPage_->source().resolved(url) : url);
   });
-  connect(list_, &CEntryListCtrl::FolderActivated, this, &CVeskView::OnFolderActivated);
-  connect(list_, &CEntryListCtrl::SelectionCountChanged, this, [](int, const QString& text) {
-    CRelictorApp* app = CRelictorApp::Instance();
-    if (app && app->mainFrame) app->mainFrame->SetStatusText(text);
+  connect(list_, &CEntryListCtrl::FolderActivated, this, [this](CDirectory* folder) {
+    if (folder != nullptr) emit FolderOpened(folder);
   });
-  // The list's context menu acts on the main list from now on.
-  connect(list_, &CEntryListCtrl::ContextMenuRequested, this, [] {
-    if (auto* app = CRelictorApp::Instance()) app->searchResultsActive = false;
-  });
+  connect(list_, &CEntryListCtrl::SelectionCountChanged, this,
+          [this](int, const QString& text) { emit StatusTextChanged(text); });
   LoadStartPage();
   ShowList(false);
 }
 
-CVeskView::~CVeskView() {
-  if (auto* app = CRelictorApp::Instance(); app && app->view == this) app->view = nullptr;
-}
+CVeskView::~CVeskView() = default;
 
 void CVeskView::LoadStartPage() {
   QString page = FindDataFile(QStringLiteral("Media/index.htm"));
   if (page.isEmpty()) {
-    startPage_->setHtml(QStringLiteral(
+    startPage_->setHtml(tr(
         "<h2>Kalvor Relictor</h2><p>Choose a drive in the navigation pane to see its folders and deleted "
         "files, or open a disk image with File &gt; Open Image...</p>"));
     return;
@@ -65,10 +55,4 @@ bool CVeskView::IsListShown() const { return currentWidget() == list_; }
 void CVeskView::SetEntries(CDirectory* folder) {
   folder_ = folder;
   list_->SetEntries(folder ? &folder->children : nullptr);
-}
-
-void CVeskView::OnFolderActivated(CDirectory* folder) {
-  CRelictorApp* app = CRelictorApp::Instance();
-  if (folder == nullptr || app == nullptr || app->navigationPane == nullptr) return;
-  if (QTreeWidgetItem* node = app->navigationPane->FindChildOfSelection(folder)) app->navigationPane->SelectNode(node);
 }

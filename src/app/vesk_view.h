@@ -1,7 +1,8 @@
 #pragma once
 // The main view: the start page, with the file list laid over it while a
 // folder is shown. The list shows the children of the folder selected in
-// the navigation pane.
+// the navigation pane; the view tells the frame what it shows through its
+// signals.
 
 #include <QStackedWidget>
 
@@ -29,8 +30,14 @@ class CVeskView : public QStackedWidget {
   relictor::CEntryListCtrl* List() const { return list_; }
   QTextBrowser* StartPage() const { return startPage_; }
 
+ signals:
+  // The status-bar text for the list's selection.
+  void StatusTextChanged(const QString& text);
+  // A folder of the list was opened (double-click, Enter): the navigation
+  // pane selects its node.
+  void FolderOpened(relictor::CDirectory* folder);
+
  private:
-  void OnFolderActivated(relictor::CDirectory* folder);
   void LoadStartPage();
 
   QTextBrowser* startPage_;

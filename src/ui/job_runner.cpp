@@ -1,6 +1,7 @@
 #include "ui/job_runner.h"
 
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <QTimer>
 
 #include <atomic>
@@ -49,6 +50,26 @@ bool QtJobRunner::PumpEvents() {
   return !QCoreApplication::closingDown();
 }
 
+bool QtJobRunner::Busy(JobKind* kind) const {
+  if (!dialog_) return false;
+  if (kind) *kind = dialog_->Kind();
+  return true;
+}
+
+void QtJobRunner::Cancel() {
+  if (dialog_) dialog_->reject();
+}
+
+bool QtJobRunner::WaitForWorkerEnd(int timeoutMs) {
+  if (!IsWorkerRunning()) return true;
+  RequestStop();
+  QDeadlineTimer deadline(timeoutMs);
+  while (IsWorkerRunning() && !deadline.hasExpired()) {
+    if (!PumpEvents()) break;
+  }
+  return !IsWorkerRunning();
+}
+
 bool QtJobRunner::Run(WorkerTask& task, const JobInfo& info) { return Run(task, info, QString()); }
 
 bool QtJobRunner::Run(WorkerTask& task, const JobInfo& info, const QString& location) {
@@ -71,7 +92,10 @@ bool QtJobRunner::Run(WorkerTask& task, const JobInfo& info, const QString& loca
   }
   // The dialog closes when the worker has ended, whether it finished or
   // was cancelled.
+  QPointer<CWorkerDlg> outer = dialog_;
+  dialog_ = &dialog;
   dialog.exec();
+  dialog_ = outer;
   StopWorker(&QtJobRunner::PumpEvents);
   task.SetProgress(nullptr);
   cancelled_ = dialog.Cancelled();

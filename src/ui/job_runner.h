@@ -12,6 +12,8 @@
 
 namespace relictor {
 
+class CWorkerDlg;
+
 class QtJobRunner final : public JobRunner {
  public:
   // Dialogs are shown over `parent` (none: over the active window).
@@ -24,6 +26,17 @@ class QtJobRunner final : public JobRunner {
   // Whether the last run was stopped by the user.
   bool WasCancelled() const { return cancelled_; }
 
+  // The kind of the job whose progress dialog is up; false when none is.
+  bool Busy(JobKind* kind = nullptr) const;
+  // Stops the job whose dialog is up, as its Cancel button does: the
+  // dialog stays until the worker has wound down, and the run reports a
+  // cancel.
+  void Cancel();
+  // Asks whatever worker runs to stop and waits for it, dispatching events
+  // (but no input) meanwhile, at most `timeoutMs`; false when the worker
+  // is still running then.
+  static bool WaitForWorkerEnd(int timeoutMs);
+
   // Waits for the next event (at most a millisecond) and dispatches it;
   // what StopWorker calls while a worker winds down. Input is held back, so
   // that nothing reaches the window's tree while the worker may still use
@@ -32,6 +45,7 @@ class QtJobRunner final : public JobRunner {
 
  private:
   QPointer<QWidget> parent_;
+  QPointer<CWorkerDlg> dialog_;
   bool cancelled_ = false;
 };
 

@@ -1,5 +1,6 @@
 #include "ui/worker_dlg.h"
 
+#include <QCoreApplication>
 #include <QCloseEvent>
 #include <QDialogButtonBox>
 #include <QGridLayout>
@@ -120,15 +121,15 @@ QProgressBar* Bar(const char* name, QWidget* parent) {
 QString DefaultTitle(JobKind kind) {
   switch (kind) {
     case JobKind::LoadMft:
-      return QStringLiteral("Scanning...");
+      return QCoreApplication::translate("CWorkerDlg", "Scanning...");
     case JobKind::DeepScan:
-      return QStringLiteral("Find Lost Files...");
+      return QCoreApplication::translate("CWorkerDlg", "Find Lost Files...");
     case JobKind::LostVolumes:
-      return QStringLiteral("Find Lost Drivers...");
+      return QCoreApplication::translate("CWorkerDlg", "Find Lost Drivers...");
     case JobKind::Saving:
-      return QStringLiteral("File Saving...");
+      return QCoreApplication::translate("CWorkerDlg", "File Saving...");
     case JobKind::Search:
-      return QStringLiteral("Search");
+      return QCoreApplication::translate("CWorkerDlg", "Search");
   }
   return {};
 }
@@ -144,20 +145,20 @@ CWorkerDlg::CWorkerDlg(const JobInfo& info, const QString& location, QWidget* pa
   status_ = Label({}, "status", this);
   counter_ = Label({}, "counter", this);
   overallBar_ = Bar("overallBar", this);
-  cancel_ = new QPushButton(QStringLiteral("Cancel"), this);
+  cancel_ = new QPushButton(tr("Cancel"), this);
   cancel_->setObjectName(QStringLiteral("cancel"));
   auto* buttons = new QDialogButtonBox(this);
   if (kind_ == JobKind::Saving) {
-    auto* group = new QGroupBox(QStringLiteral("Save location"), this);
+    auto* group = new QGroupBox(tr("Save location"), this);
     auto* g = new QVBoxLayout(group);
-    g->addWidget(Label(QStringLiteral("Recovery your lost files to the location you set. "), nullptr, group));
+    g->addWidget(Label(tr("Recovery your lost files to the location you set. "), nullptr, group));
     location_ = new QLineEdit(location, group);
     location_->setObjectName(QStringLiteral("location"));
     location_->setReadOnly(true);
     g->addWidget(location_);
     layout->addWidget(group);
     auto* row = new QHBoxLayout;
-    row->addWidget(Label(QStringLiteral("Current file:"), nullptr, this));
+    row->addWidget(Label(tr("Current file:"), nullptr, this));
     item_ = Label({}, "currentItem", this);
     item_->setTextFormat(Qt::PlainText);
     item_->setMinimumWidth(260);
@@ -170,26 +171,26 @@ CWorkerDlg::CWorkerDlg(const JobInfo& info, const QString& location, QWidget* pa
     fileBar_ = Bar("fileBar", this);
     layout->addWidget(fileBar_);
     layout->addWidget(overallBar_);
-    ok_ = new QPushButton(QStringLiteral("OK"), this);
+    ok_ = new QPushButton(tr("OK"), this);
     ok_->setObjectName(QStringLiteral("ok"));
     buttons->addButton(ok_, QDialogButtonBox::ActionRole);
     // Both buttons end the dialog: through a stop request while the worker
     // runs.
     connect(ok_, &QPushButton::clicked, this, &CWorkerDlg::reject);
   } else if (kind_ == JobKind::LoadMft) {
-    layout->addWidget(Label(QStringLiteral("Scan NTFS Volome"), nullptr, this));
+    layout->addWidget(Label(tr("Scan NTFS Volome"), nullptr, this));
     item_ = Label({}, "currentItem", this);
     item_->setTextFormat(Qt::PlainText);
     layout->addWidget(item_);
     auto* line = new QHBoxLayout;
     // The status line of this dialog is fixed.
-    status_->setText(QStringLiteral("Scanning..."));
+    status_->setText(tr("Scanning..."));
     line->addWidget(status_, 1);
     line->addWidget(counter_);
     layout->addLayout(line);
     layout->addWidget(overallBar_);
   } else {
-    layout->addWidget(Label(QStringLiteral("Deep Scan for current disk"), nullptr, this));
+    layout->addWidget(Label(tr("Deep Scan for current disk"), nullptr, this));
     auto* line = new QHBoxLayout;
     line->addWidget(status_, 1);
     line->addWidget(counter_);

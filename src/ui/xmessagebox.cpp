@@ -66,28 +66,28 @@ MessageBoxLayout DescribeMessageBoxStyle(std::uint32_t style) {
   using B = MessageBoxLayout::Button;
   switch (style & kButtonSetMask) {
     case 1:
-      out.buttons = {B{QStringLiteral("OK"), msgbox::kIdOk}, B{QStringLiteral("Cancel"), kIdCancel}};
+      out.buttons = {B{QCoreApplication::translate("XMessageBox", "OK"), msgbox::kIdOk}, B{QCoreApplication::translate("XMessageBox", "Cancel"), kIdCancel}};
       break;
     case 2:
-      out.buttons = {B{QStringLiteral("&Abort"), kIdAbort}, B{QStringLiteral("&Retry"), kIdRetry},
-                     B{QStringLiteral("&Ignore"), kIdIgnore}};
+      out.buttons = {B{QCoreApplication::translate("XMessageBox", "&Abort"), kIdAbort}, B{QCoreApplication::translate("XMessageBox", "&Retry"), kIdRetry},
+                     B{QCoreApplication::translate("XMessageBox", "&Ignore"), kIdIgnore}};
       break;
     case 3:
-      out.buttons = {B{QStringLiteral("&Yes"), msgbox::kIdYes}, B{QStringLiteral("&No"), msgbox::kIdNo},
-                     B{QStringLiteral("Cancel"), kIdCancel}};
+      out.buttons = {B{QCoreApplication::translate("XMessageBox", "&Yes"), msgbox::kIdYes}, B{QCoreApplication::translate("XMessageBox", "&No"), msgbox::kIdNo},
+                     B{QCoreApplication::translate("XMessageBox", "Cancel"), kIdCancel}};
       break;
     case 4:
-      out.buttons = {B{QStringLiteral("&Yes"), msgbox::kIdYes}, B{QStringLiteral("&No"), msgbox::kIdNo}};
+      out.buttons = {B{QCoreApplication::translate("XMessageBox", "&Yes"), msgbox::kIdYes}, B{QCoreApplication::translate("XMessageBox", "&No"), msgbox::kIdNo}};
       break;
     case 5:
-      out.buttons = {B{QStringLiteral("&Retry"), kIdRetry}, B{QStringLiteral("Cancel"), kIdCancel}};
+      out.buttons = {B{QCoreApplication::translate("XMessageBox", "&Retry"), kIdRetry}, B{QCoreApplication::translate("XMessageBox", "Cancel"), kIdCancel}};
       break;
     case 6:
-      out.buttons = {B{QStringLiteral("Cancel"), kIdCancel}, B{QStringLiteral("&Try Again"), kIdTryAgain},
-                     B{QStringLiteral("&Continue"), kIdContinue}};
+      out.buttons = {B{QCoreApplication::translate("XMessageBox", "Cancel"), kIdCancel}, B{QCoreApplication::translate("XMessageBox", "&Try Again"), kIdTryAgain},
+                     B{QCoreApplication::translate("XMessageBox", "&Continue"), kIdContinue}};
       break;
     default:
-      out.buttons = {B{QStringLiteral("OK"), msgbox::kIdOk}};
+      out.buttons = {B{QCoreApplication::translate("XMessageBox", "OK"), msgbox::kIdOk}};
       break;
   }
   out.standardBox = (style & kStopIconBit) && (style & kSystemModal);
@@ -95,10 +95,10 @@ MessageBoxLayout DescribeMessageBoxStyle(std::uint32_t style) {
     // The extra buttons go right after the button they extend.
     for (std::size_t i = 0; i < out.buttons.size(); ++i) {
       if (out.buttons[i].result == msgbox::kIdYes && (style & msgbox::kYesToAll)) {
-        out.buttons.insert(out.buttons.begin() + std::ptrdiff_t(i) + 1, B{QStringLiteral("Y&es to All"), msgbox::kIdYesToAll});
+        out.buttons.insert(out.buttons.begin() + std::ptrdiff_t(i) + 1, B{QCoreApplication::translate("XMessageBox", "Y&es to All"), msgbox::kIdYesToAll});
         ++i;
       } else if (out.buttons[i].result == msgbox::kIdNo && (style & msgbox::kNoToAll)) {
-        out.buttons.insert(out.buttons.begin() + std::ptrdiff_t(i) + 1, B{QStringLiteral("N&o to All"), msgbox::kIdNoToAll});
+        out.buttons.insert(out.buttons.begin() + std::ptrdiff_t(i) + 1, B{QCoreApplication::translate("XMessageBox", "N&o to All"), msgbox::kIdNoToAll});
         ++i;
       }
     }
@@ -135,7 +135,7 @@ MessageBoxLayout DescribeMessageBoxStyle(std::uint32_t style) {
 
 int XMessageBox(QWidget* owner, const QString& text, const QString& caption, std::uint32_t style) {
   if (!owner) owner = DefaultOwner();
-  const QString title = caption.isEmpty() ? QStringLiteral("Error") : caption;
+  const QString title = caption.isEmpty() ? QCoreApplication::translate("XMessageBox", "Error") : caption;
   const MessageBoxLayout layout = DescribeMessageBoxStyle(style);
   if (layout.beep) Beeper()(style & kIconMask);
 

@@ -1,16 +1,23 @@
 // The application object: settings in the per-user store, starting the update manager, and where the help and the
 // start page are found.
 
+#include <QAction>
 #include <QDir>
 #include <QFile>
+#include <QMenuBar>
 #include <QSettings>
 #include <QTextBrowser>
+#include <QTranslator>
+#include <QTreeWidgetItem>
 
 #include "app/app_paths.h"
+#include "app/entry_list_ctrl.h"
+#include "app/folders_tree_dlg.h"
 #include "app/main_frame.h"
 #include "app/relictor_app.h"
 #include "app/vesk_view.h"
 #include "app_test_support.h"
+#include "l10n/languages.h"
 #include "support/test_support.h"
 
 namespace {
@@ -179,6 +186,48 @@ class AppSettingsTest : public QObject {
     QDir(programFolder + '/' + probe.section('/', 0, 0)).removeRecursively();
     QVERIFY(FindDataFile(QStringLiteral("no/such/file")).isEmpty());
     QDir::setCurrent(previous);
+  }
+
+  // Every language that ships has the window's catalogue, and in German
+  // the window's menus, commands, tree and list columns are German; the
+  // texts stay English without it.
+  void theWindowInEveryShippedLanguage() {
+    const auto& languages = relictor::l10n::ShippedLanguages();
+    auto removeTranslations = [] {
+      for (QTranslator* t : qApp->findChildren<QTranslator*>()) {
+        QCoreApplication::removeTranslator(t);
+        delete t;
+      }
+    };
+    for (std::size_t i = 1; i < languages.size(); ++i) {
+      QVERIFY2(relictor::l10n::InstallTranslations(*qApp, QStringLiteral("relictor"), static_cast<int>(i)),
+               qPrintable(languages[i].name));
+      removeTranslations();
+    }
+    struct Texts {
+      QString file, recover, root, firstColumn;
+    };
+    auto textsOf = [](CMainFrame* frame) {
+      return Texts{frame->menuBar()->actions().front()->text(), frame->Action(CMainFrame::Command::kRecover)->text(),
+                   frame->NavigationPane()->RootItem()->text(0),
+                   frame->View()->List()->Model()->headerData(0, Qt::Horizontal).toString()};
+    };
+    QVERIFY(relictor::l10n::InstallTranslations(*qApp, QStringLiteral("relictor"), 1));
+    {
+      apptest::Window window({});
+      Texts german = textsOf(window.Frame());
+      QCOMPARE(german.file, QStringLiteral("&Datei"));
+      QCOMPARE(german.recover, QStringLiteral("Wiederherstellen..."));
+      QCOMPARE(german.root, QStringLiteral("Arbeitsplatz"));
+      QCOMPARE(german.firstColumn, QStringLiteral("Dateiname"));
+    }
+    removeTranslations();
+    apptest::Window window({});
+    Texts english = textsOf(window.Frame());
+    QCOMPARE(english.file, QStringLiteral("&File"));
+    QCOMPARE(english.recover, QStringLiteral("Recover..."));
+    QCOMPARE(english.root, QStringLiteral("My Computer"));
+    QCOMPARE(english.firstColumn, QStringLiteral("FileName"));
   }
 };
 

@@ -277,7 +277,7 @@ class BadSourcesTest : public QObject {
     QVERIFY(apptest::RowOf(frame, QStringLiteral("f000500")) > 0);
     apptest::ExpandNode(frame, big);
     QCOMPARE(ChildTexts(big), QStringList{QStringLiteral("inner")});
-    frame->Action(CMainFrame::kSelectAll)->trigger();
+    frame->Action(CMainFrame::Command::kSelectAll)->trigger();
     QCOMPARE(frame->View()->List()->SelectedCount(), 100001);
   }
 };

@@ -59,7 +59,7 @@ class FrameCommandsTest : public QObject {
 
   CMainFrame* Frame() { return window_->Frame(); }
   CEntryListCtrl* Main() { return Frame()->View()->List(); }
-  CEntryListCtrl* Results() { return window_->App()->searchResultList; }
+  CEntryListCtrl* Results() { return window_->Frame()->SearchResultList(); }
 
   static QPoint RowPoint(CEntryListCtrl* list, const QString& name) {
     for (int r = 0; r < list->Count(); ++r) {
@@ -124,8 +124,8 @@ class FrameCommandsTest : public QObject {
   void theListClickedOrFocusedLastIsTheOneCommandsActOn() {
     ShowDocs();
     // Search the volume for text files: the results dock fills.
-    Frame()->Action(CMainFrame::kSearch)->trigger();
-    auto* search = qobject_cast<relictor::CSearchDlg*>(window_->App()->searchPane);
+    Frame()->Action(CMainFrame::Command::kSearch)->trigger();
+    auto* search = qobject_cast<relictor::CSearchDlg*>(window_->Frame()->SearchPane());
     QVERIFY(search);
     search->LookIn()->setCurrentIndex(0);
     if (!search->RecurseBox()->isChecked()) QTest::mouseClick(search->RecurseBox(), Qt::LeftButton);
@@ -136,7 +136,7 @@ class FrameCommandsTest : public QObject {
     QVERIFY(Frame()->BottomBar()->isVisible());
 
     auto* recoverButton =
-        qobject_cast<QToolButton*>(Frame()->ToolBar()->widgetForAction(Frame()->Action(CMainFrame::kRecover)));
+        qobject_cast<QToolButton*>(Frame()->ToolBar()->widgetForAction(Frame()->Action(CMainFrame::Command::kRecover)));
     QVERIFY(recoverButton);
 
     // A row of the results, then a row of the file list: the tool bar's
@@ -151,7 +151,7 @@ class FrameCommandsTest : public QObject {
 
     // Back in the results: the File menu's Properties shows its row.
     ClickRow(Results(), "_EMO.TXT");
-    Frame()->Action(CMainFrame::kProperties)->trigger();
+    Frame()->Action(CMainFrame::Command::kProperties)->trigger();
     QVERIFY(propertiesOf_);
     QCOMPARE(propertiesOf_->name, std::string("_EMO.TXT"));
 
@@ -161,7 +161,7 @@ class FrameCommandsTest : public QObject {
     Main()->DetailsView()->setFocus(Qt::TabFocusReason);
     QTest::keyClick(Main()->DetailsView(), Qt::Key_A, Qt::ControlModifier);
     QCOMPARE(Main()->SelectedCount(), Main()->Count());
-    Frame()->Action(CMainFrame::kInvertSelection)->trigger();
+    Frame()->Action(CMainFrame::Command::kInvertSelection)->trigger();
     QCOMPARE(Main()->SelectedCount(), 0);
     QCOMPARE(SelectedNames(Results()), QStringList{"_EMO.TXT"});
 
@@ -174,7 +174,7 @@ class FrameCommandsTest : public QObject {
     QTest::mouseClick(recoverButton, Qt::LeftButton);
     QCOMPARE(recoveredFrom_, Results());
     QCOMPARE(recovered_.front()->name, std::string("_EMO.TXT"));
-    Frame()->Action(CMainFrame::kSelectAll)->trigger();
+    Frame()->Action(CMainFrame::Command::kSelectAll)->trigger();
     QCOMPARE(Results()->SelectedCount(), Results()->Count());
     QCOMPARE(SelectedNames(Main()), QStringList{"_OTE.TXT"});
     Frame()->BottomBar()->hide();
@@ -192,7 +192,7 @@ class FrameCommandsTest : public QObject {
     for (const Case& c : cases) {
       ClickRow(Main(), c.row);
       Frame()->UpdateCommandUI();
-      QCOMPARE(Frame()->Action(CMainFrame::kViewHex)->isEnabled(), c.hex);
+      QCOMPARE(Frame()->Action(CMainFrame::Command::kViewHex)->isEnabled(), c.hex);
       QMenu* menu = RightClickRow(Main(), c.row);
       QCOMPARE(Main()->ViewHexAction()->isEnabled(), c.hex);
       QVERIFY(Main()->RecoverAction()->isEnabled());
@@ -214,7 +214,7 @@ class FrameCommandsTest : public QObject {
     }
     QCOMPARE(seen, (QList<int>{CEntryListCtrl::kLargeIcons, CEntryListCtrl::kSmallIcons, CEntryListCtrl::kList,
                                CEntryListCtrl::kDetails}));
-    QVERIFY(Frame()->Action(CMainFrame::kDetails)->isChecked());
+    QVERIFY(Frame()->Action(CMainFrame::Command::kDetails)->isChecked());
 
     // Backspace in the list: up to the drive, and no further than the
     // computer's node.
@@ -234,7 +234,7 @@ class FrameCommandsTest : public QObject {
     UrlRecorder browser;
     QDesktopServices::setUrlHandler("file", &browser, "Open");
     // Help Topics, and the Help buttons of Properties and Options.
-    Frame()->Action(CMainFrame::kHelpTopics)->trigger();
+    Frame()->Action(CMainFrame::Command::kHelpTopics)->trigger();
     for (const QString& sheetName : {QString("Properties"), QString("Options")}) {
       bool clicked = false;
       relictor::test::panes::WhenModal([&](QWidget* w) {
@@ -247,7 +247,7 @@ class FrameCommandsTest : public QObject {
         w->close();
       });
       if (sheetName == "Options") {
-        Frame()->Action(CMainFrame::kOptions)->trigger();
+        Frame()->Action(CMainFrame::Command::kOptions)->trigger();
       } else {
         ShowDocs();
         ClickRow(Main(), "_OTE.TXT");
@@ -266,7 +266,7 @@ class FrameCommandsTest : public QObject {
     // With no browser to start (the test platform has none), one message
     // says so and names the page.
     const QString said =
-        apptest::RunAndCloseMessageBox([this] { Frame()->Action(CMainFrame::kHelpTopics)->trigger(); });
+        apptest::RunAndCloseMessageBox([this] { Frame()->Action(CMainFrame::Command::kHelpTopics)->trigger(); });
     QVERIFY2(said.contains("No web browser") && said.contains("index.html"), qPrintable(said));
     QDir::setCurrent(previous);
   }

@@ -61,7 +61,7 @@ class LostDriversTest : public QObject {
       QTest::mouseClick(dlg->findChild<QPushButton*>("ok"), Qt::LeftButton);
     });
     const int before = static_cast<int>(frame->Document()->GetDrives().size());
-    const QString text = apptest::RunAndCloseMessageBox([frame] { frame->Action(CMainFrame::kFindLostDrivers)->trigger(); });
+    const QString text = apptest::RunAndCloseMessageBox([frame] { frame->Action(CMainFrame::Command::kFindLostDrivers)->trigger(); });
     if (said) *said = text;
     relictor::test::panes::WaitFor([] { return QApplication::activeModalWidget() == nullptr; }, 60000);
     if (!chose || !ranged) return -1;
@@ -99,7 +99,7 @@ class LostDriversTest : public QObject {
     apptest::Window window({QString::fromStdString(disk_)});
     CMainFrame* frame = window.Frame();
     frame->show();
-    auto* search = qobject_cast<CSearchDlg*>(window.App()->searchPane);
+    auto* search = qobject_cast<CSearchDlg*>(window.Frame()->SearchPane());
     QVERIFY(search);
     const int lines = search->LookIn()->count();
     QCOMPARE(Walk(frame, disk_), 2);
@@ -133,7 +133,7 @@ class LostDriversTest : public QObject {
     search->PatternEdit()->setText("*.mp3");
     QTest::mouseClick(search->SearchButton(), Qt::LeftButton);
     QVERIFY(relictor::test::panes::WaitFor([&] { return !search->Searching(); }));
-    auto* results = qobject_cast<CSearchResultDlg*>(window.App()->searchResultPane);
+    auto* results = qobject_cast<CSearchResultDlg*>(window.Frame()->SearchResultPane());
     QCOMPARE(results->List()->Count(), 1);
     QCOMPARE(results->List()->Model()->EntryAt(0)->name, std::string("song.mp3"));
     QCOMPARE(results->List()->Model()->EntryAt(0)->GetLocation(), std::string("LostDriver_40961\\music\\"));

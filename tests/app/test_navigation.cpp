@@ -40,14 +40,14 @@ class NavigationTest : public QObject {
   std::unique_ptr<apptest::Window> window_;
   CMainFrame* frame() { return window_->Frame(); }
   relictor::CVolumeDriver* reader() { return frame()->Document()->GetDrives().front(); }
-  QAction* action(int id) { return frame()->Action(id); }
+  QAction* action(CMainFrame::Command id) { return frame()->Action(id); }
   // The enable rules as the menus show them: a menu runs them before it
   // opens.
-  bool enabled(int id) {
+  bool enabled(CMainFrame::Command id) {
     frame()->UpdateCommandUI();
     return action(id)->isEnabled();
   }
-  void clickToolButton(int id) {
+  void clickToolButton(CMainFrame::Command id) {
     auto* button = qobject_cast<QToolButton*>(frame()->ToolBar()->widgetForAction(action(id)));
     QVERIFY(button);
     QTest::mouseClick(button, Qt::LeftButton);
@@ -98,14 +98,15 @@ class NavigationTest : public QObject {
                                          "S&mall Icons", "&List", "&Details", "-", "Go To Parent"}));
     QCOMPARE(texts(bar[3]), (QStringList{"&Options..."}));
     QCOMPARE(texts(bar[4]), (QStringList{"Check for Updates", "-", "&Help Topics", "&About Kalvor Relictor"}));
-    QCOMPARE(action(CMainFrame::kNavigation)->statusTip(), QStringLiteral("Show or hide the Navigation"));
-    QCOMPARE(action(CMainFrame::kDetails)->statusTip(), QStringLiteral("Displays items by using details."));
+    QCOMPARE(action(CMainFrame::Command::kNavigation)->statusTip(), QStringLiteral("Show or hide the Navigation"));
+    QCOMPARE(action(CMainFrame::Command::kDetails)->statusTip(), QStringLiteral("Displays items by using details."));
   }
 
   void toolBarButtonsComeInOrderAndNoneIsBlank() {
+    // Separators as -1.
     QList<int> ids;
     for (QAction* a : frame()->ToolBar()->actions()) {
-      ids << (a->isSeparator() ? 0 : a->data().toInt());
+      ids << (a->isSeparator() ? -1 : a->data().toInt());
       if (!a->isSeparator()) {
         QImage picture = a->icon().pixmap(16, 16).toImage();
         QVERIFY2(!picture.isNull(), qPrintable(a->text()));
@@ -116,26 +117,28 @@ class NavigationTest : public QObject {
         QVERIFY2(painted, qPrintable(a->text()));
       }
     }
-    QCOMPARE(ids, (QList<int>{CMainFrame::kGoToParent, 0, CMainFrame::kRecover, CMainFrame::kProperties,
-                              CMainFrame::kViewHex, 0, CMainFrame::kFindLostFiles, CMainFrame::kFindLostDrivers, 0,
-                              CMainFrame::kSearch, CMainFrame::kNavigation, CMainFrame::kViewType, 0,
-                              CMainFrame::kOptions, 0, CMainFrame::kHelpTopics}));
+    using C = CMainFrame::Command;
+    auto id = [](C c) { return static_cast<int>(c); };
+    QCOMPARE(ids, (QList<int>{id(C::kGoToParent), -1, id(C::kRecover), id(C::kProperties),
+                              id(C::kViewHex), -1, id(C::kFindLostFiles), id(C::kFindLostDrivers), -1,
+                              id(C::kSearch), id(C::kNavigation), id(C::kViewType), -1,
+                              id(C::kOptions), -1, id(C::kHelpTopics)}));
     QVERIFY(frame()->ViewTypeButton());
     QCOMPARE(frame()->ViewTypeButton()->popupMode(), QToolButton::MenuButtonPopup);
     QCOMPARE(frame()->ViewTypeMenu()->actions().size(), 4);
   }
 
   void commandsNeedingASelectionAreOffOnMyComputer() {
-    QVERIFY(!enabled(CMainFrame::kFindLostFiles));
-    QVERIFY(!enabled(CMainFrame::kGoToParent));
-    QVERIFY(!enabled(CMainFrame::kRecover));
-    QVERIFY(!enabled(CMainFrame::kProperties));
-    QVERIFY(!enabled(CMainFrame::kSelectAll));
-    QVERIFY(!enabled(CMainFrame::kInvertSelection));
-    QVERIFY(!enabled(CMainFrame::kViewHex));
-    QVERIFY(enabled(CMainFrame::kFindLostDrivers));
-    QVERIFY(enabled(CMainFrame::kOptions));
-    QVERIFY(enabled(CMainFrame::kHelpTopics));
+    QVERIFY(!enabled(CMainFrame::Command::kFindLostFiles));
+    QVERIFY(!enabled(CMainFrame::Command::kGoToParent));
+    QVERIFY(!enabled(CMainFrame::Command::kRecover));
+    QVERIFY(!enabled(CMainFrame::Command::kProperties));
+    QVERIFY(!enabled(CMainFrame::Command::kSelectAll));
+    QVERIFY(!enabled(CMainFrame::Command::kInvertSelection));
+    QVERIFY(!enabled(CMainFrame::Command::kViewHex));
+    QVERIFY(enabled(CMainFrame::Command::kFindLostDrivers));
+    QVERIFY(enabled(CMainFrame::Command::kOptions));
+    QVERIFY(enabled(CMainFrame::Command::kHelpTopics));
   }
 
   void selectingADriveReadsItsRootAndShowsTheList() {
@@ -155,10 +158,10 @@ class NavigationTest : public QObject {
       QVERIFY2(apptest::RowOf(frame(), QString::fromLatin1(name)) >= 0, name);
     }
     QCOMPARE(apptest::RowOf(frame(), "README.TXT"), -1);
-    QVERIFY(enabled(CMainFrame::kFindLostFiles));
-    QVERIFY(enabled(CMainFrame::kGoToParent));
-    QVERIFY(enabled(CMainFrame::kSelectAll));
-    QVERIFY(!enabled(CMainFrame::kRecover));
+    QVERIFY(enabled(CMainFrame::Command::kFindLostFiles));
+    QVERIFY(enabled(CMainFrame::Command::kGoToParent));
+    QVERIFY(enabled(CMainFrame::Command::kSelectAll));
+    QVERIFY(!enabled(CMainFrame::Command::kRecover));
   }
 
   void expandingMakesSortedFolderNodesWithTheirButtonsAndOverlay() {
@@ -213,37 +216,37 @@ class NavigationTest : public QObject {
     ClickNode(frame(), FindNode(frame(), {"C:\\", "DOCS"}));
     auto* list = frame()->View()->List();
     QVERIFY(list->Count() >= 2);
-    action(CMainFrame::kSelectAll)->trigger();
+    action(CMainFrame::Command::kSelectAll)->trigger();
     QCOMPARE(list->SelectedCount(), list->Count());
     QCOMPARE(frame()->StatusText(), QStringLiteral("%1 Files Selected").arg(list->Count()));
-    QVERIFY(enabled(CMainFrame::kRecover));
-    QVERIFY(enabled(CMainFrame::kProperties));
-    action(CMainFrame::kInvertSelection)->trigger();
+    QVERIFY(enabled(CMainFrame::Command::kRecover));
+    QVERIFY(enabled(CMainFrame::Command::kProperties));
+    action(CMainFrame::Command::kInvertSelection)->trigger();
     QCOMPARE(list->SelectedCount(), 0);
-    QVERIFY(!enabled(CMainFrame::kRecover));
-    action(CMainFrame::kInvertSelection)->trigger();
+    QVERIFY(!enabled(CMainFrame::Command::kRecover));
+    action(CMainFrame::Command::kInvertSelection)->trigger();
     QCOMPARE(list->SelectedCount(), list->Count());
   }
 
   void goToParentClimbsToMyComputer() {
     ClickNode(frame(), FindNode(frame(), {"C:\\", "DOCS", "SUB"}));
-    clickToolButton(CMainFrame::kGoToParent);
+    clickToolButton(CMainFrame::Command::kGoToParent);
     QCOMPARE(frame()->NavigationPane()->SelectedNode()->text(0), QStringLiteral("DOCS"));
-    clickToolButton(CMainFrame::kGoToParent);
+    clickToolButton(CMainFrame::Command::kGoToParent);
     QCOMPARE(frame()->NavigationPane()->SelectedNode(), FindNode(frame(), {"C:\\"}));
     QVERIFY(frame()->View()->IsListShown());
-    clickToolButton(CMainFrame::kGoToParent);
+    clickToolButton(CMainFrame::Command::kGoToParent);
     QCOMPARE(frame()->NavigationPane()->SelectedNode(), frame()->NavigationPane()->RootItem());
     QVERIFY(!frame()->View()->IsListShown());
-    QVERIFY(!enabled(CMainFrame::kGoToParent));
-    QVERIFY(!enabled(CMainFrame::kSelectAll));
+    QVERIFY(!enabled(CMainFrame::Command::kGoToParent));
+    QVERIFY(!enabled(CMainFrame::Command::kSelectAll));
   }
 
   void findLostFilesAsksForARangeAndScans() {
     ClickNode(frame(), FindNode(frame(), {"C:\\", "DOCS", "SUB"}));
     // Cancelling the range dialog leaves the folder unread and empty.
     auto asked = apptest::WhenDialogShows(QStringLiteral("CClusterRangeDlg"), [](QDialog* d) { d->reject(); });
-    clickToolButton(CMainFrame::kFindLostFiles);
+    clickToolButton(CMainFrame::Command::kFindLostFiles);
     QVERIFY(*asked);
     QTreeWidgetItem* selected = frame()->NavigationPane()->SelectedNode();
     QCOMPARE(selected->text(0), QStringLiteral("LostFiles"));
@@ -263,8 +266,8 @@ class NavigationTest : public QObject {
   }
 
   void dockCommandsShowHideAndSwitchTabs() {
-    QAction* navigation = action(CMainFrame::kNavigation);
-    QAction* search = action(CMainFrame::kSearch);
+    QAction* navigation = action(CMainFrame::Command::kNavigation);
+    QAction* search = action(CMainFrame::Command::kSearch);
     frame()->UpdateCommandUI();
     QVERIFY(navigation->isChecked());
     QVERIFY(!search->isChecked());
@@ -279,7 +282,7 @@ class NavigationTest : public QObject {
     search->trigger();
     QCOMPARE(frame()->LeftTabs()->currentIndex(), 0);
     QVERIFY(!search->isChecked());
-    QAction* results = action(CMainFrame::kSearchResult);
+    QAction* results = action(CMainFrame::Command::kSearchResult);
     QVERIFY(!results->isChecked());
     results->trigger();
     QVERIFY(frame()->BottomBar()->isVisible());
@@ -287,7 +290,7 @@ class NavigationTest : public QObject {
     results->trigger();
     QVERIFY(!frame()->BottomBar()->isVisible());
     // View > Preview follows the list's selection while it is shown.
-    QAction* preview = action(CMainFrame::kPreview);
+    QAction* preview = action(CMainFrame::Command::kPreview);
     preview->trigger();
     QVERIFY(frame()->PreviewBar()->isVisible());
     QVERIFY(preview->isChecked());
@@ -307,20 +310,21 @@ class NavigationTest : public QObject {
     QVERIFY(frame()->LeftBar()->features().testFlag(QDockWidget::DockWidgetFloatable));
     QVERIFY(frame()->LeftBar()->features().testFlag(QDockWidget::DockWidgetClosable));
     QVERIFY(frame()->LeftBar()->features().testFlag(QDockWidget::DockWidgetMovable));
-    action(CMainFrame::kToolbar)->trigger();
+    action(CMainFrame::Command::kToolbar)->trigger();
     QVERIFY(!frame()->ToolBar()->isVisible());
-    QVERIFY(!action(CMainFrame::kToolbar)->isChecked());
-    action(CMainFrame::kToolbar)->trigger();
+    QVERIFY(!action(CMainFrame::Command::kToolbar)->isChecked());
+    action(CMainFrame::Command::kToolbar)->trigger();
     QVERIFY(frame()->ToolBar()->isVisible());
   }
 
   void viewModesCarryOneCheckMark() {
-    const int modes[] = {CMainFrame::kLargeIcons, CMainFrame::kSmallIcons, CMainFrame::kList, CMainFrame::kDetails};
+    using C = CMainFrame::Command;
+    const C modes[] = {C::kLargeIcons, C::kSmallIcons, C::kList, C::kDetails};
     frame()->UpdateCommandUI();
-    QVERIFY(action(CMainFrame::kDetails)->isChecked());
-    for (int chosen : modes) {
+    QVERIFY(action(CMainFrame::Command::kDetails)->isChecked());
+    for (C chosen : modes) {
       action(chosen)->trigger();
-      for (int m : modes) QCOMPARE(action(m)->isChecked(), m == chosen);
+      for (C m : modes) QCOMPARE(action(m)->isChecked(), m == chosen);
     }
   }
 };

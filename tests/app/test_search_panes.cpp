@@ -72,15 +72,15 @@ class SearchPanesTest : public QObject {
   std::unique_ptr<apptest::Window> window_;
 
   CMainFrame* Frame() { return window_->Frame(); }
-  CSearchDlg* Pane() { return qobject_cast<CSearchDlg*>(window_->App()->searchPane); }
-  CSearchResultDlg* Results() { return qobject_cast<CSearchResultDlg*>(window_->App()->searchResultPane); }
+  CSearchDlg* Pane() { return qobject_cast<CSearchDlg*>(window_->Frame()->SearchPane()); }
+  CSearchResultDlg* Results() { return qobject_cast<CSearchResultDlg*>(window_->Frame()->SearchResultPane()); }
 
   void Open(const std::string& image) {
     window_.reset();
     window_ = std::make_unique<apptest::Window>(QStringList{QString::fromStdString(image)});
     Frame()->show();
     // The Search command shows the "Search" tab.
-    Frame()->Action(CMainFrame::kSearch)->trigger();
+    Frame()->Action(CMainFrame::Command::kSearch)->trigger();
   }
 
   std::vector<std::string> Rows() {
@@ -113,7 +113,7 @@ class SearchPanesTest : public QObject {
     SearchCriteria c = Pane()->Criteria();
     c.pattern = pattern.isEmpty() ? "*" : pattern.toStdString();
     std::vector<std::string> out;
-    auto* root = window_->App()->document->GetDrives().front()->GetRoot();
+    auto* root = window_->Frame()->Document()->GetDrives().front()->GetRoot();
     Expected(*root, c, out);
     return out;
   }
@@ -237,12 +237,11 @@ class SearchPanesTest : public QObject {
     CEntryListCtrl* list = Results()->List();
     list->SelectAll();
     // The context menu makes the result list the active one; choose Recover.
-    window_->App()->searchResultsActive = false;
+    Frame()->SetActiveList(Frame()->View()->List());
     QTimer::singleShot(50, [] {
       if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) menu->close();
     });
     list->ShowContextMenu(QPoint(-1, -1));
-    QVERIFY(window_->App()->searchResultsActive);
     QCOMPARE(Frame()->ActiveList(), list);
     const std::string out = apptest::Scratch() / "saved";
     QVERIFY(apptest::Shell("rm -rf " + Quote(out) + " && mkdir -p " + Quote(out)));
@@ -256,9 +255,9 @@ class SearchPanesTest : public QObject {
       dlg->accept();
     });
     Frame()->UpdateCommandUI();
-    QVERIFY(Frame()->Action(CMainFrame::kRecover)->isEnabled());
+    QVERIFY(Frame()->Action(CMainFrame::Command::kRecover)->isEnabled());
     auto summed = apptest::WhenDialogShows("SavingSummary", [](QDialog* d) { d->accept(); });
-    Frame()->Action(CMainFrame::kRecover)->trigger();
+    Frame()->Action(CMainFrame::Command::kRecover)->trigger();
     QVERIFY(relictor::test::panes::WaitFor([&] { return std::filesystem::exists(out + "/x1z.jpg"); }, 30000));
     relictor::test::panes::WaitFor([] { return QApplication::activeModalWidget() == nullptr; }, 30000);
     QVERIFY(*summed);
@@ -267,7 +266,7 @@ class SearchPanesTest : public QObject {
     relictor::test::CommandResult gen = relictor::test::Run(Quote(Fixture()) + " --gen 3000 6 > " + Quote(out + "/ref"));
     QCOMPARE(gen.exitCode, 0);
     QCOMPARE(bytes, relictor::test::ReadFile(out + "/ref"));
-    window_->App()->searchResultsActive = false;
+    Frame()->SetActiveList(Frame()->View()->List());
   }
 
   void cancelKeepsTheRows() {

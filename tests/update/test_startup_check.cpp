@@ -17,6 +17,19 @@
 #include "update/product_version.h"
 #include "update_test_support.h"
 
+namespace {
+
+// The main window the start-up made and showed (it deletes itself when
+// closed).
+CMainFrame* ShownFrame() {
+  for (QWidget* w : QApplication::topLevelWidgets()) {
+    if (auto* frame = qobject_cast<CMainFrame*>(w); frame && frame->isVisible()) return frame;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
 using namespace relictor::update;
 using namespace relictor::update::testing;
 
@@ -74,7 +87,7 @@ class StartupCheckTest : public QObject {
       started = app.InitInstance({});
     }
     if (!started) return "start-up failed";
-    CMainFrame* frame = app.mainFrame;
+    CMainFrame* frame = ShownFrame();
     const bool shown = frame && frame->isVisible();
     const QString noted = install.File(QStringLiteral("started"));
     if (expectStart)
@@ -141,7 +154,7 @@ class StartupCheckTest : public QObject {
       ModalCloser closer;
       QVERIFY(app.InitInstance({}));
     }
-    CMainFrame* frame = app.mainFrame;
+    CMainFrame* frame = ShownFrame();
     QVERIFY(frame);
     QMenu* help = nullptr;
     for (QAction* a : frame->menuBar()->actions())
