@@ -36,9 +36,9 @@ WindowCommandLine ParseWindowCommandLine(const QStringList& arguments) {
 QString WindowUsage() {
   return QCoreApplication::translate("WindowCommandLine",
       "usage: relictor [OPTION] [--] [SOURCE...]\n\n"
-      "Finds and recovers deleted files on FAT12, FAT16, FAT32 and NTFS volumes in a window.\n"
+      "Finds and recovers deleted files on FAT12, FAT16, FAT32, exFAT and NTFS volumes in a window.\n"
       "A SOURCE is a disk image, volume image or block device; it is only ever read.\n"
-      "Without one the window shows this computer's FAT and NTFS volumes that you may read.\n\n"
+      "Without one the window shows this computer's FAT, exFAT and NTFS volumes that you may read.\n\n"
       "options:\n"
       "  -h, --help       show this text and end\n"
       "  -V, --version    show the program's version and end\n"

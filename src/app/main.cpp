@@ -1,6 +1,6 @@
 // relictor: the window. Every argument names an image or a device to open
 // (`relictor card.img /dev/sdb`); without one the window shows the
-// system's readable FAT and NTFS volumes.
+// system's readable FAT, exFAT and NTFS volumes.
 
 #include <QApplication>
 

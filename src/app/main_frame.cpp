@@ -685,8 +685,8 @@ void CMainFrame::OnAbout() {
   box.setIconPixmap(OwnIcon("relictor").pixmap(48, 48));
   box.setTextFormat(Qt::RichText);
   box.setTextInteractionFlags(Qt::TextBrowserInteraction);
-  box.setText(tr("<b>Kalvor Relictor</b> %1<br>Finds and recovers deleted files on FAT and NTFS "
-                             "volumes.<br><br><a href=\"%2\">%2</a>")
+  box.setText(tr("<b>Kalvor Relictor</b> %1<br>Finds and recovers deleted files on FAT, exFAT and "
+                             "NTFS volumes.<br><br><a href=\"%2\">%2</a>")
                   .arg(QStringLiteral(RELICTOR_PRODUCT_VERSION), QStringLiteral(RELICTOR_PROJECT_URL)));
   box.exec();
 }

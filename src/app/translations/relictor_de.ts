@@ -306,8 +306,8 @@
         <translation>Über Kalvor Relictor</translation>
     </message>
     <message>
-        <source>&lt;b&gt;Kalvor Relictor&lt;/b&gt; %1&lt;br&gt;Finds and recovers deleted files on FAT and NTFS volumes.&lt;br&gt;&lt;br&gt;&lt;a href=&quot;%2&quot;&gt;%2&lt;/a&gt;</source>
-        <translation>&lt;b&gt;Kalvor Relictor&lt;/b&gt; %1&lt;br&gt;Findet gelöschte Dateien auf FAT- und NTFS-Volumes und stellt sie wieder her.&lt;br&gt;&lt;br&gt;&lt;a href=&quot;%2&quot;&gt;%2&lt;/a&gt;</translation>
+        <source>&lt;b&gt;Kalvor Relictor&lt;/b&gt; %1&lt;br&gt;Finds and recovers deleted files on FAT, exFAT and NTFS volumes.&lt;br&gt;&lt;br&gt;&lt;a href=&quot;%2&quot;&gt;%2&lt;/a&gt;</source>
+        <translation>&lt;b&gt;Kalvor Relictor&lt;/b&gt; %1&lt;br&gt;Findet gelöschte Dateien auf FAT-, exFAT- und NTFS-Volumes und stellt sie wieder her.&lt;br&gt;&lt;br&gt;&lt;a href=&quot;%2&quot;&gt;%2&lt;/a&gt;</translation>
     </message>
 </context>
 <context>
@@ -507,9 +507,9 @@
     <message>
         <source>usage: relictor [OPTION] [--] [SOURCE...]
 
-Finds and recovers deleted files on FAT12, FAT16, FAT32 and NTFS volumes in a window.
+Finds and recovers deleted files on FAT12, FAT16, FAT32, exFAT and NTFS volumes in a window.
 A SOURCE is a disk image, volume image or block device; it is only ever read.
-Without one the window shows this computer&apos;s FAT and NTFS volumes that you may read.
+Without one the window shows this computer&apos;s FAT, exFAT and NTFS volumes that you may read.
 
 options:
   -h, --help       show this text and end
