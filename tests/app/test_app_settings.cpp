@@ -204,30 +204,27 @@ class AppSettingsTest : public QObject {
                qPrintable(languages[i].name));
       removeTranslations();
     }
-    struct Texts {
-      QString file, recover, root, firstColumn;
-    };
     auto textsOf = [](CMainFrame* frame) {
-      return Texts{frame->menuBar()->actions().front()->text(), frame->Action(CMainFrame::Command::kRecover)->text(),
-                   frame->NavigationPane()->RootItem()->text(0),
-                   frame->View()->List()->Model()->headerData(0, Qt::Horizontal).toString()};
+      return QStringList{frame->menuBar()->actions().front()->text(), frame->Action(CMainFrame::Command::kRecover)->text(),
+                         frame->NavigationPane()->RootItem()->text(0),
+                         frame->View()->List()->Model()->headerData(0, Qt::Horizontal).toString()};
     };
+    QStringList english;
+    {
+      apptest::Window window({});
+      english = textsOf(window.Frame());
+    }
     QVERIFY(relictor::l10n::InstallTranslations(*qApp, QStringLiteral("relictor"), 1));
     {
       apptest::Window window({});
-      Texts german = textsOf(window.Frame());
-      QCOMPARE(german.file, QStringLiteral("&Datei"));
-      QCOMPARE(german.recover, QStringLiteral("Wiederherstellen..."));
-      QCOMPARE(german.root, QStringLiteral("Arbeitsplatz"));
-      QCOMPARE(german.firstColumn, QStringLiteral("Dateiname"));
+      QCOMPARE(textsOf(window.Frame()),
+               QStringList({QStringLiteral("&Datei"), QStringLiteral("Wiederherstellen..."),
+                            QStringLiteral("Arbeitsplatz"), QStringLiteral("Dateiname")}));
     }
+    // Without the catalogue the same window speaks English again.
     removeTranslations();
     apptest::Window window({});
-    Texts english = textsOf(window.Frame());
-    QCOMPARE(english.file, QStringLiteral("&File"));
-    QCOMPARE(english.recover, QStringLiteral("Recover..."));
-    QCOMPARE(english.root, QStringLiteral("My Computer"));
-    QCOMPARE(english.firstColumn, QStringLiteral("FileName"));
+    QCOMPARE(textsOf(window.Frame()), english);
   }
 };
 
