@@ -3,14 +3,17 @@
 // offscreen platform, images made by the real tools, and driving the
 // window's tree, list and message boxes as a user would.
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <string>
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QString>
 #include <QStringList>
 #include <QTest>
+#include <QTimer>
 
 class QTreeWidgetItem;
 class QDialog;
@@ -23,6 +26,38 @@ class TempDir;
 }
 
 namespace apptest {
+
+// Counts the turns of the event loop and the longest time between two:
+// a window kept busy on its own thread serves no turns meanwhile.
+class Heartbeat {
+ public:
+  Heartbeat() {
+    timer_.setInterval(5);
+    QObject::connect(&timer_, &QTimer::timeout, [this] {
+      const qint64 now = clock_.elapsed();
+      longest_ = std::max(longest_, now - last_);
+      last_ = now;
+      ++beats_;
+    });
+  }
+  void Restart() {
+    clock_.start();
+    last_ = 0;
+    longest_ = 0;
+    beats_ = 0;
+    timer_.start();
+  }
+  int Beats() const { return beats_; }
+  qint64 Elapsed() const { return clock_.elapsed(); }
+  qint64 Longest() const { return std::max(longest_, clock_.elapsed() - last_); }
+
+ private:
+  QTimer timer_;
+  QElapsedTimer clock_;
+  qint64 last_ = 0, longest_ = 0;
+  int beats_ = 0;
+};
+
 
 // Sets the offscreen platform, a runtime folder and a private settings
 // folder (so that no test reads or writes the user's settings). Called

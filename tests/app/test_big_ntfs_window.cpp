@@ -8,12 +8,8 @@
 // event loop in each step is printed.
 
 #include <QDialog>
-#include <QElapsedTimer>
 #include <QPushButton>
-#include <QTimer>
 #include <QTreeWidget>
-
-#include <algorithm>
 
 #include "app/entry_list_ctrl.h"
 #include "app/folders_tree_dlg.h"
@@ -30,35 +26,6 @@ using namespace relictor::test;
 
 namespace {
 
-// Counts the turns of the event loop and the longest time between two.
-class Heartbeat {
- public:
-  Heartbeat() {
-    timer_.setInterval(5);
-    QObject::connect(&timer_, &QTimer::timeout, [this] {
-      const qint64 now = clock_.elapsed();
-      longest_ = std::max(longest_, now - last_);
-      last_ = now;
-      ++beats_;
-    });
-  }
-  void Restart() {
-    clock_.start();
-    last_ = 0;
-    longest_ = 0;
-    beats_ = 0;
-    timer_.start();
-  }
-  int Beats() const { return beats_; }
-  qint64 Longest() const { return std::max(longest_, clock_.elapsed() - last_); }
-
- private:
-  QTimer timer_;
-  QElapsedTimer clock_;
-  qint64 last_ = 0, longest_ = 0;
-  int beats_ = 0;
-};
-
 int ListCount(CMainFrame* frame) { return frame->View()->List()->Count(); }
 
 }  // namespace
@@ -68,7 +35,7 @@ class BigNtfsWindowTest : public QObject {
 
   std::string image_;
   int files_ = 100000;
-  Heartbeat heart_;
+  apptest::Heartbeat heart_;
 
   void report(const char* step) { qInfo("%s: longest pause of the event loop %lld ms", step, heart_.Longest()); }
 

@@ -5,16 +5,13 @@
 // read. The script plugs and pulls the card when this side says so. With a
 // test double of the service in its place, the drive's maker and model show.
 
-#include <QElapsedTimer>
 #include <QFile>
-#include <QTimer>
 #include <QTreeWidget>
 
 #include "app/folders_tree_dlg.h"
 #include "app/main_frame.h"
 #include "app_test_support.h"
 
-#include <algorithm>
 
 using apptest::FindNode;
 
@@ -58,21 +55,13 @@ class WindowOnDiskServiceTest : public QObject {
   void slowOpenKeepsWindowLive() {
     if (qEnvironmentVariableIsEmpty("RELICTOR_SLOW_CARD")) QSKIP("run by udisks_window_test.sh");
     apptest::Window window({});
-    QElapsedTimer clock;
-    clock.start();
-    qint64 last = 0;
-    qint64 longest = 0;
-    QTimer beat;
-    QObject::connect(&beat, &QTimer::timeout, [&] {
-      longest = std::max(longest, clock.elapsed() - last);
-      last = clock.elapsed();
-    });
-    beat.start(50);
+    apptest::Heartbeat heart;
+    heart.Restart();
     Say(QStringLiteral("ready"));
     QTreeWidgetItem* card = nullptr;
     QTRY_VERIFY_WITH_TIMEOUT((card = FindNode(window.Frame(), {QStringLiteral("C:\\ (SLOWCARD)")})) != nullptr, 30000);
-    QVERIFY2(clock.elapsed() >= 4000, "the card came before the service answered");
-    QVERIFY2(longest < 2000, qPrintable(QStringLiteral("the window stood still for %1 ms").arg(longest)));
+    QVERIFY2(heart.Elapsed() >= 4000, "the card came before the service answered");
+    QVERIFY2(heart.Longest() < 2000, qPrintable(QStringLiteral("the window stood still for %1 ms").arg(heart.Longest())));
   }
 
   // The service names the drive: its maker and model go beside the size.
