@@ -55,7 +55,15 @@ DeviceOpener& Opener() {
 void SetDeviceOpener(DeviceOpener opener) { Opener() = std::move(opener); }
 
 std::shared_ptr<FileSource> FileSource::Open(const std::string& path, std::string& error, bool listing) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+  // Without O_NONBLOCK a named pipe would hold the open until someone
+  // writes to it; it is refused below like any other thing that is not a
+  // disk or an image. Files and devices do not heed the flag, and it is
+  // cleared again for them.
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd >= 0) {
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  }
   if (fd < 0) {
     int err = errno;
     if ((err == EACCES || err == EPERM) && Opener()) {

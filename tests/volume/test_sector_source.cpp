@@ -64,6 +64,10 @@ TEST(FileSource, OpenErrorsAreOneClearSentence) {
   EXPECT_NE(error.find("folder"), std::string::npos) << error;
   EXPECT_FALSE(FileSource::Open("/dev/null", error));
   EXPECT_NE(error.find("not a disk image"), std::string::npos) << error;
+  // A named pipe nobody writes to is refused at once rather than waited on.
+  ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0600), 0);
+  EXPECT_FALSE(FileSource::Open(dir / "pipe", error));
+  EXPECT_NE(error.find("not a disk image"), std::string::npos) << error;
 }
 
 TEST(FileSource, CacheServesSmallSequentialReadsWithFewSystemCalls) {
