@@ -28,6 +28,7 @@
 #include "app/entry_list_model.h"
 #include "app/preview_pane.h"
 #include "app/relictor_app.h"
+#include "app/source_opener.h"
 #include "app/vesk_doc.h"
 #include "app/vesk_view.h"
 #include "model/entry.h"
@@ -496,7 +497,9 @@ void CMainFrame::ReportOpenProblems() {
 
 void CMainFrame::OpenImage(const QString& path) {
   if (path.isEmpty()) return;
-  auto added = document_->OpenSource(path);
+  std::optional<relictor::SourceReport> report = ExamineWithProgress(this, path);
+  if (!report) return;
+  auto added = document_->AddExamined(std::move(*report));
   QTreeWidgetItem* first = nullptr;
   for (auto* reader : added) {
     QTreeWidgetItem* node = navigation_->AddReader(reader);

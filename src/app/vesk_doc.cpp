@@ -89,10 +89,6 @@ void CVeskDoc::Fill() {
   Examine(reports, nullptr);
 }
 
-std::vector<CVolumeDriver*> CVeskDoc::OpenSource(const QString& path) {
-  return AddExamined(relictor::ExamineSource(path.toStdString()));
-}
-
 std::vector<CVolumeDriver*> CVeskDoc::AddExamined(relictor::SourceReport report) {
   Fill();
   const QString path = QString::fromStdString(report.path);

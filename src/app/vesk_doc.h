@@ -28,15 +28,13 @@ class CVeskDoc {
   std::vector<relictor::CVolumeDriver*> GetDrives();
   // The readers of whole disks, filled on the first request: the system's
   // readable disks and every source named on the command line or opened
-  // with OpenSource (each once).
+  // later (each once).
   std::vector<relictor::CPhysicalDriver*> GetPhysicalDrives();
 
-  // Opens one more image or device and appends a reader for each of its
-  // FAT and NTFS volumes; returns the new readers. Problems are added to
-  // the list that TakeProblems hands out.
-  std::vector<relictor::CVolumeDriver*> OpenSource(const QString& path);
-  // The same for a source examined already (on another thread, since
-  // opening a device may wait for the system to ask the user's password).
+  // Adds one more image or device, examined already (on another thread,
+  // since opening a device may wait for the system to ask the user's
+  // password): appends a reader for each of its volumes and returns the
+  // new readers. Problems are added to the list that TakeProblems hands out.
   std::vector<relictor::CVolumeDriver*> AddExamined(relictor::SourceReport report);
   // Appends a reader that another part made (a volume found on a disk by
   // the lost-volume search) from the disk or image `source`; the document
@@ -77,7 +75,7 @@ class CVeskDoc {
   void Examine(const std::vector<relictor::SourceReport>& reports, std::vector<relictor::CVolumeDriver*>* added);
 
   QStringList sources_;
-  // Sources opened with OpenSource before the disks were first listed.
+  // Sources added with AddExamined before the disks were first listed.
   QStringList opened_;
   bool filled_ = false;
   bool physicalFilled_ = false;

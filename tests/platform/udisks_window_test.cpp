@@ -6,11 +6,16 @@
 // test double of the service in its place, the drive's maker and model show.
 
 #include <QFile>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QProgressDialog>
+#include <QPushButton>
 #include <QTreeWidget>
 
 #include "app/folders_tree_dlg.h"
 #include "app/main_frame.h"
 #include "app_test_support.h"
+#include "list_test_support.h"
 
 
 using apptest::FindNode;
@@ -62,6 +67,43 @@ class WindowOnDiskServiceTest : public QObject {
     QTRY_VERIFY_WITH_TIMEOUT((card = FindNode(window.Frame(), {QStringLiteral("C:\\ (SLOWCARD)")})) != nullptr, 30000);
     QVERIFY2(heart.Elapsed() >= 4000, "the card came before the service answered");
     QVERIFY2(heart.Longest() < 2000, qPrintable(QStringLiteral("the window stood still for %1 ms").arg(heart.Longest())));
+
+    // The same card named with File > Open Image... waits as long. The
+    // first try is given up with Cancel; the second is waited for, and only
+    // its volume joins the tree.
+    const QString device = qEnvironmentVariable("RELICTOR_SLOW_DEVICE");
+    auto slowCards = [&] {
+      return apptest::ChildTexts(window.Frame()->NavigationPane()->RootItem())
+          .filter(QStringLiteral("(SLOWCARD)"))
+          .size();
+    };
+    auto chooseDevice = [device](QWidget* w) {
+      auto* chooser = qobject_cast<QFileDialog*>(w);
+      if (!chooser) return false;
+      QTimer::singleShot(0, chooser, [chooser, device] {
+        auto* edit = chooser->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        if (edit) QTest::keyClicks(edit, device);
+        QTest::keyClick(edit ? static_cast<QWidget*>(edit) : chooser, Qt::Key_Return);
+      });
+      return true;
+    };
+    for (bool cancel : {true, false}) {
+      relictor::test::ModalDriver driver;
+      bool opening = false;
+      driver.Then(chooseDevice);
+      driver.Then([&](QWidget* w) {
+        auto* dialog = qobject_cast<QProgressDialog*>(w);
+        if (!dialog || dialog->objectName() != QStringLiteral("OpeningSource")) return false;
+        opening = dialog->labelText().contains(device);
+        if (cancel) QTimer::singleShot(0, dialog, [dialog] { QTest::mouseClick(dialog->findChild<QPushButton*>(), Qt::LeftButton); });
+        return true;
+      });
+      heart.Restart();
+      window.Frame()->Action(CMainFrame::Command::kOpenImage)->trigger();
+      QVERIFY2(opening, "no dialog said which source was being opened");
+      QCOMPARE(slowCards(), cancel ? 1 : 2);
+      QVERIFY2(heart.Longest() < 2000, qPrintable(QStringLiteral("the window stood still for %1 ms").arg(heart.Longest())));
+    }
   }
 
   // The service names the drive: its maker and model go beside the size.

@@ -66,7 +66,7 @@ slow=$(desktop_bus_attach "$w/slow.img") || exit $?
 _db_pids+=($!)
 _db_until 10 _db_name_owned org.freedesktop.UDisks2 || { echo "the test double did not start" >&2; exit 1; }
 rm -f "$w/sync/ready"
-as_user env RELICTOR_SYNC_DIR="$w/sync" RELICTOR_SLOW_CARD=1 "$program" slowOpenKeepsWindowLive &
+as_user env RELICTOR_SYNC_DIR="$w/sync" RELICTOR_SLOW_CARD=1 RELICTOR_SLOW_DEVICE="$slow" "$program" slowOpenKeepsWindowLive &
 pid=$!
 waitfor ready && gdbus call --system --dest org.freedesktop.UDisks2 --object-path /org/freedesktop/UDisks2 \
   --method org.freedesktop.UDisks2.Manager.TestPlug "$slow" SLOWCARD >/dev/null

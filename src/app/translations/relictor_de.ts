@@ -34,6 +34,14 @@
 <context>
     <name>CMainFrame</name>
     <message>
+        <source>Opening %1...</source>
+        <translation>%1 wird geöffnet...</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Abbrechen</translation>
+    </message>
+    <message>
         <source>Kalvor Relictor</source>
         <translation>Kalvor Relictor</translation>
     </message>

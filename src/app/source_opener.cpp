@@ -1,0 +1,54 @@
+#include "app/source_opener.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QProgressDialog>
+#include <QThread>
+#include <QTimer>
+
+#include <memory>
+
+namespace {
+
+// How long an open may take before the dialog shows: most images open in
+// a few milliseconds, and a dialog flashing up for those would only flicker.
+constexpr int kQuietWaitMs = 400;
+
+}  // namespace
+
+std::optional<relictor::SourceReport> ExamineWithProgress(QWidget* parent, const QString& path) {
+  // The thread owns nothing of the window's: it fills a report of its own,
+  // which outlives the wait when the user gives up on it.
+  auto report = std::make_shared<relictor::SourceReport>();
+  QThread* thread = QThread::create([report, p = path.toStdString()] { *report = relictor::ExamineSource(p); });
+  QObject::connect(thread, &QThread::finished, thread, &QObject::deleteLater);
+
+  QEventLoop loop;
+  bool done = false;
+  QObject::connect(thread, &QThread::finished, &loop, [&] {
+    done = true;
+    loop.quit();
+  });
+  thread->start();
+
+  // First a short wait that lets the window repaint but takes no input, so
+  // that nothing else starts while the source is opened.
+  QTimer::singleShot(kQuietWaitMs, &loop, &QEventLoop::quit);
+  loop.exec(QEventLoop::ExcludeUserInputEvents);
+  if (done) return std::move(*report);
+
+  QProgressDialog dialog(QCoreApplication::translate("CMainFrame", "Opening %1...").arg(path),
+                         QCoreApplication::translate("CMainFrame", "Cancel"), 0, 0, parent);
+  dialog.setObjectName(QStringLiteral("OpeningSource"));
+  dialog.setWindowTitle(QCoreApplication::translate("CMainFrame", "Kalvor Relictor"));
+  dialog.setWindowModality(Qt::ApplicationModal);
+  dialog.setMinimumDuration(0);
+  dialog.setAutoClose(false);
+  dialog.setAutoReset(false);
+  QObject::connect(&dialog, &QProgressDialog::canceled, &loop, &QEventLoop::quit);
+  dialog.show();
+  // Ends when the thread finishes, on Cancel, or when the program quits.
+  if (!done) loop.exec();
+  if (!done) return std::nullopt;
+  return std::move(*report);
+}
