@@ -35,6 +35,14 @@ std::int64_t Find(ClusterStream& s, const std::string& pattern, bool ignoreCase 
   return s.FindPattern(reinterpret_cast<const std::uint8_t*>(pattern.data()), pattern.size(), ignoreCase);
 }
 
+// A search of the image as it is now, from the start of `cluster`.
+std::int64_t FindFrom(const ClusterImage& image, std::uint64_t cluster, const std::string& pattern) {
+  MemoryVolume volume(image, 1);
+  ClusterStream s(volume);
+  if (!s.Begin(cluster)) return -2;
+  return Find(s, pattern);
+}
+
 TEST(ClusterStream, BeginLoadsOnlyClustersInsideTheScanRange) {
   ClusterImage image = LetterImage(512, 8);
   MemoryVolume volume(image, 1);
@@ -220,17 +228,11 @@ TEST(ClusterStream, IgnoringCaseFindsALetterSecondByteInEitherCase) {
 TEST(ClusterStream, AMatchMustLieInsideOneCluster) {
   ClusterImage image = LetterImage(512, 6);
   PutText(image, 2 * 512 - 3, "#END#");  // straddles clusters 1 and 2
-  MemoryVolume volume(image, 1);
-  ClusterStream s(volume);
-  ASSERT_TRUE(s.Begin(1));
-  EXPECT_EQ(Find(s, "#END#"), -1);
+  EXPECT_EQ(FindFrom(image, 1, "#END#"), -1);
 
   // A later whole match is found; the straddling one is passed over.
   PutText(image, 4 * 512 + 8, "#END#");
-  MemoryVolume second(image, 1);
-  ClusterStream t(second);
-  ASSERT_TRUE(t.Begin(1));
-  EXPECT_EQ(Find(t, "#END#"), 3 * 512 + 8 + 5);
+  EXPECT_EQ(FindFrom(image, 1, "#END#"), 3 * 512 + 8 + 5);
   // A match that ends exactly at the end of a cluster is whole.
   PutText(image, 2 * 512 - 5, "#END#");
   MemoryVolume third(image, 1);
@@ -244,38 +246,23 @@ TEST(ClusterStream, AMatchMustLieInsideOneCluster) {
 TEST(ClusterStream, FindPatternStopsAtAClusterThatStartsAnotherFile) {
   ClusterImage image = LetterImage(512, 8);
   PutText(image, 5 * 512 + 100, "#END#");
-  MemoryVolume control(image, 1);
-  ClusterStream c(control);
-  ASSERT_TRUE(c.Begin(1));
-  EXPECT_EQ(Find(c, "#END#"), 4 * 512 + 100 + 5);
+  EXPECT_EQ(FindFrom(image, 1, "#END#"), 4 * 512 + 100 + 5);
 
   // Cluster 3 starts like a PNG: the search ends there, even though the
   // pattern follows later.
   PutText(image, 3 * 512, "\x89PNG\r\n\x1A\n");
-  MemoryVolume volume(image, 1);
-  ClusterStream s(volume);
-  ASSERT_TRUE(s.Begin(1));
-  EXPECT_EQ(Find(s, "#END#"), -1);
+  EXPECT_EQ(FindFrom(image, 1, "#END#"), -1);
 
   // A cluster of zeros is free space and stops it too; one zero byte
   // less and it is ordinary data that the search passes.
   image.PutAt(3 * 512, std::vector<std::uint8_t>(512, 0));
-  MemoryVolume zeros(image, 1);
-  ClusterStream z(zeros);
-  ASSERT_TRUE(z.Begin(1));
-  EXPECT_EQ(Find(z, "#END#"), -1);
+  EXPECT_EQ(FindFrom(image, 1, "#END#"), -1);
   PutText(image, 3 * 512 + 50, "x");
-  MemoryVolume almost(image, 1);
-  ClusterStream a(almost);
-  ASSERT_TRUE(a.Begin(1));
-  EXPECT_EQ(Find(a, "#END#"), 4 * 512 + 100 + 5);
+  EXPECT_EQ(FindFrom(image, 1, "#END#"), 4 * 512 + 100 + 5);
 
   // The cluster the search starts in may hold any signature.
   PutText(image, 3 * 512, "\x89PNG\r\n\x1A\n");
-  MemoryVolume own(image, 1);
-  ClusterStream o(own);
-  ASSERT_TRUE(o.Begin(3));
-  EXPECT_EQ(Find(o, "#END#"), 2 * 512 + 100 + 5);
+  EXPECT_EQ(FindFrom(image, 3, "#END#"), 2 * 512 + 100 + 5);
 }
 
 TEST(ClusterStream, IgnoringCaseLowersTheDataButComparesTheFirstByteExactly) {
