@@ -95,6 +95,7 @@ class WindowOnDiskServiceTest : public QObject {
         auto* dialog = qobject_cast<QProgressDialog*>(w);
         if (!dialog || dialog->objectName() != QStringLiteral("OpeningSource")) return false;
         opening = dialog->labelText().contains(device);
+        relictor::test::MaybeShoot(dialog->window(), QStringLiteral("opening-source"));
         if (cancel) QTimer::singleShot(0, dialog, [dialog] { QTest::mouseClick(dialog->findChild<QPushButton*>(), Qt::LeftButton); });
         return true;
       });
