@@ -301,11 +301,10 @@ void CFoldersTreeDlg::OnSelectionChanged(QTreeWidgetItem* current) {
   if (folder == nullptr) return;
   relictor::SearchPause pause(folder->volume);
   ReadFolder(folder);
-  // While a search runs, the list reads only fields that are filled.
-  if (pause.Holding()) {
-    for (auto& child : folder->children) {
-      if (child) relictor::PrepareForDisplay(*child);
-    }
+  // The list reads only fields that are filled: a search or a thumbnail may
+  // be reading the volume on another thread while it shows them.
+  for (auto& child : folder->children) {
+    if (child) relictor::PrepareForDisplay(*child);
   }
   // The folder may have been read without its nodes (by the search or
   // the saving); once read, its expand button follows its subfolders.

@@ -28,6 +28,7 @@
 #include "app/entry_list_model.h"
 #include "app/preview_pane.h"
 #include "app/relictor_app.h"
+#include "app/search_gate.h"
 #include "app/source_opener.h"
 #include "app/vesk_doc.h"
 #include "app/vesk_view.h"
@@ -48,6 +49,8 @@ CMainFrame::CMainFrame(const QStringList& sources, QWidget* parent) : QMainWindo
   setWindowTitle(tr("Kalvor Relictor"));
   setWindowIcon(OwnIcon("relictor"));
   jobs_ = std::make_unique<relictor::QtJobRunner>(this);
+  // A scan or a save owns the volumes: no thumbnail is read meanwhile.
+  jobs_->SetGuard([] { return std::make_shared<relictor::SearchPause>(nullptr); });
   ranges_ = std::make_unique<relictor::QtClusterRangeChooser>(this);
   if (auto* app = CRelictorApp::Instance()) {
     host_ = &app->GetHost();

@@ -22,9 +22,15 @@ struct Gate {
   std::condition_variable changed;
   const CDriver* volume = nullptr;  // the volume being searched
   bool running = false;
-  int pauses = 0;         // pauses asked for by the interface thread
+  int pauses = 0;         // pauses of the search asked for by the interface thread
   bool parked = false;    // the worker sits at a safe point
   int waiting = 0;        // the worker waits for the interface thread
+  // The interface thread's pauses of every kind; background readers park
+  // for any of them, whatever volume it names.
+  int holds = 0;
+  int readers = 0;        // background reads that hold the volumes
+  int readersParked = 0;  // those of them parked at a safe point
+  int readersWanting = 0; // background reads waiting for the search to park
 };
 
 Gate& TheGate() {
@@ -86,16 +92,29 @@ bool IsSearching(const CDriver* volume) {
 
 namespace {
 
+// Whether the search must stay at its safe point: the window holds it, or
+// a background read has the volumes or waits for them.
+bool SearchHeld(const Gate& g) { return g.pauses > 0 || g.readers > 0 || g.readersWanting > 0; }
+
+// Whether a background read may use the volumes: the window holds no
+// pause, no worker other than the search owns them (a scan, a save), and
+// the search sits at a safe point.
+bool ReadersFree(const Gate& g) {
+  if (g.holds > 0) return false;
+  if (g.running) return g.parked || g.waiting > 0;
+  return !IsWorkerRunning();
+}
+
 // Parks the worker while a pause is asked for; called with the lock held.
 void ParkWhilePaused(Gate& g, std::unique_lock<std::mutex>& lock, const StopEvent* stop) {
-  if (g.pauses == 0) return;
+  if (!SearchHeld(g)) return;
   g.parked = true;
   g.changed.notify_all();
   WakeInterface();
   // The stop event has no wake-up of its own, so look at it now and then:
   // a progress dialog that starts its worker stops the search while the
   // window still holds it.
-  while (g.pauses > 0 && !(stop && stop->IsSignalled())) {
+  while (SearchHeld(g) && !(stop && stop->IsSignalled())) {
     g.changed.wait_for(lock, std::chrono::milliseconds(10));
   }
   g.parked = false;
@@ -128,21 +147,70 @@ WaitingForWindow::~WaitingForWindow() {
   ParkWhilePaused(g, lock, stop_);
 }
 
+BackgroundRead::BackgroundRead(const StopEvent& stop) : stop_(stop) {
+  Gate& g = TheGate();
+  std::unique_lock lock(g.mutex);
+  ++g.readersWanting;
+  g.changed.notify_all();
+  // A scan or a save that ends sends no wake-up, and neither does the
+  // stop event: the wait looks again now and then.
+  while (!ReadersFree(g) && !stop_.IsSignalled()) g.changed.wait_for(lock, std::chrono::milliseconds(10));
+  --g.readersWanting;
+  if (!stop_.IsSignalled()) {
+    ++g.readers;
+    holding_ = true;
+  }
+  g.changed.notify_all();
+}
+
+BackgroundRead::~BackgroundRead() {
+  if (!holding_) return;
+  Gate& g = TheGate();
+  {
+    std::lock_guard lock(g.mutex);
+    --g.readers;
+  }
+  g.changed.notify_all();
+  WakeInterface();
+}
+
+bool BackgroundRead::SafePoint() {
+  if (!holding_) return false;
+  Gate& g = TheGate();
+  std::unique_lock lock(g.mutex);
+  if (g.holds > 0) {
+    ++g.readersParked;
+    g.changed.notify_all();
+    WakeInterface();
+    // Back to the volumes once the window lets go of them and a search
+    // that ran meanwhile is at a safe point again (it parks for this read).
+    while (!(g.holds == 0 && (!g.running || g.parked || g.waiting > 0)) && !stop_.IsSignalled())
+      g.changed.wait_for(lock, std::chrono::milliseconds(10));
+    --g.readersParked;
+    g.changed.notify_all();
+  }
+  return !stop_.IsSignalled();
+}
+
 }  // namespace search_gate
 
 SearchPause::SearchPause(const CDriver* volume) {
   Gate& g = TheGate();
   std::unique_lock lock(g.mutex);
-  if (!g.running || (volume != nullptr && g.volume != volume)) return;
-  ++g.pauses;
-  holding_ = true;
+  // Counted even when nothing runs: no background read starts meanwhile.
+  ++g.holds;
+  if (g.running && (volume == nullptr || g.volume == volume)) {
+    ++g.pauses;
+    holding_ = true;
+  }
+  if (!holding_ && g.readers == g.readersParked) return;
   // Wait for the worker to reach a safe point, dispatching the interface
   // thread's events meanwhile (but not the user's input, which could start
   // something new in the middle of this): the worker may be waiting for the
   // window to take a row before it can get there. The worker wakes the
   // event loop when it parks, waits for the window or ends; the timer only
   // bounds a wait whose wake-up came before it began.
-  while (g.running && !g.parked && g.waiting == 0) {
+  while ((holding_ && g.running && !g.parked && g.waiting == 0) || g.readersParked < g.readers) {
     if (!QCoreApplication::instance()) {
       g.changed.wait_for(lock, std::chrono::milliseconds(2));
       continue;
@@ -159,11 +227,11 @@ SearchPause::SearchPause(const CDriver* volume) {
 }
 
 SearchPause::~SearchPause() {
-  if (!holding_) return;
   Gate& g = TheGate();
   {
     std::lock_guard lock(g.mutex);
-    --g.pauses;
+    --g.holds;
+    if (holding_) --g.pauses;
   }
   g.changed.notify_all();
 }

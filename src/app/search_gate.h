@@ -16,6 +16,17 @@
 //
 // Nothing here blocks the interface thread on the worker without
 // dispatching its events, since the worker may be waiting for one of them.
+//
+// Other threads read the volumes in the background too (the thumbnails,
+// app/thumbnails.h), one file at a time inside a BackgroundRead. Such a
+// read takes the volumes only while the window holds no SearchPause, no
+// other worker (a scan, a save) owns them and the search sits at a safe
+// point (which it keeps to until the read is done), and it parks at its own
+// safe points, between two pieces of the file, whenever the window takes a
+// SearchPause, whatever volume that names. So the window waits for at most
+// one piece of a file, and every pause, even with no search running, keeps
+// a background read from starting meanwhile. The window holds a pause for
+// as long as a scan or a save runs (the job runner's guard).
 
 #include <cstdint>
 #include <memory>
@@ -56,18 +67,40 @@ class WaitingForWindow {
   const StopEvent* stop_;
 };
 
+// A thread's read of the volumes in the background: waits until it may
+// take them (see the file comment), or until `stop` is signalled, and
+// holds them for the lifetime of the object.
+class BackgroundRead {
+ public:
+  explicit BackgroundRead(const StopEvent& stop);
+  ~BackgroundRead();
+  BackgroundRead(const BackgroundRead&) = delete;
+  BackgroundRead& operator=(const BackgroundRead&) = delete;
+  // Whether the volumes are held (false: stopped before).
+  bool Holding() const { return holding_; }
+  // Between two pieces of the read: parks while the window holds a pause.
+  // False when `stop` was signalled, and the read must end; the window may
+  // hold the volumes then, so nothing but unwinding may follow.
+  bool SafePoint();
+
+ private:
+  const StopEvent& stop_;
+  bool holding_ = false;
+};
+
 }  // namespace search_gate
 
 // The interface thread: holds a running search on `volume` (any volume
-// when null) at a safe point for the lifetime of the object. Does nothing
-// when no such search runs. Pauses nest.
+// when null), and every background read, at a safe point for the lifetime
+// of the object. Pauses nest.
 class SearchPause {
  public:
   explicit SearchPause(const CDriver* volume);
   ~SearchPause();
   SearchPause(const SearchPause&) = delete;
   SearchPause& operator=(const SearchPause&) = delete;
-  // Whether a search was running and is held.
+  // Whether a search was running and is held (background reads are held
+  // either way).
   bool Holding() const { return holding_; }
 
  private:

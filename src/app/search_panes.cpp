@@ -48,6 +48,9 @@ class CSearchDlg::Job final : public WorkerTask, public SearchResultSink {
 
   bool Step() override {
     stop_ = CurrentStopEvent();
+    // A background read (a thumbnail) may hold the volumes as the search
+    // starts: it waits for it.
+    search_gate::Checkpoint(stop_.get());
     std::uint32_t hits = 0;
     const bool completed = Search(root_, criteria_, this, hits);
     // From here on the worker no longer touches the tree.
@@ -305,7 +308,10 @@ void CSearchDlg::StartSearch() {
   // far are filled now, so that the window reads them while the worker
   // runs without calling into the volume.
   CDirectory* root = folder->volume && folder->volume->GetRoot() ? folder->volume->GetRoot() : folder;
-  PrepareLoadedTree(*root);
+  {
+    SearchPause pause(folder->volume);
+    PrepareLoadedTree(*root);
+  }
   search_gate::BeginSearch(folder->volume);
   job_ = std::make_unique<Job>(*this, results_, *folder, std::move(criteria), ++generation_);
   if (!StartWorker(*job_, &QtJobRunner::PumpEvents)) {
@@ -337,7 +343,10 @@ CSearchResultDlg::~CSearchResultDlg() = default;
 
 void CSearchResultDlg::AddRow(std::uint32_t index, CDirEntry* entry) {
   if (entry == nullptr) return;
-  PrepareForDisplay(*entry);
+  {
+    SearchPause pause(entry->volume);
+    PrepareForDisplay(*entry);
+  }
   list_->InsertEntry(static_cast<int>(std::min<std::uint32_t>(index, INT32_MAX)), entry);
 }
 

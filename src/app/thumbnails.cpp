@@ -6,23 +6,66 @@
 #include <algorithm>
 #include <cctype>
 
-#include "app/hex_view_dlg.h"
 #include "app/search_gate.h"
 #include "model/entry.h"
+#include "model/output_file.h"
 #include "worker/worker.h"
 
 namespace relictor {
 namespace {
 
-// How often queued files are read: often enough to fill a screen of
-// icons in a moment, seldom enough to leave the window responsive.
-constexpr int kReadInterval = 15;
-// While a worker holds the readers, the queue waits this long between
-// looks.
-constexpr int kBusyInterval = 250;
 // At most this many thumbnails are kept (a large-icon screenful is a few
 // dozen).
 constexpr int kCachedThumbnails = 2000;
+
+// Memory that keeps what a reader's SaveData writes, up to the cap, and
+// where the read stops at a safe point after each piece: the window may
+// take the volumes there, and a stop ends the read.
+class PictureOutput final : public OutputFile {
+ public:
+  explicit PictureOutput(search_gate::BackgroundRead& read) : read_(read) {}
+  bool Write(const void* data, std::size_t length) override {
+    if (length > kThumbnailMaxBytes - bytes_.size()) {
+      tooLarge_ = true;
+      return false;
+    }
+    bytes_.append(static_cast<const char*>(data), static_cast<qsizetype>(length));
+    Count(length);
+    // A failed write makes the reader return at once, touching neither the
+    // entry nor the volume again.
+    return read_.SafePoint();
+  }
+  bool SetLength(std::uint64_t length) override {
+    if (length > kThumbnailMaxBytes) {
+      tooLarge_ = true;
+      return false;
+    }
+    bytes_.resize(static_cast<qsizetype>(length), '\0');
+    return true;
+  }
+  bool TooLarge() const { return tooLarge_; }
+  QByteArray& Bytes() { return bytes_; }
+
+ private:
+  search_gate::BackgroundRead& read_;
+  QByteArray bytes_;
+  bool tooLarge_ = false;
+};
+
+// Reads `file` into memory, on the thumbnailer's thread; empty when it is
+// empty, larger than the cap, cannot be read whole, or `stop` was signalled.
+QByteArray ReadPicture(CFSFile& file, const std::shared_ptr<StopEvent>& stop) {
+  // The readers' own stop tests answer from this read's event.
+  StopScope scope(stop);
+  search_gate::BackgroundRead read(*stop);
+  if (!read.Holding()) return {};
+  const std::uint64_t size = file.GetSize();
+  if (size == 0 || size > kThumbnailMaxBytes) return {};
+  PictureOutput out(read);
+  const bool ok = file.SaveData(out, nullptr);
+  if (!ok || out.TooLarge() || stop->IsSignalled()) return {};
+  return std::move(out.Bytes());
+}
 
 }  // namespace
 
@@ -58,18 +101,17 @@ QImage DecodePicture(const QByteArray& bytes, QSize box) {
 
 CThumbnailer::CThumbnailer(QSize box, QObject* parent) : QObject(parent), box_(box) {
   made_.setMaxCost(kCachedThumbnails);
-  timer_.setInterval(kReadInterval);
-  connect(&timer_, &QTimer::timeout, this, &CThumbnailer::ReadNext);
-  decoder_ = std::thread([this] { DecodeLoop(); });
+  thread_ = std::thread([this] { WorkLoop(); });
 }
 
 CThumbnailer::~CThumbnailer() {
   {
     std::lock_guard lock(mutex_);
     quit_ = true;
+    if (stop_) stop_->Signal();
   }
   wake_.notify_all();
-  decoder_.join();
+  thread_.join();
 }
 
 QString CThumbnailer::KeyOf(CFSFile& file) const {
@@ -92,20 +134,30 @@ QPixmap CThumbnailer::Thumbnail(CFSFile* file, bool* failed) {
   }
   if (!waiting_.contains(key)) {
     waiting_.insert(key);
-    toRead_.emplace_back(file, key);
-    if (!timer_.isActive()) timer_.start(kReadInterval);
+    {
+      std::lock_guard lock(mutex_);
+      toRead_.push_back(Job{file, key});
+    }
+    wake_.notify_one();
   }
   return {};
 }
 
 void CThumbnailer::CancelPending() {
-  for (const auto& [file, key] : toRead_) waiting_.remove(key);
+  std::unique_lock lock(mutex_);
+  for (const Job& job : toRead_) waiting_.remove(job.key);
   toRead_.clear();
+  if (!reading_) return;
+  // The read ends at its next safe point, parked or not; no result comes
+  // of it.
+  waiting_.remove(readingKey_);
+  stop_->Signal();
+  letGo_.wait(lock, [this] { return reading_ == nullptr; });
 }
 
 bool CThumbnailer::Idle() const {
   std::lock_guard lock(mutex_);
-  return waiting_.isEmpty() && toDecode_.empty() && decoded_.empty() && !decoding_;
+  return waiting_.isEmpty() && toRead_.empty() && decoded_.empty() && !busy_;
 }
 
 void CThumbnailer::Finish(const QString& key, const QPixmap& pixmap) {
@@ -113,56 +165,34 @@ void CThumbnailer::Finish(const QString& key, const QPixmap& pixmap) {
   made_.insert(key, new QPixmap(pixmap));
 }
 
-void CThumbnailer::ReadNext() {
-  if (toRead_.empty()) {
-    timer_.stop();
-    return;
-  }
-  // A worker other than a search owns the readers (a scan, a save): the
-  // files wait until it is done. A search lets go of them at a pause.
-  if (IsWorkerRunning() && !search_gate::IsSearching()) {
-    timer_.setInterval(kBusyInterval);
-    return;
-  }
-  timer_.setInterval(kReadInterval);
-  auto [file, key] = toRead_.front();
-  toRead_.pop_front();
-  std::uint64_t size = 0;
-  {
-    SearchPause pause(nullptr);
-    size = file->GetSize();
-  }
-  QByteArray bytes;
-  if (size != 0 && size <= kThumbnailMaxBytes) {
-    HexViewData data = ReadForHexView(*file, kThumbnailMaxBytes, nullptr);
-    if (!data.failed && !data.stopped && !data.truncated && !data.bytes.empty())
-      bytes = QByteArray(reinterpret_cast<const char*>(data.bytes.data()), static_cast<qsizetype>(data.bytes.size()));
-  }
-  if (bytes.isEmpty()) {
-    Finish(key, QPixmap());
-    emit ThumbnailsChanged();
-    return;
-  }
-  {
-    std::lock_guard lock(mutex_);
-    toDecode_.push_back(Job{key, std::move(bytes)});
-  }
-  wake_.notify_one();
-}
-
-void CThumbnailer::DecodeLoop() {
+void CThumbnailer::WorkLoop() {
   std::unique_lock lock(mutex_);
   for (;;) {
-    wake_.wait(lock, [this] { return quit_ || !toDecode_.empty(); });
+    wake_.wait(lock, [this] { return quit_ || !toRead_.empty(); });
     if (quit_) return;
-    Job job = std::move(toDecode_.front());
-    toDecode_.pop_front();
-    decoding_ = true;
+    Job job = std::move(toRead_.front());
+    toRead_.pop_front();
+    auto stop = std::make_shared<StopEvent>();
+    reading_ = job.file;
+    readingKey_ = job.key;
+    stop_ = stop;
+    busy_ = true;
     lock.unlock();
-    QImage image = DecodePicture(job.bytes, box_);
-    job.bytes.clear();
+    QByteArray bytes = ReadPicture(*job.file, stop);
     lock.lock();
-    decoding_ = false;
+    reading_ = nullptr;
+    stop_.reset();
+    letGo_.notify_all();
+    if (stop->IsSignalled()) {
+      // Cancelled: the key is no longer waited for.
+      busy_ = false;
+      continue;
+    }
+    lock.unlock();
+    QImage image = bytes.isEmpty() ? QImage() : DecodePicture(bytes, box_);
+    bytes.clear();
+    lock.lock();
+    busy_ = false;
     decoded_.push_back(Done{std::move(job.key), std::move(image)});
     lock.unlock();
     // The call carries nothing: the results wait under the mutex.

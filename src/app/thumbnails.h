@@ -2,14 +2,17 @@
 // Thumbnails and previews of pictures, made from what a recovery of the
 // entry would write.
 //
-// The entry's data are read on the interface thread, one file per timer
-// tick, and only when no worker holds the readers (or, during a search,
-// inside a SearchPause): an entry and its reader are never used by two
-// threads at once. The bytes, a private copy, then go to a decoding thread
-// of the thumbnailer's own, so a slow or hostile picture never stops the
-// window. Requests and results cross between the two threads under the
-// thumbnailer's mutex only; the interface thread is told by a queued call
-// by name that carries nothing.
+// A thread of the thumbnailer's own reads each file (through its reader's
+// SaveData, into memory) and decodes it, so a slow card or a hostile
+// picture never stops the window. It reads inside a BackgroundRead
+// (app/search_gate.h): it takes the volumes only when no other worker
+// holds them, and parks between two pieces of a file whenever the window
+// takes a SearchPause, so an entry and its reader are never used by two
+// threads at once. The thread holds an entry only from the queue to the end
+// of its read; CancelPending ends that read before the window lets go of
+// the entries it shows, which may then be freed. Requests and results
+// cross between the threads under the thumbnailer's mutex only; the
+// interface thread is told by a queued call by name that carries nothing.
 
 #include <QCache>
 #include <QImage>
@@ -18,11 +21,11 @@
 #include <QSet>
 #include <QSize>
 #include <QString>
-#include <QTimer>
 
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -30,6 +33,7 @@
 namespace relictor {
 
 class CFSFile;
+class StopEvent;
 
 // Pictures are read into memory only up to this size, and decoded only
 // up to this many pixels; anything larger keeps its usual icon.
@@ -60,8 +64,9 @@ class CThumbnailer : public QObject {
   // the file is queued (once). `*failed` (when given) tells a file that
   // gave no picture apart from one still waiting.
   QPixmap Thumbnail(CFSFile* file, bool* failed = nullptr);
-  // Drops the queued files that are not read yet: the entries they name
-  // may go away once the list shows something else.
+  // Drops the queued files and ends the read under way (waiting for at
+  // most one piece of it): the entries they name may go away once the
+  // list shows something else.
   void CancelPending();
   // Whether nothing is queued, being read or being decoded.
   bool Idle() const;
@@ -71,13 +76,12 @@ class CThumbnailer : public QObject {
   void ThumbnailsChanged();
 
  private slots:
-  void ReadNext();
   void DeliverDecoded();
 
  private:
   struct Job {
+    CFSFile* file;
     QString key;
-    QByteArray bytes;
   };
   struct Done {
     QString key;
@@ -85,23 +89,25 @@ class CThumbnailer : public QObject {
   };
   QString KeyOf(CFSFile& file) const;
   void Finish(const QString& key, const QPixmap& pixmap);
-  void DecodeLoop();
+  void WorkLoop();
 
   QSize box_;
   // Interface thread only.
   QCache<QString, QPixmap> made_;  // a null pixmap: the file gave none
   QSet<QString> waiting_;          // queued, being read or being decoded
-  std::deque<std::pair<CFSFile*, QString>> toRead_;
-  QTimer timer_;
 
-  // Shared with the decoding thread, under mutex_.
+  // Shared with the thread, under mutex_.
   mutable std::mutex mutex_;
-  std::condition_variable wake_;
-  std::deque<Job> toDecode_;
+  std::condition_variable wake_;    // work queued, or the end
+  std::condition_variable letGo_;   // the thread let go of the file it read
+  std::deque<Job> toRead_;
+  CFSFile* reading_ = nullptr;      // the file being read
+  QString readingKey_;
+  std::shared_ptr<StopEvent> stop_;  // ends the read under way
   std::deque<Done> decoded_;
-  bool decoding_ = false;
+  bool busy_ = false;               // a file is being read or decoded
   bool quit_ = false;
-  std::thread decoder_;
+  std::thread thread_;
 };
 
 }  // namespace relictor

@@ -83,6 +83,7 @@ bool QtJobRunner::Run(WorkerTask& task, const JobInfo& info, const QString& loca
   }
   QWidget* parent = parent_ ? parent_.data() : QApplication::activeModalWidget();
   if (!parent) parent = QApplication::activeWindow();
+  const std::shared_ptr<void> guarded = guard_ ? guard_() : nullptr;
   CWorkerDlg dialog(info, location, parent);
   task.SetProgress(dialog.Sink());
   DialogTask wrapper(task, &dialog);

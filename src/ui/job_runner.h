@@ -5,6 +5,9 @@
 // hand-overs (questions, through QtPrompter; see ui/hand_over.h).
 
 #include <QPointer>
+
+#include <functional>
+#include <memory>
 #include <QString>
 #include <QWidget>
 
@@ -22,6 +25,12 @@ class QtJobRunner final : public JobRunner {
   bool Run(WorkerTask& task, const JobInfo& info) override;
   // The same for a saving job, whose dialog shows the output folder.
   bool Run(WorkerTask& task, const JobInfo& info, const QString& location);
+
+  // What the runner holds from before a job's worker starts until it has
+  // ended: the window holds its background readers of the volumes (the
+  // thumbnails) out of the job's way with it.
+  using Guard = std::function<std::shared_ptr<void>()>;
+  void SetGuard(Guard guard) { guard_ = std::move(guard); }
 
   // Whether the last run was stopped by the user.
   bool WasCancelled() const { return cancelled_; }
@@ -47,6 +56,7 @@ class QtJobRunner final : public JobRunner {
   QPointer<QWidget> parent_;
   QPointer<CWorkerDlg> dialog_;
   bool cancelled_ = false;
+  Guard guard_;
 };
 
 }  // namespace relictor
