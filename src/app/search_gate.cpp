@@ -97,10 +97,11 @@ namespace {
 bool SearchHeld(const Gate& g) { return g.pauses > 0 || g.readers > 0 || g.readersWanting > 0; }
 
 // Whether a background read may use the volumes: the window holds no
-// pause, no worker other than the search owns them (a scan, a save), and
-// the search sits at a safe point.
+// pause, no other background read holds them (one thread at a time), no
+// worker other than the search owns them (a scan, a save), and the search
+// sits at a safe point.
 bool ReadersFree(const Gate& g) {
-  if (g.holds > 0) return false;
+  if (g.holds > 0 || g.readers > 0) return false;
   if (g.running) return g.parked || g.waiting > 0;
   return !IsWorkerRunning();
 }

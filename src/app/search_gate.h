@@ -20,13 +20,14 @@
 // Other threads read the volumes in the background too (the thumbnails,
 // app/thumbnails.h), one file at a time inside a BackgroundRead. Such a
 // read takes the volumes only while the window holds no SearchPause, no
-// other worker (a scan, a save) owns them and the search sits at a safe
-// point (which it keeps to until the read is done), and it parks at its own
-// safe points, between two pieces of the file, whenever the window takes a
-// SearchPause, whatever volume that names. So the window waits for at most
-// one piece of a file, and every pause, even with no search running, keeps
-// a background read from starting meanwhile. The window holds a pause for
-// as long as a scan or a save runs (the job runner's guard).
+// other background read and no other worker (a scan, a save) holds them,
+// and the search sits at a safe point (where it stays until the read is
+// done). It parks at safe points of its own, between two pieces of the
+// file, whenever the window takes a SearchPause, whatever volume that
+// names. So the window waits for at most one piece of a file, and every
+// pause, even with no search running, keeps a background read from
+// starting meanwhile. The window holds a pause for as long as a scan or a
+// save runs (the job runner's guard).
 
 #include <cstdint>
 #include <memory>
