@@ -53,7 +53,7 @@ class PictureOutput final : public OutputFile {
 };
 
 // Reads `file` into memory, on the thumbnailer's thread; empty when it is
-// empty, larger than the cap, cannot be read whole, or `stop` was signalled.
+// empty, larger than the cap, cannot be read, or `stop` was signalled.
 QByteArray ReadPicture(CFSFile& file, const std::shared_ptr<StopEvent>& stop) {
   // The readers' own stop tests answer from this read's event.
   StopScope scope(stop);
