@@ -10,9 +10,8 @@
 // file's rating). The interface reads them only once they are filled, so
 // that reading them while the worker runs is a plain read: the search
 // fills the entries of every folder read so far before it starts
-// (PrepareLoadedTree), the result rows are filled while the worker waits
-// for them, and ReadFolderForDisplay fills the children of a folder the
-// window shows during a search.
+// (PrepareLoadedTree), the worker fills each result row before it hands
+// it over, and the window fills the children of every folder it shows.
 //
 // Nothing here blocks the interface thread on the worker without
 // dispatching its events, since the worker may be waiting for one of them.

@@ -61,6 +61,10 @@ class CSearchDlg::Job final : public WorkerTask, public SearchResultSink {
 
   void AddResult(std::uint32_t index, CDirEntry* entry) override {
     if (results_ == nullptr) return;
+    // The row's fields are filled here, where the worker owns the volume:
+    // the window shows them without calling into it (a thumbnail may be
+    // reading it meanwhile).
+    if (entry) PrepareForDisplay(*entry);
     search_gate::WaitingForWindow waiting(stop_.get());
     handOver_.Run([&] { results_->AddRow(index, entry); });
   }
@@ -343,10 +347,6 @@ CSearchResultDlg::~CSearchResultDlg() = default;
 
 void CSearchResultDlg::AddRow(std::uint32_t index, CDirEntry* entry) {
   if (entry == nullptr) return;
-  {
-    SearchPause pause(entry->volume);
-    PrepareForDisplay(*entry);
-  }
   list_->InsertEntry(static_cast<int>(std::min<std::uint32_t>(index, INT32_MAX)), entry);
 }
 

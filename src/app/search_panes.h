@@ -127,8 +127,8 @@ class CSearchResultDlg final : public QWidget {
   explicit CSearchResultDlg(QWidget* parent = nullptr);
   ~CSearchResultDlg() override;
   CEntryListCtrl* List() const { return list_; }
-  // One find at row `index`, handed over by the worker while it waits, so
-  // the entry's lazily read fields are filled here for the list.
+  // One find at row `index`, handed over by the worker while it waits,
+  // with the entry's lazily read fields filled already.
   void AddRow(std::uint32_t index, CDirEntry* entry);
   void Clear();
 
