@@ -1,6 +1,8 @@
 #include "model/entry.h"
 
+#include <array>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 
 #include "volume/driver.h"
@@ -87,7 +89,20 @@ class ZoneCache {
     Slot& slot = slots_[static_cast<std::size_t>(hour) % kSlots];
     if (!slot.valid || slot.hour != hour) Fill(slot, hour);
     if (!slot.uniform) return LibraryFields(t, out);
-    out = CivilFields(t + slot.offset);
+    // The date of the day before is kept: the times of a listing mostly
+    // fall on few days, and working a date out costs more than the rest.
+    const std::int64_t local = t + slot.offset;
+    std::int64_t day = local / kSecondsPerDay, rest = local % kSecondsPerDay;
+    if (rest < 0) rest += kSecondsPerDay, --day;
+    if (!dayValid_ || day != day_) {
+      date_ = CivilFields(day * kSecondsPerDay);
+      day_ = day;
+      dayValid_ = true;
+    }
+    out = date_;
+    out.hour = static_cast<int>(rest / 3600);
+    out.minute = static_cast<int>(rest / 60 % 60);
+    out.second = static_cast<int>(rest % 60);
     return true;
   }
 
@@ -145,6 +160,9 @@ class ZoneCache {
   }
 
   Slot slots_[kSlots];
+  bool dayValid_ = false;
+  std::int64_t day_ = 0;  // days since 1970 of `date_`, local time
+  LocalFields date_;
   bool zoneRead_ = false;
   const char* zone_[2] = {nullptr, nullptr};
   long offset_ = 0;
@@ -157,12 +175,20 @@ bool LocalTimeFields(EntryTime t, LocalFields& out) {
   return cache.Fields(t, out);
 }
 
-char* PutDigits(char* p, std::int64_t value, int width) {
-  for (int i = width - 1; i >= 0; --i) {
-    p[i] = static_cast<char>('0' + value % 10);
-    value /= 10;
+// "00" to "99".
+constexpr auto kTwoDigits = [] {
+  std::array<char, 200> digits{};
+  for (int i = 0; i < 100; ++i) {
+    digits[2 * i] = static_cast<char>('0' + i / 10);
+    digits[2 * i + 1] = static_cast<char>('0' + i % 10);
   }
-  return p + width;
+  return digits;
+}();
+
+// Two digits of a value from 0 to 99.
+char* PutTwoDigits(char* p, std::int64_t value) {
+  std::memcpy(p, &kTwoDigits[static_cast<std::size_t>(value) * 2], 2);
+  return p + 2;
 }
 
 // "%04d/%02d/%02d", and with `withTime` " %02d:%02d:%02d", into `out`.
@@ -176,18 +202,19 @@ std::size_t PutDateText(const LocalFields& f, bool withTime, char* out) {
     }
     return static_cast<std::size_t>(std::snprintf(out, kDateTextCapacity, "%04d/%02d/%02d", year, f.month, f.day));
   }
-  char* p = PutDigits(out, f.year, 4);
+  char* p = PutTwoDigits(out, f.year / 100);
+  p = PutTwoDigits(p, f.year % 100);
   *p++ = '/';
-  p = PutDigits(p, f.month, 2);
+  p = PutTwoDigits(p, f.month);
   *p++ = '/';
-  p = PutDigits(p, f.day, 2);
+  p = PutTwoDigits(p, f.day);
   if (withTime) {
     *p++ = ' ';
-    p = PutDigits(p, f.hour, 2);
+    p = PutTwoDigits(p, f.hour);
     *p++ = ':';
-    p = PutDigits(p, f.minute, 2);
+    p = PutTwoDigits(p, f.minute);
     *p++ = ':';
-    p = PutDigits(p, f.second, 2);
+    p = PutTwoDigits(p, f.second);
   }
   *p = '\0';
   return static_cast<std::size_t>(p - out);
@@ -277,8 +304,6 @@ std::string CDirEntry::GetStatusText() {
   if (!analysed) Analyse();
   return StatusText(status);
 }
-
-bool CDirEntry::IsFolder() const { return IsKindOf<CDirectory>(); }
 
 std::string CDirEntry::GetTypeText() const { return IsFolder() ? FolderTypeName() : typeText; }
 
