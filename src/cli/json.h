@@ -6,6 +6,8 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -17,8 +19,11 @@ std::string JsonString(std::string_view text);
 
 // Standard output through one buffer that is written out whenever it has
 // grown past a block, so that a listing of any length takes a block of
-// memory and the first lines appear at once. A write that fails is
-// remembered: nothing more is written and Failed() tells the command.
+// memory and the first lines appear at once. Text is appended, or written
+// through a pointer into room asked for beforehand (Room, then Commit),
+// so that a listing builds its lines in place without temporaries. A
+// write that fails is remembered: nothing more is written and Failed()
+// tells the command.
 class OutputBuffer {
  public:
   explicit OutputBuffer(std::FILE* out = stdout);
@@ -26,15 +31,27 @@ class OutputBuffer {
   OutputBuffer(const OutputBuffer&) = delete;
   OutputBuffer& operator=(const OutputBuffer&) = delete;
 
-  // The text being built; append to it, then call Written().
-  std::string& Text() { return text_; }
   void Append(std::string_view s) {
-    text_.append(s);
-    Written();
+    std::memcpy(Room(s.size()), s.data(), s.size());
+    size_ += s.size();
   }
+  void Append(char c) {
+    *Room(1) = c;
+    ++size_;
+  }
+  // Where the next `n` bytes go; write at most that many, then Commit the
+  // end of what was written.
+  char* Room(std::size_t n) {
+    if (capacity_ - size_ < n) Grow(n);
+    return data_.get() + size_;
+  }
+  void Commit(char* end) { size_ = static_cast<std::size_t>(end - data_.get()); }
+  // What the buffer holds so far, and dropping what follows `size` of it.
+  std::size_t Size() const { return size_; }
+  void Truncate(std::size_t size) { size_ = size < size_ ? size : size_; }
   // Writes the buffer out once it holds a block.
   void Written() {
-    if (text_.size() >= kBlock) Flush();
+    if (size_ >= kBlock) Flush();
   }
   // Writes out what the buffer holds; false once any write failed.
   bool Flush();
@@ -44,8 +61,11 @@ class OutputBuffer {
 
  private:
   static constexpr std::size_t kBlock = 64u << 10;
+  void Grow(std::size_t n);
   std::FILE* out_;
-  std::string text_;
+  std::unique_ptr<char[]> data_;
+  std::size_t size_ = 0;
+  std::size_t capacity_ = 0;
   int error_ = 0;
 };
 
@@ -76,7 +96,9 @@ class JsonArrayWriter {
   bool Close();
 
  private:
-  void Key(std::string_view key);
+  // Room for the next key, its separators and `valueBytes`; writes the
+  // key and returns where the value goes.
+  char* Key(std::string_view key, std::size_t valueBytes);
   OutputBuffer& out_;
   std::size_t objects_ = 0;
   // Where the object being written starts in the buffer (which is written
