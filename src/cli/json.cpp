@@ -177,38 +177,46 @@ void JsonArrayWriter::BeginObject() {
   firstKey_ = true;
 }
 
-char* JsonArrayWriter::Key(std::string_view key, std::size_t valueBytes) {
-  char* p = out_.Room(2 + JsonStringBound(key.size()) + 2 + valueBytes);
+char* JsonArrayWriter::Key(JsonKey key, std::size_t valueBytes) {
+  const std::string_view text = key.Text();
+  char* p = out_.Room(2 + JsonStringBound(text.size()) + 2 + valueBytes);
   if (!firstKey_) {
     *p++ = ',';
     *p++ = ' ';
   }
   firstKey_ = false;
-  p = PutJsonString(p, key);
+  if (key.Plain()) {
+    *p++ = '"';
+    std::memcpy(p, text.data(), text.size());
+    p += text.size();
+    *p++ = '"';
+  } else {
+    p = PutJsonString(p, text);
+  }
   *p++ = ':';
   *p++ = ' ';
   return p;
 }
 
-JsonArrayWriter& JsonArrayWriter::Add(std::string_view key, std::string_view value) {
+JsonArrayWriter& JsonArrayWriter::Add(JsonKey key, std::string_view value) {
   char* p = Key(key, JsonStringBound(value.size()));
   out_.Commit(PutJsonString(p, value));
   return *this;
 }
 
-JsonArrayWriter& JsonArrayWriter::Add(std::string_view key, std::uint64_t value) {
+JsonArrayWriter& JsonArrayWriter::Add(JsonKey key, std::uint64_t value) {
   char* p = Key(key, kNumberBound);
   out_.Commit(std::to_chars(p, p + kNumberBound, value).ptr);
   return *this;
 }
 
-JsonArrayWriter& JsonArrayWriter::Add(std::string_view key, std::int64_t value) {
+JsonArrayWriter& JsonArrayWriter::Add(JsonKey key, std::int64_t value) {
   char* p = Key(key, kNumberBound);
   out_.Commit(std::to_chars(p, p + kNumberBound, value).ptr);
   return *this;
 }
 
-JsonArrayWriter& JsonArrayWriter::Add(std::string_view key, bool value) {
+JsonArrayWriter& JsonArrayWriter::Add(JsonKey key, bool value) {
   const std::string_view text = value ? "true" : "false";
   char* p = Key(key, text.size());
   std::memcpy(p, text.data(), text.size());
@@ -216,7 +224,7 @@ JsonArrayWriter& JsonArrayWriter::Add(std::string_view key, bool value) {
   return *this;
 }
 
-JsonArrayWriter& JsonArrayWriter::AddNull(std::string_view key) {
+JsonArrayWriter& JsonArrayWriter::AddNull(JsonKey key) {
   char* p = Key(key, 4);
   std::memcpy(p, "null", 4);
   out_.Commit(p + 4);

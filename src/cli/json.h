@@ -69,6 +69,25 @@ class OutputBuffer {
   int error_ = 0;
 };
 
+// The key of a member. Keys the program spells are checked when it is
+// compiled (printable ASCII without quotes or backslashes) and written as
+// they are; a key made at run time is escaped like any other string.
+class JsonKey {
+ public:
+  consteval JsonKey(const char* spelled) : text_(spelled), plain_(true) {
+    for (char c : text_) {
+      if (c < 0x20 || c > 0x7E || c == '"' || c == '\\') throw "a key the program spells is plain ASCII";
+    }
+  }
+  explicit JsonKey(std::string_view text) : text_(text), plain_(false) {}
+  std::string_view Text() const { return text_; }
+  bool Plain() const { return plain_; }
+
+ private:
+  std::string_view text_;
+  bool plain_;
+};
+
 // A JSON array of objects, one object per line, written through an output
 // buffer as each object ends. The array is opened when the writer is made
 // and closed by Close() or, should the command end some other way (an
@@ -82,15 +101,15 @@ class JsonArrayWriter {
   JsonArrayWriter& operator=(const JsonArrayWriter&) = delete;
 
   void BeginObject();
-  JsonArrayWriter& Add(std::string_view key, std::string_view value);
-  JsonArrayWriter& Add(std::string_view key, const char* value) { return Add(key, std::string_view(value)); }
-  JsonArrayWriter& Add(std::string_view key, const std::string& value) { return Add(key, std::string_view(value)); }
-  JsonArrayWriter& Add(std::string_view key, std::uint64_t value);
-  JsonArrayWriter& Add(std::string_view key, std::int64_t value);
-  JsonArrayWriter& Add(std::string_view key, int value) { return Add(key, static_cast<std::int64_t>(value)); }
-  JsonArrayWriter& Add(std::string_view key, unsigned value) { return Add(key, static_cast<std::uint64_t>(value)); }
-  JsonArrayWriter& Add(std::string_view key, bool value);
-  JsonArrayWriter& AddNull(std::string_view key);
+  JsonArrayWriter& Add(JsonKey key, std::string_view value);
+  JsonArrayWriter& Add(JsonKey key, const char* value) { return Add(key, std::string_view(value)); }
+  JsonArrayWriter& Add(JsonKey key, const std::string& value) { return Add(key, std::string_view(value)); }
+  JsonArrayWriter& Add(JsonKey key, std::uint64_t value);
+  JsonArrayWriter& Add(JsonKey key, std::int64_t value);
+  JsonArrayWriter& Add(JsonKey key, int value) { return Add(key, static_cast<std::int64_t>(value)); }
+  JsonArrayWriter& Add(JsonKey key, unsigned value) { return Add(key, static_cast<std::uint64_t>(value)); }
+  JsonArrayWriter& Add(JsonKey key, bool value);
+  JsonArrayWriter& AddNull(JsonKey key);
   void EndObject();
   // Closes the array and writes everything out; false when a write failed.
   bool Close();
@@ -98,7 +117,7 @@ class JsonArrayWriter {
  private:
   // Room for the next key, its separators and `valueBytes`; writes the
   // key and returns where the value goes.
-  char* Key(std::string_view key, std::size_t valueBytes);
+  char* Key(JsonKey key, std::size_t valueBytes);
   OutputBuffer& out_;
   std::size_t objects_ = 0;
   // Where the object being written starts in the buffer (which is written

@@ -189,7 +189,7 @@ TEST_F(CliJsonStream, AnyBytesMakeStrictJsonAndAnUnfinishedObjectIsDropped) {
       cli::JsonArrayWriter json(out);
       for (const auto& t : texts) {
         json.BeginObject();
-        json.Add("name", t).Add(t, std::int64_t{-9223372036854775807 - 1}).Add("u", std::uint64_t{18446744073709551615u});
+        json.Add("name", t).Add(cli::JsonKey(t), std::int64_t{-9223372036854775807 - 1}).Add("u", std::uint64_t{18446744073709551615u});
         json.EndObject();
       }
       // Ended some other way midway through an object: the writer closes
@@ -255,6 +255,7 @@ TEST(JsonWriter, StringsAndNumbersComeOutExactly) {
         .Add("minus", -1)
         .Add("yes", true)
         .AddNull("none")
+        .Add(cli::JsonKey(std::string_view("q\"\\\x01")), 1)
         .Add("long", std::string(100000, 'x'));
     json.EndObject();
     ASSERT_TRUE(json.Close());
@@ -264,7 +265,7 @@ TEST(JsonWriter, StringsAndNumbersComeOutExactly) {
   for (int c; (c = std::fgetc(f)) != EOF;) text += static_cast<char>(c);
   std::fclose(f);
   EXPECT_EQ(text, "[\n {\"min\": -9223372036854775808, \"max\": 9223372036854775807, \"u\": 18446744073709551615, "
-                  "\"zero\": 0, \"minus\": -1, \"yes\": true, \"none\": null, \"long\": \"" +
+                  "\"zero\": 0, \"minus\": -1, \"yes\": true, \"none\": null, \"q\\\"\\\\\\u0001\": 1, \"long\": \"" +
                       std::string(100000, 'x') + "\"}\n]\n");
 }
 
