@@ -72,7 +72,7 @@ void Collect(Walk& walk, CDirectory& folder, int depth) {
     }
     return true;
   };
-  const bool streamed = !folder.populated && folder.StreamEntries([&](std::unique_ptr<CDirEntry> child) {
+  const bool streamed = !folder.populated && folder.StreamEntries(true, true, [&](std::unique_ptr<CDirEntry> child) {
     if (!list(*child)) return false;
     if (child->IsFolder()) streamedFolders.push_back(std::move(child));
     return true;

@@ -121,15 +121,16 @@ class CDirectory : public CDirEntry {
   // whose folder entries share a folder costs no more than a tree.
   virtual bool GetFolderKey(std::uint64_t& key) const { return GetFirstCluster(key); }
 
-  // Makes the folder's entries one at a time and hands each to `take`,
-  // which owns it from then on, instead of keeping them as children: a
-  // walk that needs each entry once holds one at a time, however large
-  // the folder. `take` returns false to stop. False when the reader cannot
-  // do this for the folder and handed out nothing: the caller populates
-  // it instead. The folder's children and `populated` stay as they were.
+  // Makes the entries that Populate would (with the same choices) one at
+  // a time and hands each to `take`, which owns it from then on, instead
+  // of keeping them as children: a walk that needs each entry once holds
+  // one at a time, however large the folder. `take` returns false to stop.
+  // False when the reader cannot do this for the folder and handed out
+  // nothing: the caller populates it instead. The folder's children and
+  // `populated` stay as they were.
   using EntryTaker = std::function<bool(std::unique_ptr<CDirEntry>)>;
-  virtual bool StreamEntries(const EntryTaker& take) {
-    (void)take;
+  virtual bool StreamEntries(bool includeDeleted, bool deletedFilesOnly, const EntryTaker& take) {
+    (void)includeDeleted, (void)deletedFilesOnly, (void)take;
     return false;
   }
 

@@ -324,7 +324,7 @@ void CNTFSDirectory::Populate(bool, bool, bool force) {
   });
 }
 
-bool CNTFSDirectory::StreamEntries(const EntryTaker& take) {
+bool CNTFSDirectory::StreamEntries(bool, bool, const EntryTaker& take) {
   CNTFSDriver* d = Driver();
   if (!d || this == d->GetRoot() || this == d->GetLostFiles() || this == d->GetDeletedFiles()) return false;
   if (d->LoadMft()) MakeRecordEntries(*d, take);

@@ -258,7 +258,7 @@ class CNTFSDirectory : public CDirectory {
   void Populate(bool includeDeleted, bool deletedFilesOnly, bool force) override;
   // Ordinary folders only: the root and the special folders hold entries
   // that are not made from records.
-  bool StreamEntries(const EntryTaker& take) override;
+  bool StreamEntries(bool includeDeleted, bool deletedFilesOnly, const EntryTaker& take) override;
   bool GetFolderKey(std::uint64_t& key) const override {
     key = reference;
     return true;

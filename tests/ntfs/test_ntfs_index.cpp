@@ -77,7 +77,7 @@ class NtfsIndex : public ::testing::Test {
         auto* sub = dynamic_cast<CDirectory*>(&e);
         if (sub && sub != d.GetLostFiles()) subfolders.push_back({sub, path + e.name + "\\"});
       };
-      const bool wasStreamed = streamed && folder.StreamEntries([&](std::unique_ptr<CDirEntry> e) {
+      const bool wasStreamed = streamed && folder.StreamEntries(true, true, [&](std::unique_ptr<CDirEntry> e) {
         list(*e);
         if (e->IsFolder()) streamedFolders.push_back(std::move(e));
         return true;
