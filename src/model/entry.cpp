@@ -106,6 +106,22 @@ class ZoneCache {
     return true;
   }
 
+  // Seconds since 1970 UTC of `local`, seconds of local time counted from
+  // 1970 as if it were UTC, where the local hour it falls in names exactly
+  // one instant and the offset is the same two days on either side; false
+  // otherwise (near a change of offset), for the library to answer.
+  bool ToUtc(std::int64_t local, std::int64_t& utc) {
+    if (local < kFirstFastTime || local > kLastFastTime) return false;
+    CheckZone();
+    std::int64_t hour = local / kSecondsPerHour;
+    if (local % kSecondsPerHour < 0) --hour;
+    Slot& slot = localSlots_[static_cast<std::size_t>(hour) % kSlots];
+    if (!slot.valid || slot.hour != hour) FillLocal(slot, hour);
+    if (!slot.uniform) return false;
+    utc = local - slot.offset;
+    return true;
+  }
+
  private:
   struct Slot {
     bool valid = false;
@@ -141,6 +157,7 @@ class ZoneCache {
     offset_ = timezone;
     daylight_ = daylight;
     for (Slot& s : slots_) s.valid = false;
+    for (Slot& s : localSlots_) s.valid = false;
   }
 
   static void Fill(Slot& slot, std::int64_t hour) {
@@ -159,7 +176,36 @@ class ZoneCache {
     slot.uniform = true;
   }
 
+  // The offset at an instant, from the fields the library gives for it.
+  static bool OffsetAt(std::int64_t t, std::int64_t& offset) {
+    const std::time_t tt = static_cast<std::time_t>(t);
+    std::tm tm{};
+    if (!localtime_r(&tt, &tm)) return false;
+    offset = CivilSeconds(tm) - t;
+    return true;
+  }
+
+  static void FillLocal(Slot& slot, std::int64_t hour) {
+    slot.valid = true;
+    slot.hour = hour;
+    slot.uniform = false;
+    // The offset at the hour read as UTC is a guess; it holds when the
+    // instants the hour then names, and those up to two days either side,
+    // all have it: no change of offset is near, so the hour is neither
+    // skipped nor repeated.
+    std::int64_t offset = 0, other = 0;
+    if (!OffsetAt(hour * kSecondsPerHour, offset)) return;
+    const std::int64_t first = hour * kSecondsPerHour - offset, last = first + kSecondsPerHour - 1;
+    for (std::int64_t t : {first - 2 * kSecondsPerDay, first - kSecondsPerDay, first, last, last + kSecondsPerDay,
+                           last + 2 * kSecondsPerDay}) {
+      if (!OffsetAt(t, other) || other != offset) return;
+    }
+    slot.offset = offset;
+    slot.uniform = true;
+  }
+
   Slot slots_[kSlots];
+  Slot localSlots_[kSlots];  // by hour of local time
   bool dayValid_ = false;
   std::int64_t day_ = 0;  // days since 1970 of `date_`, local time
   LocalFields date_;
@@ -169,10 +215,14 @@ class ZoneCache {
   int daylight_ = 0;
 };
 
+ZoneCache& ThreadZoneCache() {
+  thread_local ZoneCache cache;
+  return cache;
+}
+
 bool LocalTimeFields(EntryTime t, LocalFields& out) {
   if (t == kNoTime) return false;
-  thread_local ZoneCache cache;
-  return cache.Fields(t, out);
+  return ThreadZoneCache().Fields(t, out);
 }
 
 // "00" to "99".
@@ -243,6 +293,21 @@ std::string StatusText(std::uint32_t status) {
     default:
       return "Existing";
   }
+}
+
+EntryTime LocalFieldsToEntryTime(std::tm fields) {
+  fields.tm_isdst = -1;
+  // Months outside the year are carried over by the library; days, hours,
+  // minutes and seconds past their ranges add up the same way in the
+  // arithmetic of CivilSeconds.
+  auto small = [](int v) { return v >= 0 && v <= 10000; };
+  if (fields.tm_mon >= 0 && fields.tm_mon <= 11 && small(fields.tm_mday) && small(fields.tm_hour) &&
+      small(fields.tm_min) && small(fields.tm_sec) && fields.tm_year > -2000 && fields.tm_year < 9000) {
+    std::int64_t utc = 0;
+    if (ThreadZoneCache().ToUtc(CivilSeconds(fields), utc)) return utc == -1 ? kNoTime : utc;
+  }
+  const std::time_t t = std::mktime(&fields);
+  return t == static_cast<std::time_t>(-1) ? kNoTime : static_cast<EntryTime>(t);
 }
 
 std::size_t FormatDateTimeTo(EntryTime t, char* out) {

@@ -4,6 +4,7 @@
 // root folder, so destroying a reader destroys its whole tree.
 
 #include <cstdint>
+#include <ctime>
 #include <functional>
 #include <memory>
 #include <string>
@@ -189,6 +190,11 @@ std::string FormatDate(EntryTime t);
 // once per hour of time stamps rather than once per time.
 inline constexpr std::size_t kDateTextCapacity = 64;
 std::size_t FormatDateTimeTo(EntryTime t, char* out);
+// Seconds since 1970 UTC of a local time given as calendar fields, as
+// mktime gives them with tm_isdst = -1 (fields past their ranges carry
+// over); kNoTime where it gives -1. For long listings: away from changes
+// of offset, the offset is looked up once per hour of local time.
+EntryTime LocalFieldsToEntryTime(std::tm fields);
 std::size_t FormatDateTo(EntryTime t, char* out);
 // The type text of a file name: the text after its last ".", or the whole
 // name when it has none.
