@@ -146,16 +146,17 @@ void CNTFSDriver::IndexRecord(std::uint64_t i, ByteSpan r) {
 }
 
 void CNTFSDriver::FinishIndex() {
-  // The items of "DeletedFiles" in record order, which the children still
-  // have: a deleted record whose folder record is no folder any more (it
-  // was reused by a file, or holds no record at all) is reached through a
-  // placeholder, one for each lost parent.
+  // The links move into their vector as the deque gives its blocks back.
   children_.reserve(pendingChildren_.size());
   while (!pendingChildren_.empty()) {
     children_.push_back(pendingChildren_.front());
     pendingChildren_.pop_front();
   }
   std::deque<ChildLink>().swap(pendingChildren_);
+  // The items of "DeletedFiles" in record order, which the children still
+  // have: a deleted record whose folder record is no folder any more (it
+  // was reused by a file, or holds no record at all) is reached through a
+  // placeholder, one for each lost parent.
   std::vector<std::uint64_t> placeholderSeen;
   std::set<std::uint64_t> placeholderSeenFar;
   for (const ChildLink& c : children_) {
@@ -187,7 +188,8 @@ void CNTFSDriver::FinishIndex() {
 }
 
 std::uint64_t CNTFSDriver::IndexBytes() const {
-  return (children_.capacity() + pendingChildren_.size()) * sizeof(ChildLink) + foldersWithSubfolders_.capacity() * sizeof(std::uint64_t) +
+  return (children_.capacity() + pendingChildren_.size()) * sizeof(ChildLink) +
+         foldersWithSubfolders_.capacity() * sizeof(std::uint64_t) +
          deletedItems_.capacity() * sizeof(DeletedFilesItem) +
          (folderBits_.capacity() + deletedBits_.capacity()) * sizeof(std::uint64_t);
 }

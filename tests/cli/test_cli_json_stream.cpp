@@ -189,7 +189,9 @@ TEST_F(CliJsonStream, AnyBytesMakeStrictJsonAndAnUnfinishedObjectIsDropped) {
       cli::JsonArrayWriter json(out);
       for (const auto& t : texts) {
         json.BeginObject();
-        json.Add("name", t).Add(cli::JsonKey(t), std::int64_t{-9223372036854775807 - 1}).Add("u", std::uint64_t{18446744073709551615u});
+        json.Add("name", t)
+            .Add(cli::JsonKey(t), std::int64_t{-9223372036854775807 - 1})
+            .Add("u", std::uint64_t{18446744073709551615u});
         json.EndObject();
       }
       // Ended some other way midway through an object: the writer closes
