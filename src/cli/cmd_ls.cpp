@@ -2,6 +2,7 @@
 // file list shows them.
 
 #include <cstdio>
+#include <memory>
 #include <set>
 
 #include "cli/cli.h"
@@ -56,16 +57,33 @@ struct Walk {
 };
 
 void Collect(Walk& walk, CDirectory& folder, int depth) {
-  if (!folder.populated) folder.Populate(true, true, false);
+  // The subfolders to descend into. Where the reader hands the folder's
+  // entries out one at a time, each file goes as soon as it is written and
+  // the walk keeps the subfolders alone, so a folder of any size costs one
+  // entry's memory; otherwise the folder is populated and its children
+  // listed.
   std::vector<CDirectory*> subfolders;
-  for (auto& child : folder.children) {
-    if (!child) continue;
-    if (!walk.Emit(*child)) return;
-    auto* sub = dynamic_cast<CDirectory*>(child.get());
+  std::vector<std::unique_ptr<CDirEntry>> streamedFolders;
+  auto list = [&](CDirEntry& child) {
+    if (!walk.Emit(child)) return false;
     // LostFiles is listed but not read: reading it starts a deep scan.
-    if (sub && sub != walk.volume->GetLostFiles()) subfolders.push_back(sub);
+    if (child.IsFolder() && &child != walk.volume->GetLostFiles()) {
+      subfolders.push_back(static_cast<CDirectory*>(&child));
+    }
+    return true;
+  };
+  const bool streamed = !folder.populated && folder.StreamEntries(true, true, [&](std::unique_ptr<CDirEntry> child) {
+    if (!list(*child)) return false;
+    if (child->IsFolder()) streamedFolders.push_back(std::move(child));
+    return true;
+  });
+  if (!streamed) {
+    if (!folder.populated) folder.Populate(true, true, false);
+    for (auto& child : folder.children) {
+      if (child && !list(*child)) return;
+    }
   }
-  if (!walk.recursive || depth >= kMaxDepth) return;
+  if (walk.stopped || !walk.recursive || depth >= kMaxDepth) return;
   for (CDirectory* sub : subfolders) {
     if (walk.stopped) return;
     std::uint64_t cluster = 0;

@@ -84,7 +84,8 @@ void EntryListing::WriteLine(CDirEntry& e) {
   // "%-4s %-3s %14s  %-6s %-19s  %-9s  %s\n" of kind, deletion, size,
   // type, modified time, status and name.
   const bool folder = e.IsFolder();
-  std::string& t = out_.Text();
+  std::string& t = line_;
+  t.clear();
   AppendLeft(t, folder ? "DIR" : "FILE", 4);
   t += ' ';
   AppendLeft(t, e.deleted ? "del" : "", 3);
@@ -105,6 +106,7 @@ void EntryListing::WriteLine(CDirEntry& e) {
   AppendTerminalSafe(t, e.name);
   if (folder) t += '\\';
   t += '\n';
+  out_.Append(t);
   out_.Written();
 }
 

@@ -45,6 +45,7 @@ class EntryListing {
   bool withPath_;
   const CDirectory* locationOf_ = nullptr;
   std::string location_;
+  std::string line_;  // the table line being built
 };
 
 }  // namespace relictor::cli

@@ -4,6 +4,9 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <cstdio>
 #include <thread>
 
@@ -32,23 +35,37 @@ void OnInterrupt(int) {
 }
 
 // Runs the real task and remembers whether it finished, so that the
-// runner can tell a finished job from a stopped one.
+// runner can tell a finished job from a stopped one, and wakes the runner
+// the moment it finishes (a short job is not kept waiting for the next
+// look at the progress).
 class Finishing final : public WorkerTask {
  public:
   explicit Finishing(WorkerTask& inner) : WorkerTask(inner.AutoStart()), inner_(inner) {}
   bool Step() override {
-    if (inner_.Step()) {
-      finished_.store(true);
-      return true;
+    if (!inner_.Step()) return false;
+    {
+      std::lock_guard lock(mutex_);
+      finished_ = true;
     }
-    return false;
+    done_.notify_all();
+    return true;
   }
   void OnWorkerDone() override { inner_.OnWorkerDone(); }
-  bool Finished() const { return finished_.load(); }
+  bool Finished() const {
+    std::lock_guard lock(mutex_);
+    return finished_;
+  }
+  // Waits at most `wait` for the task to finish; whether it has.
+  bool WaitFinished(std::chrono::milliseconds wait) {
+    std::unique_lock lock(mutex_);
+    return done_.wait_for(lock, wait, [this] { return finished_; });
+  }
 
  private:
   WorkerTask& inner_;
-  std::atomic<bool> finished_{false};
+  mutable std::mutex mutex_;
+  std::condition_variable done_;
+  bool finished_ = false;
 };
 
 std::string HumanBytes(double b) {
@@ -188,7 +205,9 @@ bool CliJobRunner::Run(WorkerTask& task, const JobInfo& info) {
   bool drew = false;
   while (IsWorkerRunning()) {
     if (InterruptRequested()) RequestStop();
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    // Once the task has finished its thread is ending: StopWorker waits
+    // for that.
+    if (wrapper.WaitFinished(std::chrono::milliseconds(20))) break;
     auto now = std::chrono::steady_clock::now();
     if (draw_ && now - started > std::chrono::milliseconds(300) && now - lastDraw > std::chrono::milliseconds(200)) {
       Draw(info, progress.Get(), std::chrono::duration<double>(now - started).count(), false);

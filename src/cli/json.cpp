@@ -2,7 +2,9 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
+#include <charconv>
 #include <cerrno>
 #include <cstring>
 
@@ -41,53 +43,77 @@ constexpr auto kPlain = [] {
 }();
 bool Plain(unsigned char c) { return kPlain[c]; }
 
-void AppendUnsigned(std::string& out, std::uint64_t v) {
-  char buf[24];
-  char* end = buf + sizeof buf;
-  char* p = end;
-  do {
-    *--p = static_cast<char>('0' + v % 10);
-    v /= 10;
-  } while (v != 0);
-  out.append(p, static_cast<std::size_t>(end - p));
+// The most bytes a text of `n` bytes takes as a JSON string, quotes
+// included: a control character takes six ("\u001f"), an invalid byte
+// three (U+FFFD), anything else at most two.
+std::size_t JsonStringBound(std::size_t n) { return 6 * n + 2; }
+
+// Whether all eight bytes of a word are plain: none below 0x20, none
+// above 0x7E, no quote and no backslash. Each test sets a byte's top bit
+// where the byte fails it (the usual tricks for finding a zero byte and a
+// byte below or above a bound in a word; exact for "any").
+bool AllPlain(std::uint64_t w) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101, kTops = 0x8080808080808080;
+  auto hasZero = [](std::uint64_t v) { return (v - kOnes) & ~v & kTops; };
+  const std::uint64_t below = (w - kOnes * 0x20) & ~w & kTops;
+  const std::uint64_t above = ((w + kOnes * (0x7F - 0x7E)) | w) & kTops;
+  return (below | above | hasZero(w ^ (kOnes * '"')) | hasZero(w ^ (kOnes * '\\'))) == 0;
 }
 
-}  // namespace
-
-void AppendJsonString(std::string& out, std::string_view s) {
-  out += '"';
+// Writes `s` as a JSON string at `p`, which has room for
+// JsonStringBound(s.size()) bytes; returns the end of what it wrote.
+char* PutJsonString(char* p, std::string_view s) {
+  *p++ = '"';
+  const std::size_t size = s.size();
   std::size_t i = 0;
-  while (i < s.size()) {
-    // Runs of plain bytes, the whole of most names, are copied at once.
-    std::size_t run = i;
-    while (run < s.size() && Plain(static_cast<unsigned char>(s[run]))) ++run;
-    if (run > i) {
-      out.append(s.data() + i, run - i);
-      i = run;
-      if (i == s.size()) break;
+  while (i < size) {
+    // Runs of plain bytes, the whole of most names, are copied as they
+    // are, eight at a time while eight remain.
+    for (std::uint64_t w; size - i >= 8; i += 8, p += 8) {
+      std::memcpy(&w, s.data() + i, 8);
+      if (!AllPlain(w)) break;
+      std::memcpy(p, &w, 8);
     }
+    while (i < size && Plain(static_cast<unsigned char>(s[i]))) *p++ = s[i++];
+    if (i == size) break;
     auto c = static_cast<unsigned char>(s[i]);
     if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
+      *p++ = '\\';
+      *p++ = static_cast<char>(c);
       ++i;
     } else if (c < 0x20 || c == 0x7F) {
       static const char kHex[] = "0123456789abcdef";
       const char escape[6] = {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 15]};
-      out.append(escape, sizeof escape);
+      std::memcpy(p, escape, sizeof escape);
+      p += sizeof escape;
       ++i;
     } else {
       std::size_t n = Utf8Length(s, i);
       if (n == 0) {
-        out += "\xEF\xBF\xBD";
+        std::memcpy(p, "\xEF\xBF\xBD", 3);
+        p += 3;
         ++i;
       } else {
-        out.append(s.data() + i, n);
+        std::memcpy(p, s.data() + i, n);
+        p += n;
         i += n;
       }
     }
   }
-  out += '"';
+  *p++ = '"';
+  return p;
+}
+
+// The longest text of a 64-bit number, its sign included.
+constexpr std::size_t kNumberBound = 21;
+
+}  // namespace
+
+void AppendJsonString(std::string& out, std::string_view s) {
+  const std::size_t at = out.size();
+  out.resize(at + JsonStringBound(s.size()));
+  char* end = PutJsonString(out.data() + at, s);
+  out.resize(static_cast<std::size_t>(end - out.data()));
 }
 
 std::string JsonString(std::string_view s) {
@@ -96,13 +122,26 @@ std::string JsonString(std::string_view s) {
   return out;
 }
 
-OutputBuffer::OutputBuffer(std::FILE* out) : out_(out) { text_.reserve(kBlock + (kBlock >> 2)); }
+OutputBuffer::OutputBuffer(std::FILE* out) : out_(out) {
+  capacity_ = kBlock + (kBlock >> 2);
+  data_ = std::make_unique<char[]>(capacity_);
+}
 
 OutputBuffer::~OutputBuffer() { Flush(); }
 
+void OutputBuffer::Grow(std::size_t n) {
+  // A text longer than the block (a name of any length) gets the room it
+  // needs; the buffer is written out as soon as it holds a block anyway.
+  const std::size_t capacity = std::max(capacity_ * 2, size_ + n);
+  auto data = std::make_unique<char[]>(capacity);
+  std::memcpy(data.get(), data_.get(), size_);
+  data_ = std::move(data);
+  capacity_ = capacity;
+}
+
 bool OutputBuffer::Flush() {
   if (error_ != 0) {
-    text_.clear();
+    size_ = 0;
     return false;
   }
   // Whatever the C library still holds goes first, then the buffer, with
@@ -112,8 +151,8 @@ bool OutputBuffer::Flush() {
   if (std::fflush(out_) != 0) error_ = errno != 0 ? errno : EIO;
   const int fd = fileno(out_);
   std::size_t done = 0;
-  while (error_ == 0 && done < text_.size()) {
-    const ssize_t n = ::write(fd, text_.data() + done, text_.size() - done);
+  while (error_ == 0 && done < size_) {
+    const ssize_t n = ::write(fd, data_.get() + done, size_ - done);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       error_ = n < 0 && errno != 0 ? errno : EIO;
@@ -121,69 +160,79 @@ bool OutputBuffer::Flush() {
     }
     done += static_cast<std::size_t>(n);
   }
-  text_.clear();
+  size_ = 0;
   return error_ == 0;
 }
 
-JsonArrayWriter::JsonArrayWriter(OutputBuffer& out) : out_(out) { out_.Text() += '['; }
+JsonArrayWriter::JsonArrayWriter(OutputBuffer& out) : out_(out) { out_.Append('['); }
 
 JsonArrayWriter::~JsonArrayWriter() {
   if (!closed_) Close();
 }
 
 void JsonArrayWriter::BeginObject() {
-  objectStart_ = out_.Text().size();
+  objectStart_ = out_.Size();
   inObject_ = true;
-  out_.Text().append(objects_ == 0 ? "\n {" : ",\n {");
+  out_.Append(objects_ == 0 ? std::string_view("\n {") : std::string_view(",\n {"));
   firstKey_ = true;
 }
 
-void JsonArrayWriter::Key(std::string_view key) {
-  std::string& t = out_.Text();
-  if (!firstKey_) t.append(", ");
-  firstKey_ = false;
-  AppendJsonString(t, key);
-  t.append(": ");
-}
-
-JsonArrayWriter& JsonArrayWriter::Add(std::string_view key, std::string_view value) {
-  Key(key);
-  AppendJsonString(out_.Text(), value);
-  return *this;
-}
-
-JsonArrayWriter& JsonArrayWriter::Add(std::string_view key, std::uint64_t value) {
-  Key(key);
-  AppendUnsigned(out_.Text(), value);
-  return *this;
-}
-
-JsonArrayWriter& JsonArrayWriter::Add(std::string_view key, std::int64_t value) {
-  Key(key);
-  std::string& t = out_.Text();
-  if (value < 0) {
-    t += '-';
-    AppendUnsigned(t, static_cast<std::uint64_t>(-(value + 1)) + 1);
-  } else {
-    AppendUnsigned(t, static_cast<std::uint64_t>(value));
+char* JsonArrayWriter::Key(JsonKey key, std::size_t valueBytes) {
+  const std::string_view text = key.Text();
+  char* p = out_.Room(2 + JsonStringBound(text.size()) + 2 + valueBytes);
+  if (!firstKey_) {
+    *p++ = ',';
+    *p++ = ' ';
   }
+  firstKey_ = false;
+  if (key.Plain()) {
+    *p++ = '"';
+    std::memcpy(p, text.data(), text.size());
+    p += text.size();
+    *p++ = '"';
+  } else {
+    p = PutJsonString(p, text);
+  }
+  *p++ = ':';
+  *p++ = ' ';
+  return p;
+}
+
+JsonArrayWriter& JsonArrayWriter::Add(JsonKey key, std::string_view value) {
+  char* p = Key(key, JsonStringBound(value.size()));
+  out_.Commit(PutJsonString(p, value));
   return *this;
 }
 
-JsonArrayWriter& JsonArrayWriter::Add(std::string_view key, bool value) {
-  Key(key);
-  out_.Text().append(value ? "true" : "false");
+JsonArrayWriter& JsonArrayWriter::Add(JsonKey key, std::uint64_t value) {
+  char* p = Key(key, kNumberBound);
+  out_.Commit(std::to_chars(p, p + kNumberBound, value).ptr);
   return *this;
 }
 
-JsonArrayWriter& JsonArrayWriter::AddNull(std::string_view key) {
-  Key(key);
-  out_.Text().append("null");
+JsonArrayWriter& JsonArrayWriter::Add(JsonKey key, std::int64_t value) {
+  char* p = Key(key, kNumberBound);
+  out_.Commit(std::to_chars(p, p + kNumberBound, value).ptr);
+  return *this;
+}
+
+JsonArrayWriter& JsonArrayWriter::Add(JsonKey key, bool value) {
+  const std::string_view text = value ? "true" : "false";
+  char* p = Key(key, text.size());
+  std::memcpy(p, text.data(), text.size());
+  out_.Commit(p + text.size());
+  return *this;
+}
+
+JsonArrayWriter& JsonArrayWriter::AddNull(JsonKey key) {
+  char* p = Key(key, 4);
+  std::memcpy(p, "null", 4);
+  out_.Commit(p + 4);
   return *this;
 }
 
 void JsonArrayWriter::EndObject() {
-  out_.Text() += '}';
+  out_.Append('}');
   inObject_ = false;
   ++objects_;
   out_.Written();
@@ -193,10 +242,10 @@ bool JsonArrayWriter::Close() {
   if (closed_) return !out_.Failed();
   closed_ = true;
   if (inObject_) {
-    out_.Text().resize(objectStart_);
+    out_.Truncate(objectStart_);
     inObject_ = false;
   }
-  out_.Text().append(objects_ == 0 ? "]\n" : "\n]\n");
+  out_.Append(objects_ == 0 ? std::string_view("]\n") : std::string_view("\n]\n"));
   return out_.Flush();
 }
 

@@ -6,6 +6,8 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -17,8 +19,11 @@ std::string JsonString(std::string_view text);
 
 // Standard output through one buffer that is written out whenever it has
 // grown past a block, so that a listing of any length takes a block of
-// memory and the first lines appear at once. A write that fails is
-// remembered: nothing more is written and Failed() tells the command.
+// memory and the first lines appear at once. Text is appended, or written
+// through a pointer into room asked for beforehand (Room, then Commit),
+// so that a listing builds its lines in place without temporaries. A
+// write that fails is remembered: nothing more is written and Failed()
+// tells the command.
 class OutputBuffer {
  public:
   explicit OutputBuffer(std::FILE* out = stdout);
@@ -26,15 +31,27 @@ class OutputBuffer {
   OutputBuffer(const OutputBuffer&) = delete;
   OutputBuffer& operator=(const OutputBuffer&) = delete;
 
-  // The text being built; append to it, then call Written().
-  std::string& Text() { return text_; }
   void Append(std::string_view s) {
-    text_.append(s);
-    Written();
+    std::memcpy(Room(s.size()), s.data(), s.size());
+    size_ += s.size();
   }
+  void Append(char c) {
+    *Room(1) = c;
+    ++size_;
+  }
+  // Where the next `n` bytes go; write at most that many, then Commit the
+  // end of what was written.
+  char* Room(std::size_t n) {
+    if (capacity_ - size_ < n) Grow(n);
+    return data_.get() + size_;
+  }
+  void Commit(char* end) { size_ = static_cast<std::size_t>(end - data_.get()); }
+  // What the buffer holds so far, and dropping what follows `size` of it.
+  std::size_t Size() const { return size_; }
+  void Truncate(std::size_t size) { size_ = size < size_ ? size : size_; }
   // Writes the buffer out once it holds a block.
   void Written() {
-    if (text_.size() >= kBlock) Flush();
+    if (size_ >= kBlock) Flush();
   }
   // Writes out what the buffer holds; false once any write failed.
   bool Flush();
@@ -44,9 +61,31 @@ class OutputBuffer {
 
  private:
   static constexpr std::size_t kBlock = 64u << 10;
+  void Grow(std::size_t n);
   std::FILE* out_;
-  std::string text_;
+  std::unique_ptr<char[]> data_;
+  std::size_t size_ = 0;
+  std::size_t capacity_ = 0;
   int error_ = 0;
+};
+
+// The key of a member. Keys the program spells are checked when it is
+// compiled (printable ASCII without quotes or backslashes) and written as
+// they are; a key made at run time is escaped like any other string.
+class JsonKey {
+ public:
+  consteval JsonKey(const char* spelled) : text_(spelled), plain_(true) {
+    for (char c : text_) {
+      if (c < 0x20 || c > 0x7E || c == '"' || c == '\\') throw "a key the program spells is plain ASCII";
+    }
+  }
+  explicit JsonKey(std::string_view text) : text_(text), plain_(false) {}
+  std::string_view Text() const { return text_; }
+  bool Plain() const { return plain_; }
+
+ private:
+  std::string_view text_;
+  bool plain_;
 };
 
 // A JSON array of objects, one object per line, written through an output
@@ -62,21 +101,23 @@ class JsonArrayWriter {
   JsonArrayWriter& operator=(const JsonArrayWriter&) = delete;
 
   void BeginObject();
-  JsonArrayWriter& Add(std::string_view key, std::string_view value);
-  JsonArrayWriter& Add(std::string_view key, const char* value) { return Add(key, std::string_view(value)); }
-  JsonArrayWriter& Add(std::string_view key, const std::string& value) { return Add(key, std::string_view(value)); }
-  JsonArrayWriter& Add(std::string_view key, std::uint64_t value);
-  JsonArrayWriter& Add(std::string_view key, std::int64_t value);
-  JsonArrayWriter& Add(std::string_view key, int value) { return Add(key, static_cast<std::int64_t>(value)); }
-  JsonArrayWriter& Add(std::string_view key, unsigned value) { return Add(key, static_cast<std::uint64_t>(value)); }
-  JsonArrayWriter& Add(std::string_view key, bool value);
-  JsonArrayWriter& AddNull(std::string_view key);
+  JsonArrayWriter& Add(JsonKey key, std::string_view value);
+  JsonArrayWriter& Add(JsonKey key, const char* value) { return Add(key, std::string_view(value)); }
+  JsonArrayWriter& Add(JsonKey key, const std::string& value) { return Add(key, std::string_view(value)); }
+  JsonArrayWriter& Add(JsonKey key, std::uint64_t value);
+  JsonArrayWriter& Add(JsonKey key, std::int64_t value);
+  JsonArrayWriter& Add(JsonKey key, int value) { return Add(key, static_cast<std::int64_t>(value)); }
+  JsonArrayWriter& Add(JsonKey key, unsigned value) { return Add(key, static_cast<std::uint64_t>(value)); }
+  JsonArrayWriter& Add(JsonKey key, bool value);
+  JsonArrayWriter& AddNull(JsonKey key);
   void EndObject();
   // Closes the array and writes everything out; false when a write failed.
   bool Close();
 
  private:
-  void Key(std::string_view key);
+  // Room for the next key, its separators and `valueBytes`; writes the
+  // key and returns where the value goes.
+  char* Key(JsonKey key, std::size_t valueBytes);
   OutputBuffer& out_;
   std::size_t objects_ = 0;
   // Where the object being written starts in the buffer (which is written

@@ -85,9 +85,26 @@ void CExFATDirectory::Populate(bool, bool, bool force) {
   if (!StartPopulate(*this, force)) return;
   CExFATDriver* d = Driver();
   if (!d) return;
+  MakeEntries(*d, [this](std::unique_ptr<CDirEntry> entry) {
+    Append(std::move(entry));
+    return true;
+  });
+}
+
+bool CExFATDirectory::StreamEntries(bool, bool, const EntryTaker& take) {
+  CExFATDriver* d = Driver();
+  if (!d || populated || isRoot || orphaned || IsLostFilesFolder() || this == d->GetRoot()) return false;
+  MakeEntries(*d, take);
+  return true;
+}
+
+void CExFATDirectory::MakeEntries(CExFATDriver& dr, const EntryTaker& take) {
+  CExFATDriver* d = &dr;
   const std::vector<std::uint8_t> bytes = d->ReadFolder(stream);
   const std::uint64_t bpc = d->BytesPerCluster();
+  bool stopped = false;
   ForEachSet(*d, ByteSpan(bytes), [&](const ExFatEntrySet& set) {
+    if (stopped) return;
     // In a rebuilt folder every entry is lost data, whatever its set says.
     const bool wasDeleted = set.deleted || orphaned;
     const ExFatStream s = StreamOf(set, orphaned);
@@ -95,6 +112,7 @@ void CExFATDirectory::Populate(bool, bool, bool force) {
       if (IsOwnOrAncestorCluster(this, set.firstCluster)) return;
       auto dir = std::make_unique<CExFATDirectory>();
       dir->volume = d;
+      dir->parent = this;
       dir->name = set.name;
       FillTimes(*dir, set);
       dir->attributes = set.attributes;
@@ -103,7 +121,7 @@ void CExFATDirectory::Populate(bool, bool, bool force) {
       dir->stream = s;
       dir->entrySet = set;
       dir->status = wasDeleted ? d->RateDeleted(s, nullptr) : kStatusExisting;
-      Append(std::move(dir));
+      stopped = !take(std::move(dir));
       return;
     }
     auto file = std::make_unique<CExFATFile>();
@@ -120,7 +138,7 @@ void CExFATDirectory::Populate(bool, bool, bool force) {
     const std::uint64_t clusters = d->ClustersFor(set.dataLength);
     file->allocatedSize = bpc != 0 && clusters <= UINT64_MAX / bpc ? clusters * bpc : set.dataLength;
     file->status = wasDeleted ? d->RateDeleted(s, file.get()) : kStatusExisting;
-    Append(std::move(file));
+    stopped = !take(std::move(file));
   });
 }
 

@@ -143,6 +143,9 @@ class CExFATDirectory : public CDirectory {
   const char* ClassName() const override { return "CExFATDirectory"; }
   bool HasSubfolders(bool includeDeleted) override;
   void Populate(bool includeDeleted, bool deletedFilesOnly, bool force) override;
+  // Folders of the volume's tree only: the root holds the lost-files
+  // folder, and orphaned folders are made by the deep scan.
+  bool StreamEntries(bool includeDeleted, bool deletedFilesOnly, const EntryTaker& take) override;
   bool GetFirstCluster(std::uint64_t& cluster) const override;
 
   ExFatStream stream;
@@ -155,6 +158,9 @@ class CExFATDirectory : public CDirectory {
  private:
   CExFATDriver* Driver() const;
   bool IsLostFilesFolder() const;
+  // Makes the entries of the folder's entry sets in their order and hands
+  // each to `take` until it returns false.
+  void MakeEntries(CExFATDriver& d, const EntryTaker& take);
 };
 
 class CExFATFile : public CFSFile {

@@ -29,10 +29,7 @@ EntryTime ExFatTimeToEntryTime(const ExFatTimestamp& t) {
     if (local == static_cast<std::time_t>(-1)) return kNoTime;
     return static_cast<EntryTime>(local) - static_cast<EntryTime>(quarters) * 15 * 60;
   }
-  tm.tm_isdst = -1;
-  const std::time_t local = std::mktime(&tm);
-  if (local == static_cast<std::time_t>(-1)) return kNoTime;
-  return static_cast<EntryTime>(local);
+  return LocalFieldsToEntryTime(tm);
 }
 
 std::string ExFatTimeText(const ExFatTimestamp& t) {

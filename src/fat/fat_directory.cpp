@@ -209,6 +209,21 @@ void CFATDirectory::Populate(bool includeDeleted, bool deletedFilesOnly, bool fo
     d->PopulateRebuilt(*this, nullptr, 0);
     return;
   }
+  MakeEntries(*d, includeDeleted, deletedFilesOnly, [this](std::unique_ptr<CDirEntry> entry) {
+    Append(std::move(entry));
+    return true;
+  });
+}
+
+bool CFATDirectory::StreamEntries(bool includeDeleted, bool deletedFilesOnly, const EntryTaker& take) {
+  CFATDriver* d = Driver();
+  if (!d || populated || rebuilt || IsLostFilesFolder() || this == d->GetRoot()) return false;
+  MakeEntries(*d, includeDeleted, deletedFilesOnly, take);
+  return true;
+}
+
+void CFATDirectory::MakeEntries(CFATDriver& dr, bool includeDeleted, bool deletedFilesOnly, const EntryTaker& take) {
+  CFATDriver* d = &dr;
   FatDirCursor cursor = d->StartCursor(startCluster, startSector);
   FatRawEntry e;
   std::string entryName;
@@ -227,6 +242,7 @@ void CFATDirectory::Populate(bool includeDeleted, bool deletedFilesOnly, bool fo
       if (IsOwnOrAncestorCluster(this, first)) continue;
       auto dir = std::make_unique<CFATDirectory>();
       dir->volume = d;
+      dir->parent = this;
       dir->name = entryName;
       dir->created = tCreated;
       dir->modified = tModified;
@@ -236,7 +252,7 @@ void CFATDirectory::Populate(bool includeDeleted, bool deletedFilesOnly, bool fo
       dir->status = d->RateEntry(first, wasDeleted, nullptr);
       dir->startCluster = first;
       dir->startSector = 0;
-      Append(std::move(dir));
+      if (!take(std::move(dir))) return;
     } else if (IsFileAttr(attr)) {
       if (includeDeleted && deletedFilesOnly && !wasDeleted) continue;
       auto file = std::make_unique<CFATFile>();
@@ -254,7 +270,7 @@ void CFATDirectory::Populate(bool includeDeleted, bool deletedFilesOnly, bool fo
       const std::uint64_t bpc = d->BytesPerCluster();
       file->allocatedSize = bpc == 0 ? file->size : (file->size + bpc - 1) / bpc * bpc;
       file->status = d->RateEntry(first, wasDeleted, file.get());
-      Append(std::move(file));
+      if (!take(std::move(file))) return;
     }
   }
 }

@@ -196,6 +196,9 @@ class CFATDirectory : public CDirectory {
   const char* ClassName() const override { return "CFATDirectory"; }
   bool HasSubfolders(bool includeDeleted) override;
   void Populate(bool includeDeleted, bool deletedFilesOnly, bool force) override;
+  // Folders of the volume's tree only: the root holds the lost-files
+  // folder, and rebuilt folders are made by the deep scan.
+  bool StreamEntries(bool includeDeleted, bool deletedFilesOnly, const EntryTaker& take) override;
   bool GetFirstCluster(std::uint64_t& cluster) const override;
 
   std::uint32_t startCluster = 0;  // 0 for the fixed root region and the lost-files folder
@@ -207,6 +210,9 @@ class CFATDirectory : public CDirectory {
  private:
   CFATDriver* Driver() const;
   bool IsLostFilesFolder() const;
+  // Makes the entries of the folder's directory entries in their order and
+  // hands each to `take` until it returns false.
+  void MakeEntries(CFATDriver& d, bool includeDeleted, bool deletedFilesOnly, const EntryTaker& take);
 };
 
 class CFATFile : public CFSFile {

@@ -61,10 +61,7 @@ EntryTime DosDateTimeToTime(std::uint16_t date, std::uint16_t time) {
   tm.tm_sec = (time & 0x1F) * 2;
   tm.tm_min = (time >> 5) & 0x3F;
   tm.tm_hour = time >> 11;
-  tm.tm_isdst = -1;
-  std::time_t t = std::mktime(&tm);
-  if (t == static_cast<std::time_t>(-1)) return kNoTime;
-  return static_cast<EntryTime>(t);
+  return LocalFieldsToEntryTime(tm);
 }
 
 }  // namespace relictor

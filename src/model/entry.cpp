@@ -1,6 +1,8 @@
 #include "model/entry.h"
 
+#include <array>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 
 #include "volume/driver.h"
@@ -87,7 +89,36 @@ class ZoneCache {
     Slot& slot = slots_[static_cast<std::size_t>(hour) % kSlots];
     if (!slot.valid || slot.hour != hour) Fill(slot, hour);
     if (!slot.uniform) return LibraryFields(t, out);
-    out = CivilFields(t + slot.offset);
+    // The date of the day before is kept: the times of a listing mostly
+    // fall on few days, and working a date out costs more than the rest.
+    const std::int64_t local = t + slot.offset;
+    std::int64_t day = local / kSecondsPerDay, rest = local % kSecondsPerDay;
+    if (rest < 0) rest += kSecondsPerDay, --day;
+    if (!dayValid_ || day != day_) {
+      date_ = CivilFields(day * kSecondsPerDay);
+      day_ = day;
+      dayValid_ = true;
+    }
+    out = date_;
+    out.hour = static_cast<int>(rest / 3600);
+    out.minute = static_cast<int>(rest / 60 % 60);
+    out.second = static_cast<int>(rest % 60);
+    return true;
+  }
+
+  // Seconds since 1970 UTC of `local`, seconds of local time counted from
+  // 1970 as if it were UTC, where the local hour it falls in names exactly
+  // one instant and the offset is the same two days on either side; false
+  // otherwise (near a change of offset), for the library to answer.
+  bool ToUtc(std::int64_t local, std::int64_t& utc) {
+    if (local < kFirstFastTime || local > kLastFastTime) return false;
+    CheckZone();
+    std::int64_t hour = local / kSecondsPerHour;
+    if (local % kSecondsPerHour < 0) --hour;
+    Slot& slot = localSlots_[static_cast<std::size_t>(hour) % kSlots];
+    if (!slot.valid || slot.hour != hour) FillLocal(slot, hour);
+    if (!slot.uniform) return false;
+    utc = local - slot.offset;
     return true;
   }
 
@@ -126,6 +157,7 @@ class ZoneCache {
     offset_ = timezone;
     daylight_ = daylight;
     for (Slot& s : slots_) s.valid = false;
+    for (Slot& s : localSlots_) s.valid = false;
   }
 
   static void Fill(Slot& slot, std::int64_t hour) {
@@ -144,25 +176,69 @@ class ZoneCache {
     slot.uniform = true;
   }
 
+  // The offset at an instant, from the fields the library gives for it.
+  static bool OffsetAt(std::int64_t t, std::int64_t& offset) {
+    const std::time_t tt = static_cast<std::time_t>(t);
+    std::tm tm{};
+    if (!localtime_r(&tt, &tm)) return false;
+    offset = CivilSeconds(tm) - t;
+    return true;
+  }
+
+  static void FillLocal(Slot& slot, std::int64_t hour) {
+    slot.valid = true;
+    slot.hour = hour;
+    slot.uniform = false;
+    // The offset at the hour read as UTC is a guess; it holds when the
+    // instants the hour then names, and those up to two days either side,
+    // all have it: no change of offset is near, so the hour is neither
+    // skipped nor repeated.
+    std::int64_t offset = 0, other = 0;
+    if (!OffsetAt(hour * kSecondsPerHour, offset)) return;
+    const std::int64_t first = hour * kSecondsPerHour - offset, last = first + kSecondsPerHour - 1;
+    for (std::int64_t t : {first - 2 * kSecondsPerDay, first - kSecondsPerDay, first, last, last + kSecondsPerDay,
+                           last + 2 * kSecondsPerDay}) {
+      if (!OffsetAt(t, other) || other != offset) return;
+    }
+    slot.offset = offset;
+    slot.uniform = true;
+  }
+
   Slot slots_[kSlots];
+  Slot localSlots_[kSlots];  // by hour of local time
+  bool dayValid_ = false;
+  std::int64_t day_ = 0;  // days since 1970 of `date_`, local time
+  LocalFields date_;
   bool zoneRead_ = false;
   const char* zone_[2] = {nullptr, nullptr};
   long offset_ = 0;
   int daylight_ = 0;
 };
 
-bool LocalTimeFields(EntryTime t, LocalFields& out) {
-  if (t == kNoTime) return false;
+ZoneCache& ThreadZoneCache() {
   thread_local ZoneCache cache;
-  return cache.Fields(t, out);
+  return cache;
 }
 
-char* PutDigits(char* p, std::int64_t value, int width) {
-  for (int i = width - 1; i >= 0; --i) {
-    p[i] = static_cast<char>('0' + value % 10);
-    value /= 10;
+bool LocalTimeFields(EntryTime t, LocalFields& out) {
+  if (t == kNoTime) return false;
+  return ThreadZoneCache().Fields(t, out);
+}
+
+// "00" to "99".
+constexpr auto kTwoDigits = [] {
+  std::array<char, 200> digits{};
+  for (int i = 0; i < 100; ++i) {
+    digits[2 * i] = static_cast<char>('0' + i / 10);
+    digits[2 * i + 1] = static_cast<char>('0' + i % 10);
   }
-  return p + width;
+  return digits;
+}();
+
+// Two digits of a value from 0 to 99.
+char* PutTwoDigits(char* p, std::int64_t value) {
+  std::memcpy(p, &kTwoDigits[static_cast<std::size_t>(value) * 2], 2);
+  return p + 2;
 }
 
 // "%04d/%02d/%02d", and with `withTime` " %02d:%02d:%02d", into `out`.
@@ -176,18 +252,19 @@ std::size_t PutDateText(const LocalFields& f, bool withTime, char* out) {
     }
     return static_cast<std::size_t>(std::snprintf(out, kDateTextCapacity, "%04d/%02d/%02d", year, f.month, f.day));
   }
-  char* p = PutDigits(out, f.year, 4);
+  char* p = PutTwoDigits(out, f.year / 100);
+  p = PutTwoDigits(p, f.year % 100);
   *p++ = '/';
-  p = PutDigits(p, f.month, 2);
+  p = PutTwoDigits(p, f.month);
   *p++ = '/';
-  p = PutDigits(p, f.day, 2);
+  p = PutTwoDigits(p, f.day);
   if (withTime) {
     *p++ = ' ';
-    p = PutDigits(p, f.hour, 2);
+    p = PutTwoDigits(p, f.hour);
     *p++ = ':';
-    p = PutDigits(p, f.minute, 2);
+    p = PutTwoDigits(p, f.minute);
     *p++ = ':';
-    p = PutDigits(p, f.second, 2);
+    p = PutTwoDigits(p, f.second);
   }
   *p = '\0';
   return static_cast<std::size_t>(p - out);
@@ -216,6 +293,21 @@ std::string StatusText(std::uint32_t status) {
     default:
       return "Existing";
   }
+}
+
+EntryTime LocalFieldsToEntryTime(std::tm fields) {
+  fields.tm_isdst = -1;
+  // Months outside the year are carried over by the library; days, hours,
+  // minutes and seconds past their ranges add up the same way in the
+  // arithmetic of CivilSeconds.
+  auto small = [](int v) { return v >= 0 && v <= 10000; };
+  if (fields.tm_mon >= 0 && fields.tm_mon <= 11 && small(fields.tm_mday) && small(fields.tm_hour) &&
+      small(fields.tm_min) && small(fields.tm_sec) && fields.tm_year > -2000 && fields.tm_year < 9000) {
+    std::int64_t utc = 0;
+    if (ThreadZoneCache().ToUtc(CivilSeconds(fields), utc)) return utc == -1 ? kNoTime : utc;
+  }
+  const std::time_t t = std::mktime(&fields);
+  return t == static_cast<std::time_t>(-1) ? kNoTime : static_cast<EntryTime>(t);
 }
 
 std::size_t FormatDateTimeTo(EntryTime t, char* out) {
@@ -277,8 +369,6 @@ std::string CDirEntry::GetStatusText() {
   if (!analysed) Analyse();
   return StatusText(status);
 }
-
-bool CDirEntry::IsFolder() const { return IsKindOf<CDirectory>(); }
 
 std::string CDirEntry::GetTypeText() const { return IsFolder() ? FolderTypeName() : typeText; }
 

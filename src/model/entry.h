@@ -4,6 +4,8 @@
 // root folder, so destroying a reader destroys its whole tree.
 
 #include <cstdint>
+#include <ctime>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -57,7 +59,9 @@ class CDirEntry {
   }
 
   std::string GetName() const { return name; }
-  bool IsFolder() const;
+  // Whether the entry is a CDirectory (known from its construction, so
+  // that asking costs nothing in long listings).
+  bool IsFolder() const { return folder_; }
   // Files: the type text; folders: the folder type name the front end set
   // (SetFolderTypeName), empty by default.
   std::string GetTypeText() const;
@@ -89,10 +93,17 @@ class CDirEntry {
   CVolumeDriver* volume = nullptr;  // not owned
   CDirectory* parent = nullptr;     // not owned; null for a root folder
   bool analysed = false;
+
+ protected:
+  explicit CDirEntry(bool folder) : folder_(folder) {}
+
+ private:
+  const bool folder_ = false;
 };
 
 class CDirectory : public CDirEntry {
  public:
+  CDirectory() : CDirEntry(true) {}
   const char* ClassName() const override { return "CDirectory"; }
   std::string GetSizeText(bool) override { return {}; }
   std::string GetSizeOnDiskText(bool) override { return {}; }
@@ -110,6 +121,19 @@ class CDirectory : public CDirEntry {
   // save, list) enter each folder once by this key, so a damaged volume
   // whose folder entries share a folder costs no more than a tree.
   virtual bool GetFolderKey(std::uint64_t& key) const { return GetFirstCluster(key); }
+
+  // Makes the entries that Populate would (with the same choices) one at
+  // a time and hands each to `take`, which owns it from then on, instead
+  // of keeping them as children: a walk that needs each entry once holds
+  // one at a time, however large the folder. `take` returns false to stop.
+  // False when the reader cannot do this for the folder and handed out
+  // nothing: the caller populates it instead. The folder's children and
+  // `populated` stay as they were.
+  using EntryTaker = std::function<bool(std::unique_ptr<CDirEntry>)>;
+  virtual bool StreamEntries(bool includeDeleted, bool deletedFilesOnly, const EntryTaker& take) {
+    (void)includeDeleted, (void)deletedFilesOnly, (void)take;
+    return false;
+  }
 
   // Appends a child, taking ownership; returns it.
   CDirEntry* Append(std::unique_ptr<CDirEntry> child);
@@ -166,6 +190,11 @@ std::string FormatDate(EntryTime t);
 // once per hour of time stamps rather than once per time.
 inline constexpr std::size_t kDateTextCapacity = 64;
 std::size_t FormatDateTimeTo(EntryTime t, char* out);
+// Seconds since 1970 UTC of a local time given as calendar fields, as
+// mktime gives them with tm_isdst = -1 (fields past their ranges carry
+// over); kNoTime where it gives -1. For long listings: away from changes
+// of offset, the offset is looked up once per hour of local time.
+EntryTime LocalFieldsToEntryTime(std::tm fields);
 std::size_t FormatDateTo(EntryTime t, char* out);
 // The type text of a file name: the text after its last ".", or the whole
 // name when it has none.

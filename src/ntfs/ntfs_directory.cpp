@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <ctime>
+#include <optional>
 #include <set>
 
 #include "ntfs/ntfs_attribute_list.h"
@@ -116,7 +117,8 @@ void SetBit(std::vector<std::uint64_t>& bits, std::uint64_t n) {
 
 void CNTFSDriver::ClearIndex() {
   mftLoaded_ = false;
-  std::deque<ChildLink>().swap(children_);
+  std::deque<ChildLink>().swap(pendingChildren_);
+  std::vector<ChildLink>().swap(children_);
   std::vector<std::uint64_t>().swap(foldersWithSubfolders_);
   std::vector<DeletedFilesItem>().swap(deletedItems_);
   // Two bits a record while the pass runs: whether it is a folder, and
@@ -138,12 +140,19 @@ void CNTFSDriver::IndexRecord(std::uint64_t i, ByteSpan r) {
   // the root ever a child: a damaged root whose name gives one of its
   // own subfolders as its parent would nest the whole tree into itself.
   if (parent == i || i == kNtfsRootRecord) return;
-  children_.push_back({parent, i});
+  pendingChildren_.push_back({parent, i});
   if (h.IsDirectory() && !(fn.fields.flags & kNtfsFileAttrSystem)) foldersWithSubfolders_.push_back(parent);
   if (!h.InUse()) SetBit(deletedBits_, i);
 }
 
 void CNTFSDriver::FinishIndex() {
+  // The links move into their vector as the deque gives its blocks back.
+  children_.reserve(pendingChildren_.size());
+  while (!pendingChildren_.empty()) {
+    children_.push_back(pendingChildren_.front());
+    pendingChildren_.pop_front();
+  }
+  std::deque<ChildLink>().swap(pendingChildren_);
   // The items of "DeletedFiles" in record order, which the children still
   // have: a deleted record whose folder record is no folder any more (it
   // was reused by a file, or holds no record at all) is reached through a
@@ -170,7 +179,6 @@ void CNTFSDriver::FinishIndex() {
   std::sort(children_.begin(), children_.end(), [](const ChildLink& a, const ChildLink& b) {
     return a.parent != b.parent ? a.parent < b.parent : a.record < b.record;
   });
-  children_.shrink_to_fit();
   std::sort(foldersWithSubfolders_.begin(), foldersWithSubfolders_.end());
   foldersWithSubfolders_.erase(std::unique(foldersWithSubfolders_.begin(), foldersWithSubfolders_.end()),
                                foldersWithSubfolders_.end());
@@ -180,7 +188,8 @@ void CNTFSDriver::FinishIndex() {
 }
 
 std::uint64_t CNTFSDriver::IndexBytes() const {
-  return children_.size() * sizeof(ChildLink) + foldersWithSubfolders_.capacity() * sizeof(std::uint64_t) +
+  return (children_.capacity() + pendingChildren_.size()) * sizeof(ChildLink) +
+         foldersWithSubfolders_.capacity() * sizeof(std::uint64_t) +
          deletedItems_.capacity() * sizeof(DeletedFilesItem) +
          (folderBits_.capacity() + deletedBits_.capacity()) * sizeof(std::uint64_t);
 }
@@ -199,14 +208,62 @@ bool CNTFSDriver::FolderHasSubfolders(std::uint64_t folder) const {
 
 namespace {
 
-// Whether `record` is the folder itself or one of the folders above it.
-bool IsOwnOrAncestorRecord(const CNTFSDirectory* folder, std::uint64_t record) {
+// The records of the folder itself and of the folders above it.
+std::vector<std::uint64_t> OwnAndAncestorRecords(const CNTFSDirectory* folder) {
+  std::vector<std::uint64_t> records;
   int depth = 0;
   for (const CDirEntry* f = folder; f != nullptr && depth < 4096; f = f->parent, ++depth) {
-    auto* d = dynamic_cast<const CNTFSDirectory*>(f);
-    if (d && d->reference == record) return true;
+    if (auto* d = dynamic_cast<const CNTFSDirectory*>(f)) records.push_back(d->reference);
   }
-  return false;
+  return records;
+}
+
+// What an entry is made of, gathered in one walk over a base record:
+// whether it has an attribute list (then its names and data may lie in
+// other records, and this is not enough), its first $STANDARD_INFORMATION,
+// its first unnamed $DATA, its first name, and the first long name in the
+// same folder as that one.
+struct EntryAttributes {
+  bool hasList = false;
+  bool standardInformationSeen = false;
+  std::optional<NtfsStandardInformation> standardInformation;
+  std::optional<NtfsAttribute> data;
+  std::optional<NtfsFileName> first;
+  std::optional<NtfsFileName> firstWin32;
+};
+
+void GatherEntryAttributes(ByteSpan r, EntryAttributes& out) {
+  NtfsAttributeWalk walk(r);
+  NtfsAttribute a;
+  while (walk.Next(a)) {
+    switch (a.type) {
+      case kNtfsAttributeList:
+        out.hasList = true;
+        return;
+      case kNtfsStandardInformation:
+        // As FindStandardInformation: the first one decides.
+        if (!out.standardInformationSeen) {
+          out.standardInformationSeen = true;
+          NtfsStandardInformation si;
+          if (!a.nonResident && a.nameLength == 0 && ParseStandardInformation(a.Value(), si)) {
+            out.standardInformation = si;
+          }
+        }
+        break;
+      case kNtfsData:
+        if (!out.data && a.nameLength == 0) out.data = a;
+        break;
+      case kNtfsFileName: {
+        NtfsFileName f;
+        if (a.nonResident || a.nameLength != 0 || !ParseFileName(a.Value(), f)) break;
+        if (!out.first) out.first = f;
+        if (!out.firstWin32 && f.IsWin32() && f.parent == out.first->parent) out.firstWin32 = f;
+        break;
+      }
+      default:
+        break;
+    }
+  }
 }
 
 }  // namespace
@@ -263,11 +320,27 @@ void CNTFSDirectory::Populate(bool, bool, bool force) {
     }
     return;
   }
-  for (std::uint64_t record : d->ChildrenOf(reference)) {
-    // A folder never appears inside itself or inside a folder below it.
-    if (IsOwnOrAncestorRecord(this, record)) continue;
-    auto entry = MakeEntry(*d, record, scratch);
-    if (entry) Append(std::move(entry));
+  MakeRecordEntries(*d, [this](std::unique_ptr<CDirEntry> entry) {
+    Append(std::move(entry));
+    return true;
+  });
+}
+
+bool CNTFSDirectory::StreamEntries(bool, bool, const EntryTaker& take) {
+  CNTFSDriver* d = Driver();
+  if (!d || this == d->GetRoot() || this == d->GetLostFiles() || this == d->GetDeletedFiles()) return false;
+  if (d->LoadMft()) MakeRecordEntries(*d, take);
+  return true;
+}
+
+void CNTFSDirectory::MakeRecordEntries(CNTFSDriver& d, const EntryTaker& take) {
+  std::vector<std::uint8_t> scratch;
+  // A folder never appears inside itself or inside a folder below it.
+  const std::vector<std::uint64_t> ownAndAbove = OwnAndAncestorRecords(this);
+  for (std::uint64_t record : d.ChildrenOf(reference)) {
+    if (std::find(ownAndAbove.begin(), ownAndAbove.end(), record) != ownAndAbove.end()) continue;
+    auto entry = MakeEntry(d, record, scratch);
+    if (entry && !take(std::move(entry))) return;
   }
 }
 
@@ -276,25 +349,45 @@ std::unique_ptr<CDirEntry> CNTFSDirectory::MakeEntry(CNTFSDriver& d, std::uint64
   ByteSpan r = d.CachedRecord(record, scratch);
   NtfsRecordHeader h;
   if (r.empty() || ParseRecordHeader(r, h) != NtfsParse::Ok) return nullptr;
-  std::vector<NtfsName> names;
-  d.CollectFileNames(record, r, names, false);
-  if (names.empty()) return nullptr;
-  const NtfsName& first = names.front();
-  // Metadata files ("$MFT", "$Extend", ...) and dot names are not shown.
-  if (first.startsHidden) return nullptr;
-  // The long name Windows shows, when the first name is a short or POSIX
-  // one: another name of the record in the same folder. Without one, the
-  // first name stands (files made on Linux have POSIX names only).
-  const NtfsName* chosen = &first;
-  if (!first.fields.IsWin32()) {
-    for (const NtfsName& n : names) {
-      if (n.fields.IsWin32() && n.fields.parent == first.fields.parent) {
-        chosen = &n;
-        break;
+  // Most records have no attribute list: one walk over the record gives
+  // its names, times and data. A record with one gathers its names from
+  // the records the list names.
+  EntryAttributes parts;
+  GatherEntryAttributes(r, parts);
+  NtfsFileName first, chosen;
+  std::string shown;
+  std::optional<NtfsStandardInformation> si;
+  if (!parts.hasList) {
+    if (!parts.first) return nullptr;
+    first = *parts.first;
+    // Metadata files ("$MFT", "$Extend", ...) and dot names are not shown.
+    if (first.StartsWith(u'$') || first.StartsWith(u'.')) return nullptr;
+    // The long name Windows shows, when the first name is a short or
+    // POSIX one: another name of the record in the same folder. Without
+    // one, the first name stands (files made on Linux have POSIX names
+    // only).
+    chosen = parts.firstWin32 ? *parts.firstWin32 : first;
+    shown = NtfsNameToUtf8(chosen.name);
+    si = parts.standardInformation;
+  } else {
+    std::vector<NtfsName> names;
+    d.CollectFileNames(record, r, names, false);
+    if (names.empty() || names.front().startsHidden) return nullptr;
+    const NtfsName* pick = &names.front();
+    if (!pick->fields.IsWin32()) {
+      for (const NtfsName& n : names) {
+        if (n.fields.IsWin32() && n.fields.parent == names.front().fields.parent) {
+          pick = &n;
+          break;
+        }
       }
     }
+    first = names.front().fields;
+    chosen = pick->fields;
+    shown = pick->name;
+    si = FindStandardInformation(r);
   }
-  const std::string shown = chosen->name.empty() ? "Record_" + std::to_string(record) : chosen->name;
+  if (shown.empty()) shown = "Record_" + std::to_string(record);
   const bool deletedRecord = !h.InUse();
   // Times and attribute flags come from $STANDARD_INFORMATION, which the
   // file system keeps current; the copies in $FILE_NAME are refreshed only
@@ -302,20 +395,19 @@ std::unique_ptr<CDirEntry> CNTFSDirectory::MakeEntry(CNTFSDriver& d, std::uint64
   // edited file with its creation time as its modification time. They
   // stand in only where the record has no sound $STANDARD_INFORMATION.
   NtfsStandardInformation times;
-  times.created = first.fields.created;
-  times.modified = first.fields.modified;
-  times.accessed = first.fields.accessed;
-  times.flags = chosen->fields.flags;
-  if (auto si = FindStandardInformation(r)) {
+  times.created = first.created;
+  times.modified = first.modified;
+  times.accessed = first.accessed;
+  times.flags = chosen.flags;
+  if (si) {
     times = *si;
     // Only the $FILE_NAME copy carries the bit that marks a folder (one with
     // a name index); it is kept, so a folder's flags still say it is one.
-    times.flags |= chosen->fields.flags & kNtfsFileAttrNameIndex;
+    times.flags |= chosen.flags & kNtfsFileAttrNameIndex;
   }
   auto setCommon = [&](CDirEntry& e) {
     e.volume = &d;
     e.parent = this;
-    e.name = shown;
     e.created = FileTimeToEntryTime(times.created);
     e.modified = FileTimeToEntryTime(times.modified);
     e.accessed = FileTimeToEntryTime(times.accessed);
@@ -325,6 +417,7 @@ std::unique_ptr<CDirEntry> CNTFSDirectory::MakeEntry(CNTFSDriver& d, std::uint64
   if (h.IsDirectory()) {
     auto dir = std::make_unique<CNTFSDirectory>();
     setCommon(*dir);
+    dir->name = std::move(shown);
     dir->reference = record;
     dir->status = kStatusExisting;
     return dir;
@@ -332,13 +425,24 @@ std::unique_ptr<CDirEntry> CNTFSDirectory::MakeEntry(CNTFSDriver& d, std::uint64
   auto file = std::make_unique<CNTFSFile>();
   setCommon(*file);
   file->typeText = TypeTextFromName(shown);
+  file->name = std::move(shown);
   file->mftRecord = record;
-  file->size = chosen->fields.realSize;
-  file->allocatedSize = chosen->fields.allocatedSize;
-  // A deleted file's rating needs its $DATA, read here from the record at
-  // hand, which gives its sizes too; other files read theirs when asked.
+  file->size = chosen.realSize;
+  file->allocatedSize = chosen.allocatedSize;
+  // The sizes and the first cluster come from the $DATA of the record at
+  // hand, so the listing needs no second read of it; with an attribute
+  // list that takes other records, which only a deleted file's rating
+  // needs at once (other files read theirs when asked).
   NtfsDataStream data;
-  const bool dataHere = deletedRecord && d.FindDataAttributeIn(record, r, data);
+  bool dataHere = false;
+  if (!parts.hasList) {
+    if (parts.data && !h.IsExtension()) {
+      const NtfsAttribute* only = &*parts.data;
+      dataHere = JoinDataExtents(std::span(&only, 1), data, false);
+    }
+  } else {
+    dataHere = deletedRecord && d.FindDataAttributeIn(record, r, data);
+  }
   if (dataHere) file->TakeDataStream(data, d.BytesPerCluster());
   file->status = FileStatus(d, *file, deletedRecord, dataHere ? &data : nullptr);
   return file;

@@ -15,6 +15,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -66,6 +67,12 @@ struct NtfsName {
   std::string name;     // UTF-8
   bool startsHidden = false;  // the name begins with "$" or "."
 };
+
+// Joins the extents of an unnamed $DATA attribute, sorted by their first
+// VCN, into `out` (whose `listed` the caller sets); false when the first
+// does not start at VCN 0. Without `withValue` a resident attribute gives
+// its sizes but not a copy of its value.
+bool JoinDataExtents(std::span<const NtfsAttribute* const> parts, NtfsDataStream& out, bool withValue);
 
 class CNTFSDriver : public CVolumeDriver {
  public:
@@ -223,13 +230,17 @@ class CNTFSDriver : public CVolumeDriver {
   std::size_t cacheBlockBytes_ = 256u << 10;
   std::size_t cacheBlocks_ = 16;
 
-  // The index. A deque grows without moving what it holds, so building it
-  // never needs twice its size at once.
+  // The index. While the pass runs the links go into a deque, which grows
+  // without moving what it holds; at its end they move into a vector of
+  // exactly their number, block by block as the deque gives its blocks
+  // back, so the index never needs twice its size at once, and they are
+  // sorted there (sorting through a deque's iterators costs twice as much).
   struct ChildLink {
     std::uint64_t parent;
     std::uint64_t record;
   };
-  std::deque<ChildLink> children_;                    // sorted by parent, then record
+  std::deque<ChildLink> pendingChildren_;             // in record order
+  std::vector<ChildLink> children_;                   // sorted by parent, then record
   std::vector<std::uint64_t> foldersWithSubfolders_;  // sorted, unique
   std::vector<DeletedFilesItem> deletedItems_;
   // One bit a record: the record is a folder (a sound header with the
@@ -245,6 +256,9 @@ class CNTFSDirectory : public CDirectory {
   const char* ClassName() const override { return "CNTFSDirectory"; }
   bool HasSubfolders(bool includeDeleted) override;
   void Populate(bool includeDeleted, bool deletedFilesOnly, bool force) override;
+  // Ordinary folders only: the root and the special folders hold entries
+  // that are not made from records.
+  bool StreamEntries(bool includeDeleted, bool deletedFilesOnly, const EntryTaker& take) override;
   bool GetFolderKey(std::uint64_t& key) const override {
     key = reference;
     return true;
@@ -256,6 +270,9 @@ class CNTFSDirectory : public CDirectory {
 
  private:
   CNTFSDriver* Driver() const;
+  // Makes the entries of the folder's records in record order and hands
+  // each to `take` until it returns false.
+  void MakeRecordEntries(CNTFSDriver& d, const EntryTaker& take);
   // Makes the entry of one record of this folder, or null when the record
   // is not shown (metadata files, dot names).
   // `scratch` holds the record's bytes.

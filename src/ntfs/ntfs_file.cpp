@@ -75,18 +75,21 @@ bool CNTFSDriver::FindDataAttributeIn(std::uint64_t record, ByteSpan base, NtfsD
   }
   // Without a list the base record's own $DATA is the only extent, read
   // where it lies.
-  std::vector<const NtfsAttribute*> parts;
-  std::optional<NtfsAttribute> own;
   if (extents.empty()) {
-    own = FindAttribute(base, kNtfsData);
+    const auto own = FindAttribute(base, kNtfsData);
     if (!own) return false;
-    parts.push_back(&*own);
-  } else {
-    std::stable_sort(extents.begin(), extents.end(), [](const OwnedAttribute& x, const OwnedAttribute& y) {
-      return x.attribute.startVcn < y.attribute.startVcn;
-    });
-    for (const OwnedAttribute& x : extents) parts.push_back(&x.attribute);
+    const NtfsAttribute* only = &*own;
+    return JoinDataExtents(std::span(&only, 1), out, true);
   }
+  std::stable_sort(extents.begin(), extents.end(), [](const OwnedAttribute& x, const OwnedAttribute& y) {
+    return x.attribute.startVcn < y.attribute.startVcn;
+  });
+  std::vector<const NtfsAttribute*> parts;
+  for (const OwnedAttribute& x : extents) parts.push_back(&x.attribute);
+  return JoinDataExtents(parts, out, true);
+}
+
+bool JoinDataExtents(std::span<const NtfsAttribute* const> parts, NtfsDataStream& out, bool withValue) {
   const NtfsAttribute& first = *parts.front();
   if (first.startVcn != 0) return false;
   out.found = true;
@@ -94,7 +97,7 @@ bool CNTFSDriver::FindDataAttributeIn(std::uint64_t record, ByteSpan base, NtfsD
   if (!first.nonResident) {
     out.resident = true;
     ByteSpan v = first.Value();
-    out.value.assign(v.begin(), v.end());
+    if (withValue) out.value.assign(v.begin(), v.end());
     out.realSize = out.allocatedSize = out.initializedSize = v.size();
     out.extents = 1;
     return true;

@@ -189,7 +189,9 @@ TEST_F(CliJsonStream, AnyBytesMakeStrictJsonAndAnUnfinishedObjectIsDropped) {
       cli::JsonArrayWriter json(out);
       for (const auto& t : texts) {
         json.BeginObject();
-        json.Add("name", t).Add(t, std::int64_t{-9223372036854775807 - 1}).Add("u", std::uint64_t{18446744073709551615u});
+        json.Add("name", t)
+            .Add(cli::JsonKey(t), std::int64_t{-9223372036854775807 - 1})
+            .Add("u", std::uint64_t{18446744073709551615u});
         json.EndObject();
       }
       // Ended some other way midway through an object: the writer closes
@@ -212,6 +214,61 @@ TEST_F(CliJsonStream, AnyBytesMakeStrictJsonAndAnUnfinishedObjectIsDropped) {
   EXPECT_EQ(names[0x80], R"("\ufffdx")");
   EXPECT_EQ(names[256 + 3], R"("\ufffd\ufffd\ufffd")") << "a surrogate in UTF-8 is no character";
   EXPECT_EQ(names[256 + 6], R"("caf\u00e9 \u20ac \ud83d\ude00")");
+}
+
+// Each kind of byte a JSON string must escape or replace, at every place
+// in and past a word of eight between plain bytes (the writer copies
+// plain runs eight bytes at a time), and numbers at their limits, byte
+// for byte.
+TEST(JsonWriter, StringsAndNumbersComeOutExactly) {
+  const struct {
+    std::string in, out;
+  } kinds[] = {
+      {"\"", "\\\""},          {"\\", "\\\\"},           {"\x01", "\\u0001"},
+      {std::string(1, '\0'), "\\u0000"}, {"\x1f", "\\u001f"},   {"\x7f", "\\u007f"},
+      {"\x80", "\xEF\xBF\xBD"},  {"\xff", "\xEF\xBF\xBD"},   {"\xC3", "\xEF\xBF\xBD"},
+      {"\xC3\xA9", "\xC3\xA9"},   {"\xE2\x82\xAC", "\xE2\x82\xAC"}, {"\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80"},
+  };
+  for (const auto& k : kinds) {
+    for (std::size_t at = 0; at <= 17; ++at) {
+      // Plain bytes at both ends of their range around the one tested.
+      const std::string before(at, ' '), after(17 - at, '~');
+      EXPECT_EQ(cli::JsonString(before + k.in + after), "\"" + before + k.out + after + "\"")
+          << "byte " << static_cast<int>(static_cast<unsigned char>(k.in[0])) << " at " << at;
+    }
+  }
+  std::string plain;
+  for (int c = 0x20; c < 0x7F; ++c) {
+    if (c != '"' && c != '\\') plain += static_cast<char>(c);
+  }
+  EXPECT_EQ(cli::JsonString(plain + plain), "\"" + plain + plain + "\"");
+  EXPECT_EQ(cli::JsonString(""), "\"\"");
+
+  std::FILE* f = std::tmpfile();
+  ASSERT_TRUE(f);
+  {
+    cli::OutputBuffer out(f);
+    cli::JsonArrayWriter json(out);
+    json.BeginObject();
+    json.Add("min", std::int64_t{-9223372036854775807 - 1})
+        .Add("max", std::int64_t{9223372036854775807})
+        .Add("u", std::uint64_t{18446744073709551615u})
+        .Add("zero", std::uint64_t{0})
+        .Add("minus", -1)
+        .Add("yes", true)
+        .AddNull("none")
+        .Add(cli::JsonKey(std::string_view("q\"\\\x01")), 1)
+        .Add("long", std::string(100000, 'x'));
+    json.EndObject();
+    ASSERT_TRUE(json.Close());
+  }
+  std::rewind(f);
+  std::string text;
+  for (int c; (c = std::fgetc(f)) != EOF;) text += static_cast<char>(c);
+  std::fclose(f);
+  EXPECT_EQ(text, "[\n {\"min\": -9223372036854775808, \"max\": 9223372036854775807, \"u\": 18446744073709551615, "
+                  "\"zero\": 0, \"minus\": -1, \"yes\": true, \"none\": null, \"q\\\"\\\\\\u0001\": 1, \"long\": \"" +
+                      std::string(100000, 'x') + "\"}\n]\n");
 }
 
 // An NTFS volume made with mkntfs and the fixture tool: names with quotes,

@@ -225,6 +225,27 @@ TEST_F(LocalTime, DateTextsAgreeWithTheLibraryInEveryZoneAcrossItsChanges) {
       }
       char buf[kDateTextCapacity];
       ASSERT_EQ(FormatDateTimeTo(t, buf), LibraryText(t, true).size());
+      // Back from local fields to the instant, as the library does it:
+      // the fields of this time, and fields past their ranges as FAT
+      // entries hold them (day 0, hour 31, second 62, month 13 or 0).
+      const std::time_t tt = static_cast<std::time_t>(t);
+      std::tm local{};
+      if (!localtime_r(&tt, &local)) continue;
+      std::tm variants[] = {local, local, local, local, local, local};
+      variants[1].tm_mday = 0;
+      variants[2].tm_hour = 31;
+      variants[3].tm_sec = 62;
+      variants[4].tm_mon = 12;
+      variants[5].tm_mon = -1;
+      for (const std::tm& v : variants) {
+        std::tm copy = v;
+        copy.tm_isdst = -1;
+        const std::time_t want = std::mktime(&copy);
+        const EntryTime got = LocalFieldsToEntryTime(v);
+        if (got != (want == static_cast<std::time_t>(-1) ? kNoTime : static_cast<EntryTime>(want))) {
+          if (++wrong < 5) ADD_FAILURE() << t << ": back " << got << " != " << want;
+        }
+      }
     }
     EXPECT_EQ(wrong, 0);
   }

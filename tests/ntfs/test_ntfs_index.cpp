@@ -46,16 +46,16 @@ class NtfsIndex : public ::testing::Test {
   // One line per entry, as the command line's recursive listing walks the
   // tree: path, kind, deletion, status, sizes, type, times, attributes and
   // first cluster. Folders the reader makes at the time of reading have
-  // "-" for their times.
-  static std::vector<std::string> Listing(CNTFSDriver& d) {
+  // "-" for their times. With `streamed`, folders that can hand out their
+  // entries one at a time do so, as the command line's listing takes them.
+  static std::vector<std::string> Listing(CNTFSDriver& d, bool streamed = false) {
     std::vector<std::string> lines;
     std::set<std::uint64_t> seen;
     std::function<void(CDirectory&, const std::string&, int)> walk = [&](CDirectory& folder,
                                                                          const std::string& path, int depth) {
-      if (!folder.populated) folder.Populate(true, true, false);
       std::vector<std::pair<CDirectory*, std::string>> subfolders;
-      for (auto& child : folder.children) {
-        CDirEntry& e = *child;
+      std::vector<std::unique_ptr<CDirEntry>> streamedFolders;
+      auto list = [&](CDirEntry& e) {
         const bool isFolder = e.IsFolder();
         const bool madeNow = &folder == d.GetRoot() ? (&e == d.GetLostFiles() || &e == d.GetDeletedFiles())
                                                     : &folder == d.GetDeletedFiles() && isFolder;
@@ -76,6 +76,15 @@ class NtfsIndex : public ::testing::Test {
         lines.push_back(s.str());
         auto* sub = dynamic_cast<CDirectory*>(&e);
         if (sub && sub != d.GetLostFiles()) subfolders.push_back({sub, path + e.name + "\\"});
+      };
+      const bool wasStreamed = streamed && folder.StreamEntries(true, true, [&](std::unique_ptr<CDirEntry> e) {
+        list(*e);
+        if (e->IsFolder()) streamedFolders.push_back(std::move(e));
+        return true;
+      });
+      if (!wasStreamed) {
+        if (!folder.populated) folder.Populate(true, true, false);
+        for (auto& child : folder.children) list(*child);
       }
       if (depth >= 64) return;
       for (auto& [sub, subPath] : subfolders) {
@@ -175,10 +184,16 @@ TEST_F(NtfsIndex, EveryEntryIsListedAsByTheWholeMftReaderWhateverTheCachesShape)
   struct Shape {
     const char* name;
     std::size_t blockBytes, blocks;
+    bool streamed;
   };
   // The default; one record held at a time, so that every read of another
-  // record evicts the one before; a few small blocks.
-  const Shape shapes[] = {{"default", 256u << 10, 16}, {"one record", 1, 1}, {"three blocks of 4", 4096, 3}};
+  // record evicts the one before; a few small blocks; and the entries of
+  // folders handed out one at a time rather than kept.
+  const Shape shapes[] = {{"default", 256u << 10, 16, false},
+                          {"one record", 1, 1, false},
+                          {"three blocks of 4", 4096, 3, false},
+                          {"default, streamed", 256u << 10, 16, true},
+                          {"one record, streamed", 1, 1, true}};
   for (const Shape& shape : shapes) {
     SCOPED_TRACE(shape.name);
     std::string error;
@@ -188,7 +203,12 @@ TEST_F(NtfsIndex, EveryEntryIsListedAsByTheWholeMftReaderWhateverTheCachesShape)
     d->SetRecordCacheShape(shape.blockBytes, shape.blocks);
     d->SetDevice(source);
     ASSERT_TRUE(d->Open('C', kDriveFixed, "C:\\", false)) << d->OpenError();
-    ExpectSameListing(Listing(*d), before);
+    ExpectSameListing(Listing(*d, shape.streamed), before);
+    // A streamed folder keeps no entries of its own.
+    auto bulk = std::find_if(d->GetRoot()->children.begin(), d->GetRoot()->children.end(),
+                             [](const auto& c) { return c->name == "bulk"; });
+    ASSERT_NE(bulk, d->GetRoot()->children.end());
+    EXPECT_EQ(static_cast<CDirectory&>(**bulk).children.empty(), shape.streamed);
     EXPECT_EQ(d->MftLoads(), 1);
     NtfsRecordCache& cache = d->RecordCache();
     EXPECT_LE(cache.HeldBytes(), cache.BoundBytes());
