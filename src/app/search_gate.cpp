@@ -248,14 +248,4 @@ void PrepareLoadedTree(CDirectory& root) {
   PrepareBelow(root, 0);
 }
 
-void ReadFolderForDisplay(CDirectory& folder) {
-  SearchPause pause(folder.volume);
-  if (!folder.populated) folder.Populate(true, true, false);
-  if (pause.Holding() || search_gate::IsSearching(folder.volume)) {
-    for (auto& child : folder.children) {
-      if (child) PrepareForDisplay(*child);
-    }
-  }
-}
-
 }  // namespace relictor

@@ -112,9 +112,5 @@ void PrepareForDisplay(CDirEntry& entry);
 // Fills them for every entry of the folders of `root` that are read
 // already (not reading any more folders).
 void PrepareLoadedTree(CDirectory& root);
-// Reads a folder that the window is about to show or expand (when it is
-// not read yet), holding a search on its volume meanwhile; during a search
-// its children are filled for display too.
-void ReadFolderForDisplay(CDirectory& folder);
 
 }  // namespace relictor
