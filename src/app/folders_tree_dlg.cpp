@@ -2,7 +2,6 @@
 
 #include <QApplication>
 #include <QHeaderView>
-#include <QThread>
 #include <QVBoxLayout>
 
 #include <memory>
@@ -11,6 +10,7 @@
 #include "app/entry_list_ctrl.h"
 #include "app/entry_list_model.h"
 #include "app/search_gate.h"
+#include "app/source_opener.h"
 #include "app/vesk_doc.h"
 #include "app/vesk_view.h"
 #include "model/entry.h"
@@ -178,22 +178,16 @@ void CFoldersTreeDlg::OnDeviceChange(const relictor::platform::DeviceWatcher::Ch
 void CFoldersTreeDlg::OpenNewDevice(const QString& device) {
   if (opening_.contains(device)) return;
   opening_.insert(device);
-  // The thread owns nothing of the window's: it opens the device and reads
-  // its partition table and boot sectors into a report of its own, which
-  // the window adopts once the thread has finished. A window closed
+  // The window adopts the report once the device is open; a window closed
   // meanwhile simply drops it.
-  auto report = std::make_shared<relictor::SourceReport>();
-  QThread* thread = QThread::create([report, path = device.toStdString()] { *report = relictor::ExamineSource(path); });
-  connect(thread, &QThread::finished, thread, &QObject::deleteLater);
-  connect(thread, &QThread::finished, this, [this, device, report] {
+  ExamineInBackground(device, this, [this, device](relictor::SourceReport report) {
     // Not there any more when the card was pulled out while it was opened.
     if (!opening_.remove(device)) return;
     if (rootItem_ == nullptr || document_.HasLiveDriveOn(device)) return;
-    for (CVolumeDriver* reader : document_.AddExamined(std::move(*report))) AddReader(reader);
+    for (CVolumeDriver* reader : document_.AddExamined(std::move(report))) AddReader(reader);
     // A card the system would not let this user read is said so once.
     emit OpenProblemsMet();
   });
-  thread->start();
 }
 
 relictor::FolderTreeSink::Item CFoldersTreeDlg::InsertFolder(Item parent, CDirectory* folder, const std::string& text,

@@ -7,6 +7,7 @@
 #include <QTimer>
 
 #include <memory>
+#include <utility>
 
 namespace {
 
@@ -16,26 +17,29 @@ constexpr int kQuietWaitMs = 400;
 
 }  // namespace
 
-std::optional<relictor::SourceReport> ExamineWithProgress(QWidget* parent, const QString& path) {
-  // The thread owns nothing of the window's: it fills a report of its own,
-  // which outlives the wait when the user gives up on it.
+void ExamineInBackground(const QString& path, QObject* context, std::function<void(relictor::SourceReport)> done) {
+  // The report outlives `context` when that goes first.
   auto report = std::make_shared<relictor::SourceReport>();
   QThread* thread = QThread::create([report, p = path.toStdString()] { *report = relictor::ExamineSource(p); });
   QObject::connect(thread, &QThread::finished, thread, &QObject::deleteLater);
+  QObject::connect(thread, &QThread::finished, context,
+                   [report, done = std::move(done)] { done(std::move(*report)); });
+  thread->start();
+}
 
+std::optional<relictor::SourceReport> ExamineWithProgress(QWidget* parent, const QString& path) {
+  std::optional<relictor::SourceReport> found;
   QEventLoop loop;
-  bool done = false;
-  QObject::connect(thread, &QThread::finished, &loop, [&] {
-    done = true;
+  ExamineInBackground(path, &loop, [&](relictor::SourceReport report) {
+    found = std::move(report);
     loop.quit();
   });
-  thread->start();
 
   // First a short wait that lets the window repaint but takes no input, so
   // that nothing else starts while the source is opened.
   QTimer::singleShot(kQuietWaitMs, &loop, &QEventLoop::quit);
   loop.exec(QEventLoop::ExcludeUserInputEvents);
-  if (done) return std::move(*report);
+  if (found) return found;
 
   QProgressDialog dialog(QCoreApplication::translate("CMainFrame", "Opening %1...").arg(path),
                          QCoreApplication::translate("CMainFrame", "Cancel"), 0, 0, parent);
@@ -48,7 +52,6 @@ std::optional<relictor::SourceReport> ExamineWithProgress(QWidget* parent, const
   QObject::connect(&dialog, &QProgressDialog::canceled, &loop, &QEventLoop::quit);
   dialog.show();
   // Ends when the thread finishes, on Cancel, or when the program quits.
-  if (!done) loop.exec();
-  if (!done) return std::nullopt;
-  return std::move(*report);
+  if (!found) loop.exec();
+  return found;
 }
